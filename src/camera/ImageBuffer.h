@@ -1,0 +1,35 @@
+// One decoded image as rows of pixels: `height` rows of `width` pixels, no
+// padding, 3 bytes (blue, green, red) per pixel in colour, 1 byte in gray.
+//
+// Thread safety: Allocate runs on a host thread while the camera's worker is
+// held off (Camera::Open); the worker writes pixels and the host reads rows of
+// different buffers, kept apart by the camera's image ring.
+#pragma once
+
+#include <memory>
+
+namespace orvella {
+
+class ImageBuffer {
+ public:
+  ImageBuffer() = default;
+  ImageBuffer(const ImageBuffer&) = delete;
+  ImageBuffer& operator=(const ImageBuffer&) = delete;
+
+  // True when the buffer now holds memory for this geometry. Memory of the
+  // same byte count is reused with its content.
+  bool Allocate(int width, int height, bool colour);
+  // First byte of `row`, or null (logged) outside the image or without memory.
+  unsigned char* GetLine(int row);
+
+  int BytesPerPixel() const { return colour ? 3 : 1; }
+  int RowBytes() const { return width * BytesPerPixel(); }
+
+  int size = 0;
+  int width = 0;
+  int height = 0;
+  bool colour = false;
+  std::unique_ptr<unsigned char[]> data;
+};
+
+}  // namespace orvella

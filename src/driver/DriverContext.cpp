@@ -1,0 +1,96 @@
+#include "driver/DriverContext.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/Platform.h"
+
+namespace orvella {
+
+DriverContext& GetDriverContext() {
+  static DriverContext* context = new DriverContext();
+  return *context;
+}
+
+void DriverContext::FormatStamp(const std::tm& t, char* out, size_t size) {
+  std::snprintf(out, size, "%.2d/%.2d/%.2d %.2d:%.2d:%.2d: ", t.tm_mday, t.tm_mon + 1, (t.tm_year + 1900) % 100,
+                t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+void DriverContext::Log(int level, const char* format, ...) {
+  if (level > logLevel.load(std::memory_order_relaxed)) return;
+
+  // Per-call storage: a callback that logs again on this thread, or another
+  // thread logging meanwhile, can never clobber this message.
+  char message[kMessageSize];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(message, sizeof message, format ? format : "", args);
+  va_end(args);
+  if (n < 0) {
+    message[0] = '\0';
+    n = 0;
+  }
+  size_t length = std::strlen(message);  // cut to the buffer when longer
+  if (length >= 1 && length <= 1021 && message[length - 1] != '\n') {
+    message[length] = '\n';
+    message[length + 1] = '\0';
+  }
+
+  TimeSource source = timeSource.load();
+  std::tm now = source ? source() : platform::LocalTimeNow();
+  char stamp[kStampSize];
+  FormatStamp(now, stamp, sizeof stamp);
+
+  if (DebugMsgProc proc = debugMsgProc.load()) {
+    proc(stamp);
+    proc(message);
+  }
+  if (logIntoFile.load()) WriteToFile(stamp, message);
+}
+
+void DriverContext::WriteToFile(const char* stamp, const char* message) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (systemPath.empty()) {
+    pendingLines.emplace_back(std::string(stamp) + message);
+    return;
+  }
+  std::FILE* file = platform::OpenForAppend(systemPath + platform::kPathSeparator + "Orvella.log");
+  if (!file) return;  // lost silently; the pending lines wait for the next call
+  for (const std::string& line : pendingLines) std::fputs(line.c_str(), file);
+  pendingLines.clear();
+  std::fputs(stamp, file);
+  std::fputs(message, file);
+  std::fclose(file);
+}
+
+bool DriverContext::SetSystemPath(const char* path) {
+  if (!path || !*path) return false;
+  std::lock_guard<std::mutex> guard(lock);
+  systemPath = path;
+  return true;
+}
+
+std::string DriverContext::SystemPath() const {
+  std::lock_guard<std::mutex> guard(lock);
+  return systemPath;
+}
+
+std::string DriverContext::GetSettingsFilePath() const { return SystemPath() + platform::kPathSeparator + "Orvella.ini"; }
+
+std::string DriverContext::GetLogFilePath() const { return SystemPath() + platform::kPathSeparator + "Orvella.log"; }
+
+void DriverContext::SetTimeSource(TimeSource source) { timeSource.store(source); }
+
+void DriverContext::ClearPendingLines() {
+  std::lock_guard<std::mutex> guard(lock);
+  pendingLines.clear();
+}
+
+size_t DriverContext::PendingLineCount() const {
+  std::lock_guard<std::mutex> guard(lock);
+  return pendingLines.size();
+}
+
+}  // namespace orvella

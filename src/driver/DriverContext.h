@@ -1,0 +1,68 @@
+// The one driver-wide state: host callback, system path, reference count,
+// log settings, and the diagnostic log.
+//
+// Thread safety: Log() may be called from any thread at any time, including
+// from inside the host's debug callback on the same thread. The single-word
+// fields are atomics; systemPath and the pending lines take `lock`.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/Orvella.h"
+
+#if defined(__GNUC__)
+#define ORVELLA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define ORVELLA_PRINTF(fmt, args)
+#endif
+
+namespace orvella {
+
+class DriverContext {
+ public:
+  static constexpr int kMessageSize = 1024;
+  static constexpr int kStampSize = 128;
+  using TimeSource = std::tm (*)();
+
+  std::atomic<DebugMsgProc> debugMsgProc{nullptr};
+  std::atomic<int> refCount{0};
+  std::atomic<int> logLevel{1};
+  std::atomic<bool> logIntoFile{false};
+
+  // printf-style; filtered by level first, so a dropped message costs one compare.
+  void Log(int level, const char* format, ...) ORVELLA_PRINTF(3, 4);
+
+  // Stores a copy of the path; false (and nothing changes) for null or empty.
+  bool SetSystemPath(const char* path);
+  std::string SystemPath() const;
+  // systemPath + separator + "Orvella.ini".
+  std::string GetSettingsFilePath() const;
+  std::string GetLogFilePath() const;
+
+  // Tests replace the local clock to check the time stamp; nullptr restores it.
+  void SetTimeSource(TimeSource source);
+  // Tests: drop lines waiting for a system path.
+  void ClearPendingLines();
+  size_t PendingLineCount() const;
+
+  // Time stamp as "dd/mm/yy hh:mm:ss: " into out (at least 20 bytes).
+  static void FormatStamp(const std::tm& t, char* out, size_t size);
+
+ private:
+  void WriteToFile(const char* stamp, const char* message);
+
+  mutable std::mutex lock;  // guards systemPath, pendingLines and the file append
+  std::string systemPath;
+  std::vector<std::string> pendingLines;
+  std::atomic<TimeSource> timeSource{nullptr};
+};
+
+// Created on first use; never destroyed, so a worker still logging while the
+// process exits never meets a dead object.
+DriverContext& GetDriverContext();
+
+}  // namespace orvella

@@ -1,0 +1,53 @@
+// Exception types that carry failures up to the exports and the worker.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace orvella {
+
+// A failed system or internet-library call. The code is the platform's:
+// GetLastError() on Windows; on Linux an errno value or, with kind Internet,
+// a libcurl CURLcode. what() is never empty.
+class Win32Exception : public std::runtime_error {
+ public:
+  enum class Kind { System, Internet };
+
+  // Captures the calling thread's last error (GetLastError / errno) now:
+  // construct directly after the failing call.
+  Win32Exception();
+  explicit Win32Exception(unsigned long code, Kind kind = Kind::System);
+  // A failure the platform gave no code for, described in words.
+  Win32Exception(unsigned long code, Kind kind, const std::string& detail);
+
+  unsigned long errorCode;
+  Kind kind;
+  const char* what() const noexcept override;
+
+ private:
+  char text[512];
+};
+
+// A failure of the image library: what() is "GDI Error %d".
+class GDIException : public std::runtime_error {
+ public:
+  explicit GDIException(int status);
+  int status;
+  const char* what() const noexcept override;
+
+ private:
+  char text[100];
+};
+
+// 0 passes; 7 (Win32Error) raises Win32Exception with the last error; any other
+// status raises GDIException.
+void CheckGdiStatus(int status);
+
+namespace platform {
+// Fills `out` with the platform's words for the code (may leave it empty).
+void ErrorText(unsigned long code, Win32Exception::Kind kind, char* out, size_t size);
+// The calling thread's last error code.
+unsigned long LastErrorCode();
+}  // namespace platform
+
+}  // namespace orvella

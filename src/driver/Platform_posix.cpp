@@ -1,0 +1,30 @@
+#include "driver/Platform.h"
+
+#include <chrono>
+
+namespace orvella::platform {
+
+const char kPathSeparator = '/';
+
+std::tm LocalTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm out{};
+  localtime_r(&now, &out);
+  return out;
+}
+
+std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "a"); }
+
+namespace {
+const auto kLoadTime = std::chrono::steady_clock::now();
+}
+
+long ElapsedMs() {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kLoadTime).count());
+}
+
+// The shared object is linked with -z nodelete: dlclose never unmaps it.
+void PinLibrary() {}
+
+}  // namespace orvella::platform

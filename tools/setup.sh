@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs everything a fresh Debian 12 machine needs to build and test both
+# products. Idempotent; quiet when everything is already present.
+set -euo pipefail
+
+pkgs=(
+  build-essential cmake ninja-build ccache pkg-config git
+  libcurl4-openssl-dev libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev
+  libgtk-3-dev googletest libgtest-dev
+  python3 python3-pyftpdlib python3-pil
+  clang libclang-rt-14-dev
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth x11-utils imagemagick
+)
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -q i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
