@@ -34,7 +34,7 @@ class ImageReceivingThread {
   // Sets the grab request; requests made during a cycle collapse into one.
   void SetGrabEvent();
   // Holds the worker off the camera's buffers (Camera::Open allocates under it).
-  std::unique_lock<std::mutex> HoldWorker();
+  std::unique_lock<std::recursive_mutex> HoldWorker();
 
   static int static_ThreadMain(std::shared_ptr<WorkerState> state);
 

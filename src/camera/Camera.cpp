@@ -1,0 +1,219 @@
+#include "camera/Camera.h"
+
+#include <cstdio>
+#include <string>
+
+#include "config/CameraProp.h"
+#include "driver/DriverContext.h"
+#include "driver/Text.h"
+
+namespace orvella {
+
+Camera::Camera(const char* cameraName) : name(cameraName), context(&GetDriverContext()) {}
+
+Camera::~Camera() {
+  context->Log(2, "Camera::~Camera: camera %s on port %d \n", name.c_str(), port.load());
+  if (opened) Close();
+  CleanupOnClose();
+}
+
+bool Camera::Open(int newPort, int* imageSize) {
+  if (imageSize) imageSize[0] = imageSize[1] = 0;
+  context->Log(2, "Camera::Open: entering port=%d\n", newPort);
+  context->Log(1, "Opening camera %s on port %d\n", name.c_str(), newPort);
+  if (opened) {
+    context->Log(1, "Camera::Open: ERROR:  %s is already open on port %d\n", name.c_str(), port.load());
+    return true;
+  }
+  try {
+    settings.Exchange(name.c_str(), false);
+    // Taken before clamping: an out-of-range level in the file applies as it stands.
+    context->logLevel = settings.logLevel.value.load();
+    context->logIntoFile = settings.logIntoFile.value.load() != 0;
+    settings.Clamp();
+
+    std::string url = settings.ImageUrl();
+    if (!receivingThread.Init(this, newPort, url.c_str())) {
+      context->Log(1, "Camera::Open: Could not start cmd thread, port=%d\n", newPort);
+      return false;
+    }
+    int width = settings.width.value, height = settings.height.value;
+    if (imageSize) {
+      imageSize[0] = width;
+      imageSize[1] = height;
+    }
+    colour = settings.grayscale.value == 0;
+    bool allocated;
+    {
+      // The worker already runs; keep it off the buffers while they change.
+      auto hold = receivingThread.HoldWorker();
+      allocated = AllocateBuffers(width, height, colour);
+    }
+    if (!allocated) {
+      context->Log(1, "Camera::Open: Could not allcoate buffer, port=%d\n", newPort);
+      // Stop the worker too, so the next Open can start a new one.
+      CleanupOnClose();
+      return false;
+    }
+    port = newPort;
+    opened = true;
+    context->Log(2, "Camera::Open: leaving, port=%d\n", newPort);
+    return true;
+  } catch (...) {
+    context->Log(1, "Camera::Open: EXCEPTION catch...throw again, port %d\n", newPort);
+    CleanupOnClose();
+    throw;
+  }
+}
+
+bool Camera::AllocateBuffers(int width, int height, bool withColour) {
+  for (ImageBuffer& buffer : buffers)
+    if (!buffer.Allocate(width, height, withColour)) return false;
+  return true;
+}
+
+void Camera::Close() {
+  context->Log(2, "Camera::Close: entering\n");
+  if (!opened) context->Log(1, "Camera::Close: WARNING: called on already closed camera\n");
+  int oldPort = port;
+  opened = false;
+  CleanupOnClose();
+  context->Log(2, "Camera::Close: leaving on port %d\n", oldPort);
+}
+
+void Camera::CleanupOnClose() {
+  context->Log(2, "Camera::CleanupOnClose: entering\n");
+  opened = false;
+  port = -2;
+  try {
+    receivingThread.Destroy();
+  } catch (...) {
+    context->Log(1, "Camera::CleanupOnClose: WARNING: exception point1 caught\n");
+  }
+  context->Log(2, "Camera::CleanupOnClose: leaving\n");
+}
+
+bool Camera::Grab() {
+  context->Log(2, "Camera::Grab: entering \n");
+  receivingThread.SetGrabEvent();
+  context->Log(2, "Camera::Grab: leaving \n");
+  return true;
+}
+
+void Camera::SetCompleteCB(CompleteCallback callback) {
+  CompleteCallback before = completeCallback;
+  std::string text = "Camera::SetCompleteCB: ";
+  if (before) text += "CB was already assigned. ";
+  if (before && callback == before) text += "The new CB is the same function. ";
+  if (!callback) text += "Resetting CB to null. ";
+  text += "\n";
+  context->Log(2, "%s", text.c_str());
+  completeCallback = callback;
+}
+
+bool Camera::GetProperty(const char* prop, int* value) {
+  context->Log(3, "Camera::GetProperty: prop=%s \n", Printable(prop));
+  if (!prop || !value) return false;
+  if (EqualsNoCase(prop, "PixelSize")) {
+    *value = colour ? 24 : 8;
+    context->Log(3, "Camera::GetProperty pixelsize=%d \n", *value);
+    return true;
+  }
+  if (EqualsNoCase(prop, "continuous")) {
+    *value = continuous ? 1 : 0;
+    return true;
+  }
+  for (Param<int>* p : {&settings.width, &settings.height, &settings.refreshRate, &settings.refreshRateUnit,
+                        &settings.grayscale}) {
+    if (EqualsNoCase(prop, p->name.c_str())) {
+      *value = p->value;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Camera::SetProperty(const char* prop, int value) {
+  context->Log(3, "Camera::SetProperty: prop=%s value=%d \n", Printable(prop), value);
+  if (!prop) return false;
+  if (EqualsNoCase(prop, "continuous") || EqualsNoCase(prop, "continous")) {
+    SetContinuousGrab(value != 0);
+    return true;
+  }
+  if (EqualsNoCase(prop, settings.width.name.c_str())) {
+    settings.width.value = value;
+    context->Log(3, "...width: value=%d \n", value);
+  } else if (EqualsNoCase(prop, settings.height.name.c_str())) {
+    settings.height.value = value;
+    context->Log(3, "...height: value=%d \n", value);
+  } else if (EqualsNoCase(prop, settings.grayscale.name.c_str())) {
+    int stored = value > 0 ? 1 : 0;
+    settings.grayscale.value = stored;
+    context->Log(3, "...grayscale: value=%d \n", stored);
+  } else if (EqualsNoCase(prop, settings.refreshRate.name.c_str())) {
+    settings.refreshRate.value = value;
+    context->Log(3, "...refresh rate: value=%d \n", value);
+  } else if (EqualsNoCase(prop, settings.refreshRateUnit.name.c_str())) {
+    settings.refreshRateUnit.value = value;
+    context->Log(3, "...refresh rate: value=%d \n", value);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void Camera::SetContinuousGrab(bool mode) {
+  context->Log(2, "Camera::SetContinuousGrab: entering, mode=%s\n", mode ? "on" : "off");
+  if (mode == continuous) {
+    context->Log(3, "Camera::SetContinuousGrab has no effect -- the same mode is already active\n");
+    return;
+  }
+  int oldPort = port;
+  continuous = mode;
+  Close();
+  int scratch[2];
+  Open(oldPort, scratch);
+  if (mode) Grab();
+  context->Log(2, "Camera::SetContinuousGrab: leaving\n");
+}
+
+void Camera::HandOver() {
+  std::lock_guard<std::mutex> guard(ringLock);
+  int written = writeIndex;
+  readyIndex = written;
+  int next = (written + 1) % 3;
+  if (next == readIndex) next = (next + 1) % 3;
+  writeIndex = next;
+}
+
+int Camera::LatchNewest() {
+  std::lock_guard<std::mutex> guard(ringLock);
+  int newest = readyIndex;
+  readIndex = newest;
+  return newest;
+}
+
+bool Camera::Configure(void* parentWindow) {
+  if (continuous) {
+    ShowConfigureRefusal(parentWindow);
+    return false;
+  }
+  context->Log(2, "Camera::Configure: entering\n");
+  char title[512];
+  std::snprintf(title, sizeof title, "Configure camera on port #%d: %s", port + 1, name.c_str());
+  CameraSettings copy(settings);
+  bool confirmed = false;
+  try {
+    confirmed = RunCameraPropDialog(parentWindow, title, &copy) == 1;
+  } catch (const std::exception& e) {
+    context->Log(1, "Camera::Configure: ERROR: cannot show the settings dialog: %s\n", e.what());
+  }
+  if (confirmed) {
+    copy.Exchange(name.c_str(), true);
+    settings = copy;
+  }
+  context->Log(2, "Camera::Configure: leaving\n");
+  return confirmed;
+}
+
+}  // namespace orvella
