@@ -1,0 +1,138 @@
+// Downloads one file from an http://, https:// or ftp:// URL into memory and
+// presents the bytes as a read-only, seekable IStream (what GDI+ decodes from).
+// One implementation per internet library: FTPStream_wininet.cpp (WinInet)
+// and FTPStream_curl.cpp (libcurl).
+//
+// Thread safety: a stream is used by one thread at a time (OpenSession and
+// CloseSession by the host thread that sets the owner up or tears it down,
+// ReadFile and the IStream reads by the owner's worker). The exceptions:
+// AddRef/Release are atomic, and Abort and IsSessionOpen may be called from
+// any thread at any time, also while ReadFile runs.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "acquisition/ComStream.h"
+
+namespace orvella {
+
+// Growable byte array: starts at 102,400 bytes, grows only by doubling (never
+// past the limit its owner gives), never shrinks.
+class ReceiveBuffer {
+ public:
+  static constexpr int kInitialCapacity = 102400;
+
+  ReceiveBuffer();
+  ReceiveBuffer(const ReceiveBuffer&) = delete;
+  ReceiveBuffer& operator=(const ReceiveBuffer&) = delete;
+
+  // Address of the byte at `offset`; raises std::invalid_argument("Offset in
+  // receive buffer is invalid") unless 0 <= offset < Capacity().
+  unsigned char* At(int offset);
+  const unsigned char* Data() const { return bytes.get(); }
+  int Capacity() const { return capacity; }
+
+  // Doubles the capacity, but to at most `maxCapacity`, keeping the bytes.
+  // Raises std::bad_alloc when memory runs out (the buffer is then unchanged).
+  void Grow(int maxCapacity);
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes;
+  int capacity = 0;
+};
+
+class FTPStream final : public IStream {
+ public:
+  // A larger response body fails the download: a 32-bit host cannot afford
+  // to let a server grow the buffer without bound.
+  static constexpr int kMaxContentSize = 64 * 1024 * 1024;
+  // A download that receives nothing for this long fails (a stalled server).
+  static constexpr int kStallTimeoutMs = 5000;
+  static constexpr int kDefaultConnectionTimeoutMs = 3000;
+
+  FTPStream();
+  ~FTPStream();
+  FTPStream(const FTPStream&) = delete;
+  FTPStream& operator=(const FTPStream&) = delete;
+
+  // Opens the internet session (agent "Orvella"); raises Win32Exception on
+  // failure. Reopening after Abort clears the abort.
+  void OpenSession();
+  // Closes the session if open; any time, any number of times (not while
+  // ReadFile runs: use Abort first).
+  void CloseSession();
+  // True between OpenSession and CloseSession or Abort. Any thread.
+  bool IsSessionOpen() const;
+
+  // Bounds the connection phase (connect until the first byte of the answer)
+  // in milliseconds; values below 1 mean the default. Takes effect at the
+  // next ReadFile.
+  void SetConnectionTimeout(int ms);
+
+  // Downloads the whole resource: HTTP statuses 200-299 pass, ftp is not
+  // status-checked. On success the content is replaced and the read position
+  // rewound. Raises on every failure:
+  //   no session                   std::runtime_error "FTPStream::ReadFile: Internet session not opened"
+  //   status outside 200-299       std::runtime_error "File not available"
+  //   aborted                      std::runtime_error "FTPStream::ReadFile: download aborted"
+  //   body over kMaxContentSize    std::runtime_error naming the limit
+  //   connect, time-out, transfer  Win32Exception (its text names the cause)
+  void ReadFile(const char* url);
+
+  // Makes an in-flight ReadFile fail within a few milliseconds, and every
+  // later one until OpenSession. Any thread; idempotent.
+  void Abort();
+
+  // Replaces the content exactly as a successful download of these bytes
+  // would (buffer growth, descriptor, position). For decoder tests and fuzzers.
+  void SetContent(const void* data, size_t size);
+
+  const unsigned char* Data() const { return receiveBuffer.Data(); }
+  uint32_t Size() const { return stat.cbSize.LowPart; }
+  ReceiveBuffer& Buffer() { return receiveBuffer; }
+
+  // IUnknown / IStream. Release frees the stream when the count reaches 0,
+  // so an owner holding the stream by value must never give up its initial
+  // reference.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override;
+  HRESULT STDMETHODCALLTYPE Write(const void* pv, ULONG cb, ULONG* pcbWritten) override;
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) override;
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER libNewSize) override;
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+                                   ULARGE_INTEGER* pcbWritten) override;
+  HRESULT STDMETHODCALLTYPE Commit(DWORD grfCommitFlags) override;
+  HRESULT STDMETHODCALLTYPE Revert() override;
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) override;
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG* pstatstg, DWORD grfStatFlag) override;
+  HRESULT STDMETHODCALLTYPE Clone(IStream** ppstm) override;
+
+ private:
+  // The internet library's session state (handles, lock, abort flag); it
+  // lives as long as the stream, whether a session is open or not.
+  struct Session;
+
+  // Makes the first `size` bytes of the buffer the content (descriptor with
+  // the current time, position 0).
+  void Publish(uint32_t size);
+  // Before reading into the buffer at `fill`: grows it when full; raises the
+  // size-limit error when the body has passed kMaxContentSize.
+  void MakeRoom(int fill);
+  // The current time as a file time (CoFileTimeNow where COM exists).
+  static FILETIME FileTimeNow();
+
+  std::atomic<long> refCount{1};
+  STATSTG stat{};
+  std::unique_ptr<Session> session;
+  ReceiveBuffer receiveBuffer;
+  int32_t position = 0;
+  std::atomic<int> connectionTimeoutMs{kDefaultConnectionTimeoutMs};
+};
+
+}  // namespace orvella
