@@ -1,0 +1,32 @@
+// Scratch directories and small file helpers for tests on both products.
+#pragma once
+
+#include <string>
+
+namespace orvella::test {
+
+// A fresh, empty directory under the system's temporary directory, removed
+// with everything in it when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return dir; }
+  // path() + separator + name
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string dir;
+};
+
+bool FileExists(const std::string& path);
+// Text mode: on Windows CR LF comes back as "\n".
+std::string ReadText(const std::string& path);
+std::string ReadBinary(const std::string& path);
+void WriteBinary(const std::string& path, const std::string& bytes);
+// The product's separator between the system path and a file name.
+std::string PathSeparator();
+
+}  // namespace orvella::test
