@@ -97,7 +97,7 @@ Camera& CameraList::GetByPort(int port) {
 char** CameraList::GetConfigNames() {
   configNames.reset();
   configNames = std::make_unique<char*[]>(cameras.size() + 1);
-  for (size_t k = 0; k < cameras.size(); ++k) configNames[k] = cameras[k]->name.data();
+  for (size_t k = 0; k < cameras.size(); ++k) configNames[k] = const_cast<char*>(cameras[k]->name.c_str());
   configNames[cameras.size()] = nullptr;
   return configNames.get();
 }

@@ -1,0 +1,20 @@
+// The camera settings dialog, one view per platform.
+#pragma once
+
+#include <string>
+
+namespace orvella {
+
+class CameraSettings;
+
+// Runs the settings dialog modally on `settings` (a copy owned by the caller)
+// with `title`, owned by the host window `parentWindow` (may be null).
+// Returns 1 (IDOK) after OK, the copy then holding exactly what the controls
+// show; 2 (IDCANCEL) otherwise. Raises std::runtime_error when no dialog can
+// be shown, with the reason.
+int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSettings* settings);
+
+// Modal message box "Please stop inspection to configure camera".
+void ShowConfigureRefusal(void* parentWindow);
+
+}  // namespace orvella

@@ -1,0 +1,31 @@
+#!/bin/sh
+# The library exports exactly the 17 documented names, undecorated; the DLL
+# needs no DLL beyond Windows' own.
+set -eu
+build=$1
+platform=$2
+expected="closeCVLPort configureCamera doCVLGrab finalize getCVLCameraConfigNames getCVLGrabRow getCVLMaxNoOfGrabbers getCVLMaxNoOfPorts getCVLNoOfSupportedCameras getProperty getPropertyRange initialize openCVLPort setCompleteCallback setDebugMsgProc setProperty setSystemPath"
+
+if [ "$platform" = win32 ]; then
+  dll=$(find "$build" -name Orvella.dll | head -n 1)
+  dump=$(i686-w64-mingw32-objdump -p "$dll")
+  actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -o '\] [A-Za-z_@0-9?]*$' | cut -c3- | sort | tr '\n' ' ' | sed 's/ $//')
+  imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+  for d in $imports; do
+    case "$d" in
+      kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|wininet.dll|gdiplus.dll|comctl32.dll|msvcrt.dll|advapi32.dll|shell32.dll|ws2_32.dll|api-ms-win-*) ;;
+      *) echo "Orvella.dll depends on $d, which is not part of Windows"; exit 1 ;;
+    esac
+  done
+else
+  so=$(find "$build" -name liborvella.so | head -n 1)
+  actual=$(nm -D --defined-only "$so" | awk '$2 ~ /^[TW]$/ {print $3}' | sort | tr '\n' ' ' | sed 's/ $//')
+fi
+
+if [ "$actual" != "$expected" ]; then
+  echo "exports differ"
+  echo "expected: $expected"
+  echo "actual:   $actual"
+  exit 1
+fi
+echo "17 exports, undecorated"

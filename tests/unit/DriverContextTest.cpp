@@ -1,0 +1,208 @@
+// The diagnostic log: level filter, time stamp, line ends, callback pieces,
+// the log file and its pending lines, and concurrent writers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/DriverContext.h"
+#include "support/Scratch.h"
+
+namespace orvella {
+namespace {
+
+std::mutex capturedLock;
+std::vector<std::string> captured;
+DriverContext* reentrant = nullptr;
+
+void ORVELLA_CALL Capture(const char* text) {
+  std::lock_guard<std::mutex> guard(capturedLock);
+  captured.emplace_back(text);
+}
+
+// Logs again from inside the callback, on the same thread.
+void ORVELLA_CALL CaptureAndLogAgain(const char* text) {
+  Capture(text);
+  if (std::string(text) == "outer\n") reentrant->Log(1, "inner");
+}
+
+std::tm FixedTime() {
+  std::tm t{};
+  t.tm_year = 2015 - 1900;
+  t.tm_mon = 11;
+  t.tm_mday = 31;
+  t.tm_hour = 23;
+  t.tm_min = 59;
+  t.tm_sec = 58;
+  return t;
+}
+
+class DriverContextTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    captured.clear();
+    context.debugMsgProc = Capture;
+    context.SetTimeSource(FixedTime);
+  }
+  std::vector<std::string> Messages() {
+    std::vector<std::string> out;
+    for (size_t i = 1; i < captured.size(); i += 2) out.push_back(captured[i]);
+    return out;
+  }
+  DriverContext context;
+};
+
+TEST_F(DriverContextTest, LevelFilterPassesOnlyLevelsUpToTheCurrentOne) {
+  context.Log(2, "hidden");
+  context.Log(1, "shown");
+  ASSERT_EQ(Messages(), std::vector<std::string>{"shown\n"});
+
+  context.logLevel = 0;
+  context.Log(1, "nothing at level 0");
+  EXPECT_EQ(Messages().size(), 1u);
+
+  context.logLevel = 4;
+  context.Log(4, "row trace");
+  EXPECT_EQ(Messages().back(), "row trace\n");
+}
+
+TEST_F(DriverContextTest, CallbackGetsStampThenMessageSeparately) {
+  context.Log(1, "value=%d name=%s", 7, "x");
+  ASSERT_EQ(captured.size(), 2u);
+  EXPECT_EQ(captured[0], "31/12/15 23:59:58: ");
+  EXPECT_EQ(captured[1], "value=7 name=x\n");
+}
+
+TEST_F(DriverContextTest, StampIsZeroPaddedDayMonthYear) {
+  char stamp[DriverContext::kStampSize];
+  std::tm t{};
+  t.tm_year = 2009 - 1900;
+  t.tm_mon = 2;
+  t.tm_mday = 7;
+  t.tm_hour = 14;
+  t.tm_min = 5;
+  t.tm_sec = 9;
+  DriverContext::FormatStamp(t, stamp, sizeof stamp);
+  EXPECT_STREQ(stamp, "07/03/09 14:05:09: ");
+}
+
+TEST_F(DriverContextTest, LineEndIsAddedOnlyWhereThereIsRoom) {
+  context.Log(1, "%s", std::string(1021, 'a').c_str());
+  context.Log(1, "%s", std::string(1022, 'b').c_str());
+  context.Log(1, "%s", std::string(1023, 'c').c_str());
+  context.Log(1, "ends\n");
+  context.Log(1, "%s", "");
+  auto m = Messages();
+  ASSERT_EQ(m.size(), 5u);
+  EXPECT_EQ(m[0], std::string(1021, 'a') + "\n");
+  EXPECT_EQ(m[1], std::string(1022, 'b'));
+  EXPECT_EQ(m[2], std::string(1023, 'c'));
+  EXPECT_EQ(m[3], "ends\n") << "a message ending in a line end gets no second one";
+  EXPECT_EQ(m[4], "");
+}
+
+TEST_F(DriverContextTest, OverlongMessageIsCutToTheBuffer) {
+  context.Log(1, "%s", std::string(5000, 'z').c_str());
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0], std::string(1023, 'z'));
+}
+
+TEST_F(DriverContextTest, PercentInArgumentsIsPrintedAsText) {
+  context.Log(1, "url=(%s)", "http://host/a%20b%s%n");
+  EXPECT_EQ(Messages()[0], "url=(http://host/a%20b%s%n)\n");
+}
+
+TEST_F(DriverContextTest, CallbackMayLogAgainOnTheSameThread) {
+  reentrant = &context;
+  context.debugMsgProc = CaptureAndLogAgain;
+  context.Log(1, "outer");
+  auto m = Messages();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0], "outer\n");
+  EXPECT_EQ(m[1], "inner\n");
+}
+
+TEST_F(DriverContextTest, PendingLinesGoToTheHeadOfTheFileOnceThePathIsKnown) {
+  test::ScratchDir dir;
+  context.logIntoFile = true;
+  context.Log(1, "first");
+  context.Log(1, "second");
+  EXPECT_EQ(context.PendingLineCount(), 2u);
+  ASSERT_TRUE(context.SetSystemPath(dir.path().c_str()));
+  EXPECT_FALSE(test::FileExists(context.GetLogFilePath())) << "nothing is written before the next message";
+  context.Log(1, "third");
+  std::string text = test::ReadText(context.GetLogFilePath());
+  EXPECT_EQ(text,
+            "31/12/15 23:59:58: first\n"
+            "31/12/15 23:59:58: second\n"
+            "31/12/15 23:59:58: third\n");
+  EXPECT_EQ(context.PendingLineCount(), 0u);
+  // Text mode: every line end reaches the disk as the platform writes it.
+  std::string raw = test::ReadBinary(context.GetLogFilePath());
+  EXPECT_EQ(raw.find("\r\n") != std::string::npos, test::PathSeparator() == "\\");
+}
+
+TEST_F(DriverContextTest, EmptyMessageLeavesTheNextEntryOnTheSameLine) {
+  test::ScratchDir dir;
+  context.SetSystemPath(dir.path().c_str());
+  context.logIntoFile = true;
+  context.Log(1, "%s", "");
+  context.Log(1, "next");
+  EXPECT_EQ(test::ReadText(context.GetLogFilePath()), "31/12/15 23:59:58: 31/12/15 23:59:58: next\n");
+}
+
+TEST_F(DriverContextTest, UnwritableDirectoryLosesTheLineButNotTheCallback) {
+  test::ScratchDir dir;
+  std::string missing = dir.path() + "/no/such/dir";
+  context.SetSystemPath(missing.c_str());
+  context.logIntoFile = true;
+  context.Log(1, "lost");
+  EXPECT_EQ(Messages(), std::vector<std::string>{"lost\n"});
+  EXPECT_FALSE(test::FileExists(context.GetLogFilePath()));
+}
+
+TEST_F(DriverContextTest, SettingsAndLogFileLiveInTheSystemPath) {
+  EXPECT_FALSE(context.SetSystemPath(""));
+  EXPECT_FALSE(context.SetSystemPath(nullptr));
+  std::string sep = test::PathSeparator();
+  EXPECT_EQ(context.GetSettingsFilePath(), sep + "Orvella.ini");
+  ASSERT_TRUE(context.SetSystemPath("base"));
+  EXPECT_EQ(context.GetSettingsFilePath(), "base" + sep + "Orvella.ini");
+  EXPECT_EQ(context.GetLogFilePath(), "base" + sep + "Orvella.log");
+}
+
+TEST_F(DriverContextTest, ConcurrentWritersProduceWholeLines) {
+  test::ScratchDir dir;
+  context.SetSystemPath(dir.path().c_str());
+  context.logIntoFile = true;
+  context.debugMsgProc = nullptr;
+  const int kThreads = 8, kLines = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kLines; ++i) context.Log(1, "thread %d line %d %s", t, i, std::string(60, 'a' + t).c_str());
+    });
+  for (auto& th : threads) th.join();
+
+  std::istringstream lines(test::ReadText(context.GetLogFilePath()));
+  std::string line;
+  int count = 0;
+  std::vector<int> next(kThreads, 0);
+  while (std::getline(lines, line)) {
+    int t = -1, i = -1;
+    char fill[128] = {0};
+    ASSERT_EQ(std::sscanf(line.c_str(), "31/12/15 23:59:58: thread %d line %d %127s", &t, &i, fill), 3) << line;
+    ASSERT_TRUE(t >= 0 && t < kThreads) << line;
+    EXPECT_EQ(std::string(fill), std::string(60, 'a' + t)) << "interleaved: " << line;
+    EXPECT_EQ(i, next[t]++) << "lines of one thread stay in order";
+    ++count;
+  }
+  EXPECT_EQ(count, kThreads * kLines);
+}
+
+}  // namespace
+}  // namespace orvella
