@@ -1,0 +1,203 @@
+#!/usr/bin/python3
+"""Writes the decoder test pictures into the directory given as argv[1].
+
+Every picture is deterministic. The "pattern" pictures hold 16 x 16 px blocks
+of 27 colours (each channel 0, 128 or 255) laid out so that no two
+neighbouring blocks match: tests/support/TestImages.cpp computes the same
+pixel for any (x, y), so a test can tell a crop from a scaled picture. The
+JPEG versions are quality 100 without chroma subsampling and with blocks on
+the 8 px DCT grid, so they decode to within a few levels of the pattern.
+
+Run with Debian's /usr/bin/python3 (it has PIL).
+"""
+import io
+import os
+import random
+import struct
+import sys
+import zlib
+
+from PIL import Image, ImageDraw
+
+LEVELS = (0, 128, 255)
+BLOCK = 16
+
+
+def pattern_colour(bx, by):
+    i = (bx * 5 + by * 11) % 27
+    return LEVELS[i % 3], LEVELS[(i // 3) % 3], LEVELS[i // 9]
+
+
+def pattern(width, height):
+    bw = (width + BLOCK - 1) // BLOCK
+    bh = (height + BLOCK - 1) // BLOCK
+    small = Image.new("RGB", (bw, bh))
+    small.putdata([pattern_colour(bx, by) for by in range(bh) for bx in range(bw)])
+    return small.resize((bw * BLOCK, bh * BLOCK), Image.NEAREST).crop((0, 0, width, height))
+
+
+def photo(width, height, seed):
+    """Camera-like content: gradients, shapes, texture and noise."""
+    rnd = random.Random(seed)
+    img = Image.merge("RGB", (
+        Image.linear_gradient("L").resize((width, height)),
+        Image.linear_gradient("L").rotate(90).resize((width, height)),
+        Image.radial_gradient("L").resize((width, height)),
+    ))
+    draw = ImageDraw.Draw(img)
+    for _ in range(40):
+        x0, y0 = rnd.randrange(width), rnd.randrange(height)
+        x1, y1 = x0 + rnd.randrange(10, width // 3), y0 + rnd.randrange(10, height // 3)
+        fill = tuple(rnd.randrange(256) for _ in range(3))
+        if rnd.random() < 0.5:
+            draw.ellipse((x0, y0, x1, y1), fill=fill)
+        else:
+            draw.rectangle((x0, y0, x1, y1), fill=fill)
+    for y in range(0, height, 7):  # fine texture: thin lines
+        draw.line((0, y, width, y + height // 5), fill=(rnd.randrange(256), 90, 160))
+    noise = Image.frombytes("RGB", (width, height), rnd.randbytes(width * height * 3))
+    return Image.blend(img, noise, 0.15)
+
+
+def save(img, directory, name, **options):
+    img.save(os.path.join(directory, name), **options)
+
+
+def jpeg_bytes(img, **options):
+    out = io.BytesIO()
+    img.save(out, "JPEG", **options)
+    return out.getvalue()
+
+
+def write(directory, name, data):
+    with open(os.path.join(directory, name), "wb") as f:
+        f.write(data)
+
+
+def patch_sof_size(data, width, height):
+    """Rewrites the frame header's size (any SOFn marker)."""
+    i = 2
+    while i + 4 <= len(data):
+        assert data[i] == 0xFF
+        marker, length = data[i + 1], struct.unpack(">H", data[i + 2:i + 4])[0]
+        if 0xC0 <= marker <= 0xCF and marker not in (0xC4, 0xC8, 0xCC):
+            return data[:i + 5] + struct.pack(">HH", height, width) + data[i + 9:]
+        i += 2 + length
+    raise ValueError("no frame header")
+
+
+def scan_start(data):
+    """Offset of the first byte of entropy-coded data."""
+    i = 2
+    while True:
+        marker, length = data[i + 1], struct.unpack(">H", data[i + 2:i + 4])[0]
+        if marker == 0xDA:
+            return i + 2 + length
+        i += 2 + length
+
+
+def png_chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+
+
+def png(width, height, rows_of_pixels, interlaced=False, claimed=None):
+    """A plain 8-bit RGB PNG, optionally Adam7-interlaced (PIL cannot write that)."""
+    raw = bytearray()
+    if interlaced:
+        passes = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
+        for x0, y0, dx, dy in passes:
+            xs = range(x0, width, dx)
+            if not xs:
+                continue
+            for y in range(y0, height, dy):
+                raw.append(0)
+                for x in xs:
+                    raw.extend(rows_of_pixels[y][x])
+    else:
+        for y in range(height):
+            raw.append(0)
+            for p in rows_of_pixels[y]:
+                raw.extend(p)
+    cw, ch = claimed or (width, height)
+    ihdr = struct.pack(">IIBBBBB", cw, ch, 8, 2, 0, 0, 1 if interlaced else 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
+            png_chunk(b"IEND", b""))
+
+
+def main():
+    directory = sys.argv[1]
+    os.makedirs(directory, exist_ok=True)
+
+    for width, height in ((800, 600), (640, 480), (320, 240)):
+        img = pattern(width, height)
+        stem = "pattern_%dx%d" % (width, height)
+        save(img, directory, stem + ".jpg", quality=100, subsampling=0)
+        save(img, directory, stem + ".png")
+        save(img, directory, stem + ".bmp")
+
+    small = pattern(320, 240)
+    save(small.convert("P", palette=Image.ADAPTIVE, colors=27), directory, "pattern_320x240.gif")
+    save(small, directory, "pattern_320x240.tif", compression="raw")
+    save(small.convert("RGBA"), directory, "pattern_320x240_rgba.png")
+    save(small.convert("P", palette=Image.ADAPTIVE, colors=27), directory, "pattern_320x240_palette.png")
+    save(small.getchannel("R"), directory, "pattern_320x240_gray.jpg", quality=100)
+    save(small.convert("CMYK"), directory, "pattern_320x240_cmyk.jpg", quality=100)
+    save(small, directory, "pattern_320x240_progressive.jpg", quality=100, subsampling=0, progressive=True)
+    rows = [[small.getpixel((x, y)) for x in range(320)] for y in range(240)]
+    write(directory, "pattern_320x240_interlaced.png", png(320, 240, rows, interlaced=True))
+
+    # Odd sizes: crops that end inside an MCU and a 4:2:0 picture.
+    save(pattern(333, 251), directory, "pattern_333x251.jpg", quality=100, subsampling=0)
+
+    for name, colour in (("red", (255, 0, 0)), ("green", (0, 255, 0)), ("blue", (0, 0, 255)),
+                         ("white", (255, 255, 255)), ("black", (0, 0, 0))):
+        img = Image.new("RGB", (48, 32), colour)
+        save(img, directory, name + ".png")
+        save(img, directory, name + ".bmp")
+        save(img, directory, name + ".jpg", quality=100, subsampling=0)
+
+    photo_img = photo(800, 600, 7)
+    save(photo_img, directory, "photo_800x600.jpg", quality=85, subsampling=2)
+    save(photo_img, directory, "photo_800x600_progressive.jpg", quality=85, subsampling=2, progressive=True)
+    save(photo_img, directory, "photo_800x600_422.jpg", quality=85, subsampling=1)
+
+    write(directory, "text.html",
+          b"<!DOCTYPE html>\n<html><head><title>Camera</title></head>\n"
+          b"<body><p>This is a text page, not a picture.</p></body></html>\n")
+    write(directory, "empty.jpg", b"")
+
+    whole = jpeg_bytes(pattern(640, 480), quality=100, subsampling=0)
+    start = scan_start(whole)
+    # Cut in the middle of the scan: the first rows exist, the rest do not.
+    write(directory, "truncated.jpg", whole[:start + (len(whole) - start) * 2 // 5])
+    # Cut inside the headers: no frame can be read at all.
+    write(directory, "truncated_header.jpg", whole[:start // 2])
+    # A Huffman table whose code counts overflow: fatal in every decoder.
+    bad = bytearray(whole)
+    i = bad.find(b"\xff\xc4")
+    for k in range(i + 5, i + 5 + 16):
+        bad[k] = 0xFF
+    write(directory, "corrupt.jpg", bytes(bad))
+    # Garbage inside the entropy-coded data (no 0xFF, so no false markers):
+    # decoders warn and go on.
+    rnd = random.Random(3)
+    damaged = bytearray(whole)
+    for k in range(start + 2000, start + 2400):
+        damaged[k] = rnd.randrange(0xFF)
+    write(directory, "damaged.jpg", bytes(damaged))
+
+    # Headers claiming 30000 x 30000 px over the data of a small picture.
+    tiny = pattern(64, 64)
+    write(directory, "huge.jpg", patch_sof_size(jpeg_bytes(tiny, quality=90), 30000, 30000))
+    write(directory, "huge_progressive.jpg",
+          patch_sof_size(jpeg_bytes(tiny, quality=90, progressive=True), 30000, 30000))
+    tiny_rows = [[tiny.getpixel((x, y)) for x in range(64)] for y in range(64)]
+    write(directory, "huge.png", png(64, 64, tiny_rows, claimed=(30000, 30000)))
+    bmp = io.BytesIO()
+    tiny.save(bmp, "BMP")
+    bmp = bmp.getvalue()
+    write(directory, "huge.bmp", bmp[:18] + struct.pack("<ii", 30000, 30000) + bmp[26:])
+
+
+if __name__ == "__main__":
+    main()
