@@ -110,6 +110,15 @@ void GrayFromRgb(const unsigned char* in, int channels, unsigned char* out, uint
   throw GDIException(status);
 }
 
+// A level-3 line from inside a library callback: nothing may be thrown
+// through the library's C frames.
+void LogFromLibrary(const char* format, const char* text) noexcept {
+  try {
+    GetDriverContext().Log(3, format, text);
+  } catch (...) {
+  }
+}
+
 // ---- libjpeg plumbing -------------------------------------------------------
 
 struct JpegErrors {
@@ -148,7 +157,7 @@ void JpegEmitMessage(j_common_ptr c, int level) {
     e.warned = true;
     char text[JMSG_LENGTH_MAX];
     c->err->format_message(c, text);
-    GetDriverContext().Log(3, "ImageDecoder::Decode: WARNING: JPEG: %s\n", text);
+    LogFromLibrary("ImageDecoder::Decode: WARNING: JPEG: %s\n", text);
   }
 }
 
@@ -206,7 +215,7 @@ void PngWarning(png_structp png, png_const_charp text) {
   auto* in = static_cast<PngInput*>(png_get_error_ptr(png));
   if (in->warned) return;
   in->warned = true;
-  GetDriverContext().Log(3, "ImageDecoder::Decode: WARNING: PNG: %s\n", text ? text : "");
+  LogFromLibrary("ImageDecoder::Decode: WARNING: PNG: %s\n", text ? text : "");
 }
 
 bool IsJpeg(const unsigned char* d, size_t n) {
