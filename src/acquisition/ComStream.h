@@ -6,8 +6,10 @@
 
 #if __has_include(<objidl.h>)
 
-#include <objidl.h>
+// windows.h first: objidl.h builds on it.
 #include <windows.h>
+
+#include <objidl.h>
 
 #else
 

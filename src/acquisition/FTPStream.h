@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "acquisition/ComStream.h"
 
@@ -28,6 +29,9 @@ class ReceiveBuffer {
   ReceiveBuffer();
   ReceiveBuffer(const ReceiveBuffer&) = delete;
   ReceiveBuffer& operator=(const ReceiveBuffer&) = delete;
+  // A moved-from buffer is empty (capacity 0) until assigned again.
+  ReceiveBuffer(ReceiveBuffer&& other) noexcept;
+  ReceiveBuffer& operator=(ReceiveBuffer&& other) noexcept;
 
   // Address of the byte at `offset`; raises std::invalid_argument("Offset in
   // receive buffer is invalid") unless 0 <= offset < Capacity().
@@ -52,6 +56,12 @@ class FTPStream final : public IStream {
   // A download that receives nothing for this long fails (a stalled server).
   static constexpr int kStallTimeoutMs = 5000;
   static constexpr int kDefaultConnectionTimeoutMs = 3000;
+
+  // Texts of the failures (type std::runtime_error).
+  static constexpr const char* kNoSessionText = "FTPStream::ReadFile: Internet session not opened";
+  static constexpr const char* kNotAvailableText = "File not available";
+  static constexpr const char* kAbortedText = "FTPStream::ReadFile: download aborted";
+  static constexpr const char* kTooLargeText = "FTPStream::ReadFile: response larger than 64 MiB (67108864 bytes)";
 
   FTPStream();
   ~FTPStream();
@@ -79,7 +89,8 @@ class FTPStream final : public IStream {
   //   status outside 200-299       std::runtime_error "File not available"
   //   aborted                      std::runtime_error "FTPStream::ReadFile: download aborted"
   //   body over kMaxContentSize    std::runtime_error naming the limit
-  //   connect, time-out, transfer  Win32Exception (its text names the cause)
+  //   connect, time-out, transfer  Win32Exception (its text names the cause;
+  //                                a time-out says "timed out" and the limit)
   void ReadFile(const char* url);
 
   // Makes an in-flight ReadFile fail within a few milliseconds, and every
@@ -121,9 +132,13 @@ class FTPStream final : public IStream {
   // Makes the first `size` bytes of the buffer the content (descriptor with
   // the current time, position 0).
   void Publish(uint32_t size);
-  // Before reading into the buffer at `fill`: grows it when full; raises the
-  // size-limit error when the body has passed kMaxContentSize.
-  void MakeRoom(int fill);
+  // Before reading into `buffer` at `fill`: doubles it when full (to at most
+  // kMaxContentSize + 1, so one byte more than the limit shows an oversized
+  // body); raises kTooLargeText when the body has passed kMaxContentSize.
+  static void MakeRoom(ReceiveBuffer& buffer, int fill);
+  // Texts of the two time-outs, shared by both internet libraries.
+  static std::string ConnectTimeoutText(int ms);
+  static std::string StallTimeoutText(int ms);
   // The current time as a file time (CoFileTimeNow where COM exists).
   static FILETIME FileTimeNow();
 

@@ -1,0 +1,254 @@
+// FTPStream on libcurl. One easy handle and one multi handle per stream, both
+// kept for the whole session: the multi handle's connection cache keeps HTTP
+// connections (and FTP logins) alive from one download to the next.
+//
+// The worker drives the transfer itself (multi perform + poll), so it can
+// watch for progress and for Abort, which wakes the poll from any thread.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+#include "acquisition/FTPStream.h"
+#include "driver/Errors.h"
+
+namespace orvella {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+
+void GlobalInit() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  if (result != CURLE_OK) throw Win32Exception(result, Win32Exception::Kind::Internet);
+}
+
+long ElapsedMs(Clock::time_point from, Clock::time_point to) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
+}
+}  // namespace
+
+struct FTPStream::Session {
+  // Guards the handles' lifetime against Abort and IsSessionOpen on other
+  // threads; the owner's own calls never overlap (see FTPStream.h).
+  mutable std::mutex lock;
+  std::unique_ptr<CURL, EasyDeleter> easy;     // destroyed after multi
+  std::unique_ptr<CURLM, MultiDeleter> multi;  // holds the connection cache
+  std::atomic<bool> aborted{false};
+
+  // The transfer in progress: written by the curl callbacks, which run on
+  // the thread in ReadFile.
+  ReceiveBuffer* buffer = nullptr;
+  int fill = 0;
+  long status = 0;  // last HTTP status line seen; 0 for ftp
+  bool answered = false;
+  Clock::time_point lastProgress;
+  std::exception_ptr failure;
+  char errorText[CURL_ERROR_SIZE] = "";
+
+  void Progress() {
+    answered = true;
+    lastProgress = Clock::now();
+  }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<Session*>(user);
+    const size_t length = size * count;
+    self->Progress();
+    // Every response's status line ("HTTP/1.1 404 Not Found"); the last one
+    // is the final answer after interim (1xx) answers and redirects.
+    if (length > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+      size_t i = 5;
+      while (i < length && data[i] != ' ') ++i;
+      while (i < length && data[i] == ' ') ++i;
+      long code = 0;
+      while (i < length && data[i] >= '0' && data[i] <= '9' && code < 100000) code = code * 10 + (data[i++] - '0');
+      self->status = code;
+    }
+    return length;
+  }
+
+  static size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<Session*>(user);
+    const size_t length = size * count;
+    self->Progress();
+    // A refused answer's body is not worth waiting for.
+    if (self->status != 0 && (self->status < 200 || self->status > 299)) return CURL_WRITEFUNC_ERROR;
+    try {
+      if (self->fill == 0) {
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(self->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            announced > kMaxContentSize)
+          throw std::runtime_error(kTooLargeText);
+      }
+      size_t done = 0;
+      while (done < length) {
+        MakeRoom(*self->buffer, self->fill);
+        const size_t room = static_cast<size_t>(self->buffer->Capacity() - self->fill);
+        const size_t chunk = std::min(room, length - done);
+        std::memcpy(self->buffer->At(self->fill), data + done, chunk);
+        self->fill += static_cast<int>(chunk);
+        done += chunk;
+      }
+    } catch (...) {
+      self->failure = std::current_exception();
+      return CURL_WRITEFUNC_ERROR;
+    }
+    return length;
+  }
+};
+
+FTPStream::FTPStream() : session(std::make_unique<Session>()) {}
+
+FTPStream::~FTPStream() {
+  CloseSession();
+}
+
+void FTPStream::OpenSession() {
+  GlobalInit();
+  std::lock_guard<std::mutex> hold(session->lock);
+  session->aborted = false;
+  if (session->easy) return;
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!easy || !multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
+  CURL* h = easy.get();
+  Session* s = session.get();
+  curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvella");
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for name look-ups
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+  // WinInet follows redirects by itself; so do we, within the same schemes.
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Session::OnHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, s);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Session::OnBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, s);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, s->errorText);
+  session->easy = std::move(easy);
+  session->multi = std::move(multi);
+}
+
+void FTPStream::CloseSession() {
+  std::lock_guard<std::mutex> hold(session->lock);
+  session->multi.reset();
+  session->easy.reset();
+}
+
+bool FTPStream::IsSessionOpen() const {
+  std::lock_guard<std::mutex> hold(session->lock);
+  return session->easy && !session->aborted;
+}
+
+void FTPStream::Abort() {
+  session->aborted = true;
+  std::lock_guard<std::mutex> hold(session->lock);
+  if (session->multi) curl_multi_wakeup(session->multi.get());  // ends a poll in progress at once
+}
+
+void FTPStream::ReadFile(const char* url) {
+  Session& s = *session;
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(s.lock);
+    easy = s.easy.get();
+    multi = s.multi.get();
+  }
+  if (!easy) throw std::runtime_error(kNoSessionText);
+  if (s.aborted) throw std::runtime_error(kAbortedText);
+
+  const int connectMs = connectionTimeoutMs;
+  curl_easy_setopt(easy, CURLOPT_URL, url);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
+  s.buffer = &receiveBuffer;
+  s.fill = 0;
+  s.status = 0;
+  s.answered = false;
+  s.failure = nullptr;
+  s.errorText[0] = '\0';
+  const Clock::time_point start = Clock::now();
+  s.lastProgress = start;
+  position = 0;
+
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+    throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
+  enum class Stop { Done, Aborted, ConnectTimeout, Stalled };
+  Stop stop = Stop::Done;
+  CURLcode result = CURLE_OK;
+  CURLMcode multiResult = CURLM_OK;
+  for (;;) {
+    int running = 0;
+    multiResult = curl_multi_perform(multi, &running);
+    if (multiResult != CURLM_OK) break;
+    int queued = 0;
+    bool finished = false;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+        result = message->data.result;
+        finished = true;
+      }
+    }
+    if (finished || running == 0) break;
+    if (s.aborted) {
+      stop = Stop::Aborted;
+      break;
+    }
+    // Until the first byte of the answer the connection time-out applies,
+    // afterwards the stall limit since the last byte.
+    const Clock::time_point now = Clock::now();
+    const long left = s.answered ? kStallTimeoutMs - ElapsedMs(s.lastProgress, now) : connectMs - ElapsedMs(start, now);
+    if (left <= 0) {
+      stop = s.answered ? Stop::Stalled : Stop::ConnectTimeout;
+      break;
+    }
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min(left, 1000L)), nullptr);
+  }
+  // Detached mid-transfer, curl closes that connection; a finished one goes
+  // back to the cache for the next download.
+  curl_multi_remove_handle(multi, easy);
+  s.buffer = nullptr;
+
+  if (stop == Stop::Aborted) throw std::runtime_error(kAbortedText);
+  if (s.failure) std::rethrow_exception(s.failure);
+  if (stop == Stop::ConnectTimeout)
+    throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, ConnectTimeoutText(connectMs));
+  if (stop == Stop::Stalled)
+    throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, StallTimeoutText(kStallTimeoutMs));
+  if (multiResult != CURLM_OK)
+    throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet, curl_multi_strerror(multiResult));
+  // A refusal counts whatever else went wrong afterwards (an interim status
+  // line followed by garbage, a body we declined to read).
+  if (s.status != 0 && (s.status < 200 || s.status > 299)) throw std::runtime_error(kNotAvailableText);
+  if (result != CURLE_OK) throw Win32Exception(result, Win32Exception::Kind::Internet, s.errorText);
+
+  MakeRoom(receiveBuffer, s.fill);  // the final empty read of the download loop
+  Publish(static_cast<uint32_t>(s.fill));
+}
+
+FILETIME FTPStream::FileTimeNow() {
+  // 100-ns intervals since 1601-01-01, as Windows counts them.
+  constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  const uint64_t ticks =
+      static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100) +
+      kUnixEpochTicks;
+  FILETIME t;
+  t.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return t;
+}
+
+}  // namespace orvella

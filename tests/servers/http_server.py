@@ -1,0 +1,279 @@
+#!/usr/bin/python3
+"""Loopback HTTP/1.1 test server with fault modes chosen per request.
+
+Every answer carries Content-Length and keeps the connection alive (HTTP/1.1)
+unless a fault asks otherwise. Paths:
+
+  /bytes/<N>            200, N bytes of known content: byte i is i % 251.
+                        Streamed, so any N works (very large bodies too).
+  /empty                200 with a 0-byte body.
+  /status/<N>           status N with the body "status N\\n" (text/plain).
+                        For N < 200 the connection closes after the body.
+  /html                 200 with a small HTML page (not a picture).
+  /files/<name>         200 with the file <name> from the data directory,
+                        404 when it does not exist.
+  /redirect?to=<path>   302 to <path> on this server.
+  /hang                 reads the request, never answers (until the client
+                        goes away or the server stops).
+  /_stats               200, text "connections=C requests=R\\n": C counts the
+                        accepted connections that carried at least one request
+                        outside /_*, R those requests. Control requests never
+                        count, so a test can read the numbers between downloads.
+
+Query parameters that add faults to /bytes, /empty, /status, /html and /files:
+
+  delay=<ms>        wait before sending anything (slow first byte)
+  drip=<ms>         send the body in chunks of `chunk` bytes (default 1024)
+                    with this pause after each one (slow drip)
+  chunk=<n>         chunk size for drip
+  truncate=<n>      announce the full length, send only n body bytes, close
+                    the connection (drop mid-body / Content-Length too long)
+  stall=<n>         announce the full length, send n body bytes, then send
+                    nothing more but keep the connection open
+  close=1           answer with "Connection: close" and close afterwards
+  nolength=1        no Content-Length: the body ends when the connection
+                    closes (HTTP/1.0 style); the one answer without it
+
+Examples: /bytes/102400, /files/red.jpg?drip=50&chunk=4096,
+/bytes/1000?truncate=10, /status/404, /bytes/10?delay=5000.
+
+Run by hand: http_server.py [--port P] [--data DIR] (port 0 picks a free one
+and prints it).
+"""
+import argparse
+import os
+import socket
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, unquote, urlsplit
+
+PATTERN_PERIOD = 251
+# A block of the pattern whose length is a multiple of the period, so slices
+# of it continue the pattern at any offset.
+_BLOCK = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 256))
+
+HTML_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Camera</title></head>\n"
+             b"<body><p>This is a web page, not a picture.</p></body></html>\n")
+
+
+def pattern(offset, length):
+    """The known content of /bytes between offset and offset + length."""
+    out = bytearray()
+    start = offset % PATTERN_PERIOD
+    while len(out) < length:
+        take = min(len(_BLOCK) - start, length - len(out))
+        out += _BLOCK[start:start + take]
+        start = 0
+    return bytes(out)
+
+
+class Body:
+    """A body known by its length and a function giving any slice of it."""
+
+    def __init__(self, length, read):
+        self.length = length
+        self.read = read  # read(offset, size) -> bytes
+
+    @staticmethod
+    def of(data):
+        return Body(len(data), lambda off, n: data[off:off + n])
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "OrvellaTest/1.0"
+    # Headers and body go out in separate writes: without this, Nagle's
+    # algorithm meets the client's delayed ACK and every answer waits 40 ms.
+    disable_nagle_algorithm = True
+    counted = False  # this connection has carried a counted request
+
+    def log_message(self, fmt, *args):  # quiet: the test output is the program's
+        pass
+
+    def do_GET(self):
+        parts = urlsplit(self.path)
+        path = unquote(parts.path)
+        query = {k: v[-1] for k, v in parse_qs(parts.query).items()}
+        if path.startswith("/_"):
+            return self.control(path)
+        self.server.count_request(self)
+
+        if path.startswith("/bytes/"):
+            n = self.int_arg(path[len("/bytes/"):])
+            if n is None or n < 0:
+                return self.simple(400, b"bad length\n")
+            return self.answer(200, Body(n, pattern), "application/octet-stream", query)
+        if path == "/empty":
+            return self.answer(200, Body.of(b""), "application/octet-stream", query)
+        if path.startswith("/status/"):
+            code = self.int_arg(path[len("/status/"):])
+            if code is None or not 100 <= code <= 999:
+                return self.simple(400, b"bad status\n")
+            return self.answer(code, Body.of(b"status %d\n" % code), "text/plain", query)
+        if path == "/html":
+            return self.answer(200, Body.of(HTML_PAGE), "text/html", query)
+        if path.startswith("/files/"):
+            name = path[len("/files/"):]
+            full = os.path.realpath(os.path.join(self.server.data_dir, name))
+            root = os.path.realpath(self.server.data_dir)
+            if not full.startswith(root + os.sep) or not os.path.isfile(full):
+                return self.answer(404, Body.of(b"no such file\n"), "text/plain", query)
+            with open(full, "rb") as f:
+                data = f.read()
+            return self.answer(200, Body.of(data), "application/octet-stream", query)
+        if path == "/redirect":
+            target = query.get("to", "/bytes/10")
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return None
+        if path == "/hang":
+            self.wait_forever()
+            return None
+        return self.simple(404, b"unknown path\n")
+
+    def do_HEAD(self):
+        self.simple(405, b"")
+
+    # --- helpers -----------------------------------------------------------
+
+    @staticmethod
+    def int_arg(text):
+        try:
+            return int(text)
+        except ValueError:
+            return None
+
+    def control(self, path):
+        if path == "/_stats":
+            c, r = self.server.stats()
+            return self.simple(200, b"connections=%d requests=%d\n" % (c, r))
+        return self.simple(404, b"unknown control path\n")
+
+    def simple(self, code, body):
+        self.send_response(code)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if body:
+            self.wfile.write(body)
+
+    def wait_forever(self):
+        """Sends nothing until the client leaves or the server stops."""
+        conn = self.connection
+        conn.settimeout(0.1)
+        while not self.server.stopping.is_set():
+            try:
+                if conn.recv(4096) == b"":
+                    break  # the client closed its end
+            except socket.timeout:
+                continue
+            except OSError:
+                break
+        self.close_connection = True
+
+    def answer(self, code, body, content_type, query):
+        delay = self.int_arg(query.get("delay", "0")) or 0
+        drip = self.int_arg(query.get("drip", "0")) or 0
+        chunk = max(1, self.int_arg(query.get("chunk", "1024")) or 1024)
+        truncate = self.int_arg(query["truncate"]) if "truncate" in query else None
+        stall = self.int_arg(query["stall"]) if "stall" in query else None
+        nolength = query.get("nolength") == "1"
+        close = query.get("close") == "1" or code < 200 or nolength
+
+        if delay > 0 and self.server.stopping.wait(delay / 1000.0):
+            return
+        self.send_response(code)
+        self.send_header("Content-Type", content_type)
+        if not nolength:
+            self.send_header("Content-Length", str(body.length))
+        if close:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        self.wfile.flush()
+
+        limit = body.length
+        for cut in (truncate, stall):
+            if cut is not None:
+                limit = min(limit, max(0, cut))
+        step = chunk if drip > 0 else 256 * 1024
+        sent = 0
+        try:
+            while sent < limit:
+                n = min(step, limit - sent)
+                self.wfile.write(body.read(sent, n))
+                self.wfile.flush()
+                sent += n
+                if drip > 0 and self.server.stopping.wait(drip / 1000.0):
+                    break
+        except OSError:
+            self.close_connection = True
+            return
+        if sent < body.length:
+            if stall is not None and (truncate is None or stall <= truncate):
+                self.wait_forever()
+            self.close_connection = True
+
+
+class TestHTTPServer(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, data_dir):
+        super().__init__(address, Handler)
+        self.data_dir = data_dir
+        self.stopping = threading.Event()
+        self._lock = threading.Lock()
+        self._connections = 0
+        self._requests = 0
+
+    def count_request(self, handler):
+        with self._lock:
+            self._requests += 1
+            if not handler.counted:
+                handler.counted = True
+                self._connections += 1
+
+    def stats(self):
+        with self._lock:
+            return self._connections, self._requests
+
+    @property
+    def port(self):
+        return self.server_address[1]
+
+    def start(self):
+        t = threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.1},
+                             name="http-server", daemon=True)
+        t.start()
+        return t
+
+    def stop(self):
+        self.stopping.set()
+        self.shutdown()
+        self.server_close()
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Loopback HTTP test server")
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--data", default=os.getcwd())
+    args = ap.parse_args()
+    server = TestHTTPServer(("127.0.0.1", args.port), args.data)
+    print("http://127.0.0.1:%d/ serving %s" % (server.port, args.data), flush=True)
+    try:
+        server.serve_forever(poll_interval=0.1)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.stopping.set()
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,55 @@
+#include "support/Servers.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "support/TestEnv.h"
+
+namespace orvella::test {
+
+namespace {
+int PortFrom(const char* name) {
+  return std::atoi(Env(name, "0").c_str());
+}
+}  // namespace
+
+bool ServersAvailable() {
+  return HttpPort() > 0 && FtpPort() > 0 && !DataDir().empty();
+}
+
+int HttpPort() {
+  return PortFrom("ORVELLA_HTTP_PORT");
+}
+
+int FtpPort() {
+  return PortFrom("ORVELLA_FTP_PORT");
+}
+
+std::string HttpUrl(const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(HttpPort()) + path;
+}
+
+std::string FtpUrl(const std::string& path, const std::string& user, const std::string& pass) {
+  std::string login = user.empty() ? "" : user + ":" + pass + "@";
+  std::string tail = !path.empty() && path[0] == '/' ? path.substr(1) : path;
+  return "ftp://" + login + "127.0.0.1:" + std::to_string(FtpPort()) + "/" + tail;
+}
+
+std::string DataPath(const std::string& name) {
+  return NativePath(DataDir() + "/" + name);
+}
+
+bool WriteDataFile(const std::string& name, const std::string& bytes) {
+  std::ofstream out(DataPath(name), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+int HttpConnectionCount() {
+  std::string answer = RawHttpGet(HttpPort(), "/_stats");
+  size_t at = answer.find("connections=");
+  if (at == std::string::npos) return -1;
+  return std::atoi(answer.c_str() + at + 12);
+}
+
+}  // namespace orvella::test

@@ -1,0 +1,41 @@
+// The loopback test servers started by tests/servers/with_servers.py: their
+// URLs, the shared data directory, and the HTTP server's connection count.
+// The URL scheme of the HTTP server is described in tests/servers/http_server.py.
+#pragma once
+
+#include <string>
+
+#include "support/TestImages.h"
+
+namespace orvella::test {
+
+// True when the program runs under with_servers.py (the ports are known).
+bool ServersAvailable();
+
+int HttpPort();
+int FtpPort();
+
+// "http://127.0.0.1:<port>" + path; path starts with '/'.
+std::string HttpUrl(const std::string& path);
+// "ftp://[user:pass@]127.0.0.1:<port>/" + path; no credentials when user is empty (anonymous).
+std::string FtpUrl(const std::string& path, const std::string& user = "", const std::string& pass = "");
+
+// DataDir(), the data directory as the servers see it (a Linux path), is in
+// support/TestImages.h.
+// A path to the data file `name` that this program can open (under Wine the
+// Linux path seen through drive Z:).
+std::string DataPath(const std::string& name);
+// Writes `bytes` to the data file `name`; false on failure.
+bool WriteDataFile(const std::string& name, const std::string& bytes);
+
+// Connections the HTTP server has accepted that carried a real request
+// (control requests do not count); -1 when the server cannot be asked.
+int HttpConnectionCount();
+
+// Platform part: plain blocking GET of `path` from the HTTP server over a
+// fresh connection; the whole answer (headers and body), or "" on failure.
+std::string RawHttpGet(int port, const std::string& path);
+// Platform part: DataDir() path of `name` converted for this program.
+std::string NativePath(const std::string& linuxPath);
+
+}  // namespace orvella::test
