@@ -1,0 +1,159 @@
+// Decode + convert into an image buffer, against libjpeg-turbo's own full
+// decode of the same bytes (tjDecompress2 to BGR) measured in the same run.
+//
+// Pictures are generated here (gradients, shapes, texture, noise) and
+// compressed with TurboJPEG at quality 85, 4:2:0, as a camera would send them.
+// Rounds alternate between the cases so that the machine's drift hits all of
+// them alike; each case reports the median of its rounds. Prints ratios only
+// as results: absolute times on a shared machine mean little.
+//
+// Usage: decode_bench [rounds]
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "acquisition/FTPStream.h"
+#include "acquisition/ImageDecoder.h"
+#include "camera/ImageBuffer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Camera-like content: two gradients, filled shapes, a fine stripe texture
+// and some noise, so the entropy coder and the IDCT work as on real pictures.
+std::vector<unsigned char> Synthetic(int width, int height) {
+  std::vector<unsigned char> rgb(size_t(width) * height * 3);
+  uint32_t seed = 12345;
+  auto noise = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return int(seed >> 30) - 2;  // -2 .. 1
+  };
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      int r = 255 * x / width, g = 255 * y / height, b = 128 + int(100 * std::sin((x + 2 * y) * 0.01));
+      // A few discs and boxes at fixed places, scaled with the picture.
+      for (int k = 0; k < 6; ++k) {
+        int cx = width * (k * 2 + 1) / 12, cy = height * ((k * 5) % 7 + 1) / 8, rad = width / 14 + k * width / 90;
+        if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < rad * rad) r = 40 * k, g = 230 - 30 * k, b = 60 + 25 * k;
+        if (std::abs(x - cx - rad * 2) < rad / 2 && std::abs(y - cy) < rad) r = 250 - 20 * k, g = 90, b = 20 * k;
+      }
+      if ((x / 3 + y / 5) % 4 == 0) r -= 12, g -= 12;  // texture
+      unsigned char* p = &rgb[(size_t(y) * width + x) * 3];
+      p[0] = static_cast<unsigned char>(std::clamp(r + noise(), 0, 255));
+      p[1] = static_cast<unsigned char>(std::clamp(g + noise(), 0, 255));
+      p[2] = static_cast<unsigned char>(std::clamp(b + noise(), 0, 255));
+    }
+  }
+  return rgb;
+}
+
+std::vector<unsigned char> Compress(const std::vector<unsigned char>& rgb, int width, int height) {
+  tjhandle tj = tjInitCompress();
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  if (!tj || tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 85, 0) != 0)
+    throw std::runtime_error("compression failed");
+  std::vector<unsigned char> out(jpeg, jpeg + size);
+  tjFree(jpeg);
+  tjDestroy(tj);
+  return out;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+template <typename F>
+double TimeMs(F&& f) {
+  auto start = Clock::now();
+  f();
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Case {
+  const char* name;
+  int regionDivisor;  // 1: full size; 2: half width x half height (a quarter of the picture)
+  bool colour;
+  double goal;
+  std::vector<double> times;
+};
+
+void Run(int width, int height, int rounds) {
+  std::vector<unsigned char> jpeg = Compress(Synthetic(width, height), width, height);
+
+  orvella::FTPStream stream;
+  stream.SetContent(jpeg.data(), jpeg.size());
+  orvella::ImageDecoder decoder;
+  decoder.Start();
+
+  tjhandle tj = tjInitDecompress();
+  std::vector<unsigned char> reference(size_t(width) * height * 3);
+  auto referenceDecode = [&] {
+    if (tjDecompress2(tj, jpeg.data(), jpeg.size(), reference.data(), width, 0, height, TJPF_BGR, 0) != 0)
+      throw std::runtime_error(tjGetErrorStr2(tj));
+  };
+
+  std::vector<Case> cases = {{"colour, full size", 1, true, 1.05, {}},
+                             {"colour, quarter region", 2, true, 1.0, {}},
+                             {"gray, full size", 1, false, 1.25, {}}};
+  std::vector<orvella::ImageBuffer> buffers(cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    buffers[i].Allocate(width / cases[i].regionDivisor, height / cases[i].regionDivisor, cases[i].colour);
+  }
+  std::vector<double> referenceTimes;
+
+  // Warm-up: caches, lazily grown scratch memory, CPU clock.
+  for (int i = 0; i < 5; ++i) {
+    referenceDecode();
+    for (size_t c = 0; c < cases.size(); ++c)
+      decoder.Decode(stream, buffers[c], buffers[c].width, buffers[c].height, cases[c].colour);
+  }
+  // Ours must equal the reference where both hold the same pixels.
+  for (int y = 0; y < height; y += 37) {
+    if (std::memcmp(buffers[0].GetLine(y), &reference[size_t(y) * width * 3], size_t(width) * 3) != 0)
+      throw std::runtime_error("colour decode differs from libjpeg-turbo's");
+  }
+
+  for (int r = 0; r < rounds; ++r) {
+    referenceTimes.push_back(TimeMs(referenceDecode));
+    for (size_t c = 0; c < cases.size(); ++c) {
+      cases[c].times.push_back(
+          TimeMs([&] { decoder.Decode(stream, buffers[c], buffers[c].width, buffers[c].height, cases[c].colour); }));
+    }
+  }
+  tjDestroy(tj);
+
+  double ref = Median(referenceTimes);
+  std::printf("%dx%d (%zu KB), libjpeg-turbo tjDecompress2 to BGR: %.3f ms\n", width, height, jpeg.size() / 1024, ref);
+  for (const Case& c : cases) {
+    double ours = Median(c.times);
+    double ratio = ours / ref;
+    bool met = c.regionDivisor == 1 ? ratio <= c.goal : ratio < c.goal;
+    std::printf("  %-24s %8.3f ms   ratio %5.3f   goal %s %.2f   %s\n", c.name, ours, ratio,
+                c.regionDivisor == 1 ? "<=" : "< ", c.goal, met ? "met" : "MISSED");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = argc > 1 ? std::atoi(argv[1]) : 0;
+  try {
+    Run(640, 480, rounds > 0 ? rounds : 300);
+    Run(1600, 1200, rounds > 0 ? rounds : 80);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "decode_bench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

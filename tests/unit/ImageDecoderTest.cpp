@@ -1,0 +1,290 @@
+// Decoding and conversion on both products: crop without scaling, untouched
+// pixels outside the region, colour byte order, gray values, formats, failing
+// files, and buffers smaller than the configured size.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "acquisition/FTPStream.h"
+#include "acquisition/ImageDecoder.h"
+#include "camera/ImageBuffer.h"
+#include "driver/Errors.h"
+#include "support/ImageDecoderFixture.h"
+#include "support/TestImages.h"
+
+namespace orvella {
+namespace {
+
+using test::DecoderTest;
+using test::GrayOf;
+using test::PatternPixel;
+using test::Rgb;
+
+constexpr unsigned char kUntouched = 0xA5;
+
+// Pixels of the region that differ from the pattern by more than `tolerance`
+// in some channel; `where` names the first.
+int PatternMismatches(ImageBuffer& b, int w, int h, int tolerance, std::string* where) {
+  int bad = 0;
+  for (int y = 0; y < h; ++y) {
+    const unsigned char* row = b.GetLine(y);
+    for (int x = 0; x < w; ++x) {
+      Rgb want = PatternPixel(x, y);
+      bool ok;
+      if (b.colour) {
+        const unsigned char* p = row + 3 * x;
+        ok = std::abs(p[0] - want.b) <= tolerance && std::abs(p[1] - want.g) <= tolerance &&
+             std::abs(p[2] - want.r) <= tolerance;
+      } else {
+        ok = std::abs(row[x] - GrayOf(want)) <= tolerance;
+      }
+      if (!ok && bad++ == 0) *where = "first at x=" + std::to_string(x) + " y=" + std::to_string(y);
+    }
+  }
+  return bad;
+}
+
+// Bytes outside the top-left w x h that no longer hold kUntouched.
+int TouchedOutside(ImageBuffer& b, int w, int h) {
+  int touched = 0, bpp = b.colour ? 3 : 1;
+  for (int y = 0; y < b.height; ++y) {
+    const unsigned char* row = b.GetLine(y);
+    for (int i = (y < h ? w * bpp : 0); i < b.width * bpp; ++i) touched += row[i] != kUntouched;
+  }
+  return touched;
+}
+
+struct Format {
+  const char* extension;
+  int tolerance;  // per channel: JPEG rounds its colour conversion
+};
+
+class PatternTest : public DecoderTest, public ::testing::WithParamInterface<Format> {
+ protected:
+  std::string Name(const char* stem) { return std::string(stem) + "." + GetParam().extension; }
+  int Tolerance(bool colour) { return GetParam().tolerance + (colour ? 0 : 1); }
+};
+
+TEST_P(PatternTest, LargerPictureIsCroppedToItsTopLeftNotScaled) {
+  for (bool colour : {true, false}) {
+    SCOPED_TRACE(colour ? "colour" : "gray");
+    Prepare(640, 480, colour, kUntouched);
+    ASSERT_TRUE(Decode(Name("pattern_800x600"), 640, 480, colour)) << error;
+    std::string where;
+    EXPECT_EQ(PatternMismatches(buffer, 640, 480, Tolerance(colour), &where), 0) << where;
+  }
+}
+
+TEST_P(PatternTest, SmallerPictureFillsTopLeftAndLeavesTheRestAlone) {
+  for (bool colour : {true, false}) {
+    SCOPED_TRACE(colour ? "colour" : "gray");
+    Prepare(640, 480, colour, kUntouched);
+    ASSERT_TRUE(Decode(Name("pattern_320x240"), 640, 480, colour)) << error;
+    std::string where;
+    EXPECT_EQ(PatternMismatches(buffer, 320, 240, Tolerance(colour), &where), 0) << where;
+    EXPECT_EQ(TouchedOutside(buffer, 320, 240), 0);
+  }
+}
+
+TEST_P(PatternTest, PictureOfExactlyTheConfiguredSizeFillsEveryPixel) {
+  for (bool colour : {true, false}) {
+    SCOPED_TRACE(colour ? "colour" : "gray");
+    Prepare(640, 480, colour, kUntouched);
+    ASSERT_TRUE(Decode(Name("pattern_640x480"), 640, 480, colour)) << error;
+    std::string where;
+    EXPECT_EQ(PatternMismatches(buffer, 640, 480, Tolerance(colour), &where), 0) << where;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PatternTest, ::testing::Values(Format{"jpg", 4}, Format{"png", 0}, Format{"bmp", 0}),
+                         [](const ::testing::TestParamInfo<Format>& info) { return info.param.extension; });
+
+TEST_F(DecoderTest, OtherEncodingsOfThePatternDecodeAlike) {
+  const Format files[] = {{"pattern_320x240.gif", 0},
+                          {"pattern_320x240.tif", 0},
+                          {"pattern_320x240_rgba.png", 0},
+                          {"pattern_320x240_palette.png", 0},
+                          {"pattern_320x240_interlaced.png", 0},
+                          {"pattern_320x240_progressive.jpg", 4}};
+  for (const Format& f : files) {
+    for (bool colour : {true, false}) {
+      SCOPED_TRACE(std::string(f.extension) + (colour ? " colour" : " gray"));
+      Prepare(320, 240, colour, kUntouched);
+      ASSERT_TRUE(Decode(f.extension, 200, 100, colour)) << error;
+      std::string where;
+      EXPECT_EQ(PatternMismatches(buffer, 200, 100, f.tolerance + (colour ? 0 : 1), &where), 0) << where;
+      EXPECT_EQ(TouchedOutside(buffer, 200, 100), 0);
+    }
+  }
+}
+
+TEST_F(DecoderTest, GrayJpegGivesEqualColourChannelsAndItsGrayScaledByTheWeights) {
+  for (bool colour : {true, false}) {
+    SCOPED_TRACE(colour ? "colour" : "gray");
+    Prepare(320, 240, colour, kUntouched);
+    ASSERT_TRUE(Decode("pattern_320x240_gray.jpg", 320, 240, colour)) << error;
+    int bad = 0;
+    for (int y = 0; y < 240; ++y)
+      for (int x = 0; x < 320; ++x) {
+        int v = PatternPixel(x, y).r;
+        if (colour) {
+          const unsigned char* p = buffer.GetLine(y) + 3 * x;
+          bad += std::abs(p[0] - v) > 2 || p[0] != p[1] || p[1] != p[2];
+        } else {
+          bad += std::abs(buffer.GetLine(y)[x] - GrayOf({v, v, v})) > 3;
+        }
+      }
+    EXPECT_EQ(bad, 0);
+  }
+}
+
+TEST_F(DecoderTest, ColourPixelsAreBlueGreenRedBytes) {
+  struct Case {
+    const char* file;
+    unsigned char b, g, r;
+  } cases[] = {{"red.png", 0, 0, 255}, {"green.png", 0, 255, 0}, {"blue.png", 255, 0, 0}, {"red.bmp", 0, 0, 255}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Prepare(48, 32, true, kUntouched);
+    ASSERT_TRUE(Decode(c.file, 48, 32, true)) << error;
+    const unsigned char* p = buffer.GetLine(31) + 3 * 47;
+    EXPECT_EQ(p[0], c.b);
+    EXPECT_EQ(p[1], c.g);
+    EXPECT_EQ(p[2], c.r);
+  }
+}
+
+TEST_F(DecoderTest, GrayOfPureColoursFollowsTheDocumentedWeights) {
+  // 0.299, 0.588 and 0.111 of 255; they add up to 0.998, so white is 254.49.
+  struct Case {
+    const char* stem;
+    int low, high;
+  } cases[] = {{"red", 75, 77}, {"green", 149, 151}, {"blue", 27, 29}, {"white", 254, 255}, {"black", 0, 0}};
+  for (const char* extension : {".png", ".bmp", ".jpg"}) {
+    for (const Case& c : cases) {
+      std::string file = std::string(c.stem) + extension;
+      SCOPED_TRACE(file);
+      int slack = std::string(extension) == ".jpg" ? 1 : 0;  // JPEG's pure colours are off by a level
+      Prepare(48, 32, false, kUntouched);
+      ASSERT_TRUE(Decode(file, 48, 32, false)) << error;
+      for (int y : {0, 31})
+        for (int x : {0, 47}) {
+          int v = buffer.GetLine(y)[x];
+          EXPECT_GE(v, c.low - slack) << "x=" << x << " y=" << y;
+          EXPECT_LE(v, c.high + slack) << "x=" << x << " y=" << y;
+        }
+    }
+  }
+}
+
+TEST_F(DecoderTest, CropEqualsTheSamePixelsOfAFullDecode) {
+  // 4:2:0 and 4:2:2 pictures of camera-like content; widths that end inside a
+  // block and exactly on one.
+  for (const char* file : {"photo_800x600.jpg", "photo_800x600_422.jpg", "photo_800x600_progressive.jpg"}) {
+    for (bool colour : {true, false}) {
+      SCOPED_TRACE(std::string(file) + (colour ? " colour" : " gray"));
+      Prepare(800, 600, colour, kUntouched);
+      ASSERT_TRUE(Decode(file, 800, 600, colour)) << error;
+      ImageBuffer full;
+      full.Allocate(800, 600, colour);
+      std::memcpy(full.data.get(), buffer.data.get(), size_t(full.size));
+      for (int w : {333, 320, 799}) {
+        Prepare(w, 201, colour, kUntouched);
+        ASSERT_TRUE(Decode(file, w, 201, colour)) << error;
+        int bytes = w * (colour ? 3 : 1), differ = 0;
+        for (int y = 0; y < 201; ++y) differ += std::memcmp(buffer.GetLine(y), full.GetLine(y), size_t(bytes)) != 0;
+        EXPECT_EQ(differ, 0) << "rows that differ from the full decode, width " << w;
+      }
+    }
+  }
+}
+
+TEST_F(DecoderTest, TextPageFailsWithTheGdiStatusAndWritesNothing) {
+  // GDI+ says 2 (InvalidParameter); Wine's GDI+ says 1. The text is the same.
+  Prepare(64, 64, true, kUntouched);
+  EXPECT_FALSE(Decode("text.html", 64, 64, true));
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(error, "GDI Error " + std::to_string(status));
+  EXPECT_EQ(TouchedOutside(buffer, 0, 0), 0);
+}
+
+TEST_F(DecoderTest, BrokenFilesFailCleanlyAndTheNextPictureStillDecodes) {
+  // Each either fails with a GDI+ status or decodes; none may crash or leave
+  // the decoder unable to read the next picture.
+  const char* broken[] = {"empty.jpg", "truncated_header.jpg", "corrupt.jpg", "truncated.jpg", "damaged.jpg",
+                          "huge.jpg",  "huge_progressive.jpg", "huge.png",    "huge.bmp"};
+  for (const char* file : broken) {
+    for (bool colour : {true, false}) {
+      SCOPED_TRACE(std::string(file) + (colour ? " colour" : " gray"));
+      Prepare(640, 480, colour, kUntouched);
+      if (!Decode(file, 640, 480, colour)) {
+        EXPECT_NE(status, 0) << "not a GDIException: " << error;
+      }
+      Prepare(320, 240, colour, kUntouched);
+      ASSERT_TRUE(Decode("pattern_320x240.jpg", 320, 240, colour)) << error;
+      std::string where;
+      EXPECT_EQ(PatternMismatches(buffer, 320, 240, colour ? 4 : 5, &where), 0) << where;
+    }
+  }
+  for (const char* file : {"empty.jpg", "truncated_header.jpg", "corrupt.jpg"}) {
+    SCOPED_TRACE(file);
+    Prepare(640, 480, true, kUntouched);
+    EXPECT_FALSE(Decode(file, 640, 480, true));
+    EXPECT_NE(status, 0) << error;
+  }
+}
+
+TEST_F(DecoderTest, ConfiguredSizeLargerThanTheBufferStaysInsideIt) {
+  // Width and Height raised while the camera is open: the buffer keeps its
+  // size and only its own rows are written, at its own row length. Guard
+  // bytes after the pixel memory catch any write past the end. The 320 x 240
+  // pictures fill the buffer exactly, the larger ones are cut to it.
+  for (const char* file : {"pattern_800x600.png", "pattern_800x600.jpg", "pattern_320x240.jpg", "pattern_320x240.png",
+                           "pattern_320x240.bmp"}) {
+    for (bool colour : {true, false}) {
+      SCOPED_TRACE(std::string(file) + (colour ? " colour" : " gray"));
+      constexpr int kGuard = 4096;
+      int bpp = colour ? 3 : 1, size = 320 * 240 * bpp;
+      buffer.data.reset(new unsigned char[size_t(size + kGuard)]);
+      std::memset(buffer.data.get(), kUntouched, size_t(size + kGuard));
+      buffer.size = size;
+      buffer.width = 320;
+      buffer.height = 240;
+      buffer.colour = colour;
+      ASSERT_TRUE(Decode(file, 800, 600, colour)) << error;
+      std::string where;
+      EXPECT_EQ(PatternMismatches(buffer, 320, 240, colour ? 4 : 5, &where), 0) << where;
+      int guardTouched = 0;
+      for (int i = 0; i < kGuard; ++i) guardTouched += buffer.data[size_t(size + i)] != kUntouched;
+      EXPECT_EQ(guardTouched, 0);
+    }
+  }
+}
+
+TEST_F(DecoderTest, ConfiguredSizeSmallerThanTheBufferUsesTheBufferRowLength) {
+  Prepare(320, 240, true, kUntouched);
+  ASSERT_TRUE(Decode("pattern_800x600.jpg", 200, 100, true)) << error;
+  std::string where;
+  EXPECT_EQ(PatternMismatches(buffer, 200, 100, 4, &where), 0) << where;
+  EXPECT_EQ(TouchedOutside(buffer, 200, 100), 0);
+}
+
+TEST_F(DecoderTest, BufferWithoutMemoryFailsTheCycleInsteadOfBeingWritten) {
+  ImageBuffer never;
+  EXPECT_FALSE(DecodeInto(never, "pattern_320x240.png", 320, 240, true));
+  EXPECT_EQ(status, 0) << "not a decoding failure";
+  EXPECT_FALSE(error.empty());
+
+  ImageBuffer lost;  // geometry kept, memory gone (an allocation that ran out)
+  lost.width = 320;
+  lost.height = 240;
+  lost.colour = true;
+  EXPECT_FALSE(DecodeInto(lost, "pattern_320x240.jpg", 320, 240, true));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace orvella
