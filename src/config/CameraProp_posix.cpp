@@ -1,0 +1,110 @@
+// The camera settings dialog on Linux: the GTK dialog lives in a module of
+// its own (liborvella-dialog.so beside the driver), loaded on first use so
+// that the driver never needs GTK or a display until a dialog is asked for.
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "config/CameraProp.h"
+#include "config/CameraPropCopy.h"
+#include "config/CameraPropModel.h"
+#include "config/CameraSettings.h"
+
+namespace orvella {
+
+namespace {
+
+const char kModuleName[] = "liborvella-dialog.so";
+// Full path of the module instead of the one beside the driver (tests).
+const char kModuleOverride[] = "ORVELLA_DIALOG_MODULE";
+
+struct DialogModule {
+  OrvellaRunCameraDialogFn runCameraDialog = nullptr;
+  OrvellaShowMessageFn showMessage = nullptr;
+};
+
+std::string ModulePath() {
+  const char* override = std::getenv(kModuleOverride);
+  if (override && *override) return override;
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname)
+    throw std::runtime_error("cannot find the driver's own directory");
+  std::string self = info.dli_fname;
+  size_t slash = self.rfind('/');
+  return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + kModuleName;
+}
+
+// GTK may be used by one thread at a time; a dialog may open another from
+// its own loop on the same thread, hence recursive.
+std::recursive_mutex& GtkLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+// Loaded once and never unloaded: GTK cannot be unloaded from a process.
+// A failed load is tried again at the next call.
+const DialogModule& LoadModule() {
+  static std::mutex lock;
+  static DialogModule module;
+  std::lock_guard<std::mutex> guard(lock);
+  if (module.runCameraDialog) return module;
+  std::string path = ModulePath();
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* reason = dlerror();
+    throw std::runtime_error("cannot load the settings dialog " + path + ": " + (reason ? reason : "unknown reason"));
+  }
+  auto run = reinterpret_cast<OrvellaRunCameraDialogFn>(dlsym(handle, ORVELLA_RUN_CAMERA_DIALOG));
+  auto show = reinterpret_cast<OrvellaShowMessageFn>(dlsym(handle, ORVELLA_SHOW_MESSAGE));
+  if (!run || !show) throw std::runtime_error("the settings dialog " + path + " lacks its entry points");
+  module.showMessage = show;
+  module.runCameraDialog = run;
+  return module;
+}
+
+OrvellaDialogCall MakeCall(void* parentWindow, const char* title) {
+  OrvellaDialogCall call{};
+  call.structSize = sizeof call;
+  call.parentWindow = parentWindow;
+  call.title = title;
+  return call;
+}
+
+void CheckResult(int result, const OrvellaDialogCall& call) {
+  if (result == -1) throw std::runtime_error(call.error);
+  if (result == -2) throw std::runtime_error("the settings dialog module does not match the driver");
+}
+
+}  // namespace
+
+int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSettings* settings) {
+  const DialogModule& module = LoadModule();
+  auto data = std::make_unique<OrvellaCameraPropData>();
+  ToPropData(*settings, data.get());
+  OrvellaDialogCall call = MakeCall(parentWindow, title.c_str());
+  call.data = data.get();
+  int result;
+  {
+    std::lock_guard<std::recursive_mutex> guard(GtkLock());
+    result = module.runCameraDialog(&call);
+  }
+  CheckResult(result, call);
+  if (result != 1 && result != 2) throw std::runtime_error("the settings dialog gave an unknown result");
+  // What the controls showed last, also after Cancel; the caller drops it then.
+  FromPropData(*data, settings);
+  return result;
+}
+
+void ShowConfigureRefusal(void* parentWindow) {
+  const DialogModule& module = LoadModule();
+  OrvellaDialogCall call = MakeCall(parentWindow, kMessageBoxCaption);
+  call.message = kConfigureRefusalText;
+  std::lock_guard<std::recursive_mutex> guard(GtkLock());
+  CheckResult(module.showMessage(&call), call);
+}
+
+}  // namespace orvella
