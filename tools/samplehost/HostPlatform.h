@@ -1,0 +1,56 @@
+// What the sample host needs from the operating system: loading the driver
+// the way a host does, files and directories, the simulated camera process,
+// and saving pictures. One implementation file per platform.
+#ifndef ORVELLA_TOOLS_HOSTPLATFORM_H
+#define ORVELLA_TOOLS_HOSTPLATFORM_H
+
+#include <string>
+#include <vector>
+
+namespace orvella::host {
+
+extern const char kLibraryName[];  // the driver's file name on this platform
+extern const char kPathSeparator;
+
+// The driver library, loaded at run time (dlopen / LoadLibraryA) and
+// unloaded by the destructor. Throws std::runtime_error when it cannot load.
+class DriverLibrary {
+ public:
+  explicit DriverLibrary(const std::string& path);
+  ~DriverLibrary();
+  DriverLibrary(const DriverLibrary&) = delete;
+  DriverLibrary& operator=(const DriverLibrary&) = delete;
+  // The exported function of that name, or null.
+  void* Symbol(const char* name) const;
+
+ private:
+  void* handle;
+};
+
+std::string ExecutableDir();
+bool MakeDir(const std::string& path);  // true when it exists afterwards
+std::string MakeTempDir();              // throws std::runtime_error
+
+// orvella-simcam as a child process: started by the constructor, which reads
+// its first output line ("listening on URL"); stopped by the destructor.
+class SimCamProcess {
+ public:
+  SimCamProcess(const std::string& program, const std::vector<std::string>& args);
+  ~SimCamProcess();
+  SimCamProcess(const SimCamProcess&) = delete;
+  SimCamProcess& operator=(const SimCamProcess&) = delete;
+  const std::string& Url() const { return url; }
+
+ private:
+  long pid = -1;
+  std::string url;
+};
+
+// Writes a picture (channels 3: blue-green-red, 1: gray; rows top to bottom)
+// to stem + the platform's picture extension; returns the file name or
+// throws std::runtime_error.
+std::string SaveImage(const std::string& stem, int width, int height, int channels, const unsigned char* pixels);
+
+}  // namespace orvella::host
+
+#endif

@@ -1,0 +1,99 @@
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "samplehost/HostPlatform.h"
+
+namespace orvella::host {
+namespace {
+
+void Stop(pid_t pid) {
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+}  // namespace
+
+const char kLibraryName[] = "liborvella.so";
+const char kPathSeparator = '/';
+
+DriverLibrary::DriverLibrary(const std::string& path) : handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+  if (!handle) throw std::runtime_error(std::string("cannot load the driver: ") + dlerror());
+}
+
+DriverLibrary::~DriverLibrary() {
+  dlclose(handle);
+}
+
+void* DriverLibrary::Symbol(const char* name) const {
+  return dlsym(handle, name);
+}
+
+std::string ExecutableDir() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string exe(path, static_cast<size_t>(n));
+  return exe.substr(0, exe.rfind('/'));
+}
+
+bool MakeDir(const std::string& path) {
+  struct stat st {};
+  return mkdir(path.c_str(), 0755) == 0 || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+std::string MakeTempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvella-host-XXXXXX";
+  if (!mkdtemp(tmpl.data()))
+    throw std::runtime_error("cannot make a temporary directory: " + std::string(std::strerror(errno)));
+  return tmpl;
+}
+
+SimCamProcess::SimCamProcess(const std::string& program, const std::vector<std::string>& args) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives the host
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  if (child < 0) {
+    close(out[0]);
+    throw std::runtime_error("fork failed");
+  }
+  std::string line;
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  close(out[0]);  // later output would go nowhere; the simcam prints nothing more on stdout
+  const std::string prefix = "listening on ";
+  if (line.compare(0, prefix.size(), prefix) != 0) {
+    Stop(child);
+    throw std::runtime_error("the simulated camera " + program + " did not start (build it with the tools)");
+  }
+  url = line.substr(prefix.size());
+  pid = child;
+}
+
+SimCamProcess::~SimCamProcess() {
+  if (pid > 0) Stop(static_cast<pid_t>(pid));
+}
+
+}  // namespace orvella::host
