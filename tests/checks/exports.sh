@@ -9,7 +9,7 @@ expected="closeCVLPort configureCamera doCVLGrab finalize getCVLCameraConfigName
 if [ "$platform" = win32 ]; then
   dll=$(find "$build" -name Orvella.dll | head -n 1)
   dump=$(i686-w64-mingw32-objdump -p "$dll")
-  actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -o '\] [A-Za-z_@0-9?]*$' | cut -c3- | sort | tr '\n' ' ' | sed 's/ $//')
+  actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -o '\] [A-Za-z_@0-9?]*$' | cut -c3- | sort | tr '\n' ' ' | sed 's/ $//')
   imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
   for d in $imports; do
     case "$d" in
