@@ -91,6 +91,8 @@ class FTPStream final : public IStream {
   //   body over kMaxContentSize    std::runtime_error naming the limit
   //   connect, time-out, transfer  Win32Exception (its text names the cause;
   //                                a time-out says "timed out" and the limit)
+  // After a failure the content is not to be read; after an abort or a
+  // time-out it may be empty (the WinInet helper keeps the old buffer).
   void ReadFile(const char* url);
 
   // Makes an in-flight ReadFile fail within a few milliseconds, and every

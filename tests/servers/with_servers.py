@@ -91,18 +91,24 @@ def main():
     except (KeyboardInterrupt, Stop):
         code = 130
     finally:
-        if child is not None:
-            child.terminate()
-            try:
-                child.wait(5)
-            except subprocess.TimeoutExpired:
-                child.kill()
-                child.wait()
-        if http is not None:
-            http.stop()
-        if ftp is not None:
-            ftp.stop()
-        shutil.rmtree(data_dir, ignore_errors=True)
+        # A second signal (timeout(1) signals the whole group) must not cut
+        # the clean-up short.
+        for s in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            signal.signal(s, signal.SIG_IGN)
+        try:
+            if child is not None:
+                child.terminate()
+                try:
+                    child.wait(5)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+                    child.wait()
+        finally:
+            if http is not None:
+                http.stop()
+            if ftp is not None:
+                ftp.stop()
+            shutil.rmtree(data_dir, ignore_errors=True)
     return code
 
 
