@@ -1,7 +1,5 @@
 #include "driver/Platform.h"
 
-#include <chrono>
-
 namespace orvella::platform {
 
 const char kPathSeparator = '/';
@@ -14,15 +12,6 @@ std::tm LocalTimeNow() {
 }
 
 std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "a"); }
-
-namespace {
-const auto kLoadTime = std::chrono::steady_clock::now();
-}
-
-long ElapsedMs() {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kLoadTime).count());
-}
 
 // The shared object is linked with -z nodelete: dlclose never unmaps it.
 void PinLibrary() {}

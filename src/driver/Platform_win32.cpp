@@ -1,8 +1,6 @@
 #include "driver/Platform.h"
-
 #include <windows.h>
 
-#include <chrono>
 #include <share.h>
 
 namespace orvella::platform {
@@ -18,15 +16,6 @@ std::tm LocalTimeNow() {
 
 // Text mode: every "\n" reaches the disk as CR LF. _SH_DENYNO: no sharing restriction.
 std::FILE* OpenForAppend(const std::string& path) { return _fsopen(path.c_str(), "at", _SH_DENYNO); }
-
-namespace {
-const auto kLoadTime = std::chrono::steady_clock::now();
-}
-
-long ElapsedMs() {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kLoadTime).count());
-}
 
 // A pinned module stays loaded until the process ends, whatever FreeLibrary
 // calls the host makes; a worker still running can never execute freed code.
