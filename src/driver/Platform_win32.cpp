@@ -1,4 +1,5 @@
 #include "driver/Platform.h"
+
 #include <windows.h>
 
 #include <share.h>
