@@ -14,5 +14,8 @@ if [ ! -d "$WINEPREFIX" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
 fi
-wineserver -p 2>/dev/null
+wineserver -p >/dev/null 2>&1
+# The session's services live as long as the persistent server: start them
+# away from the test's output, or ctest would wait for them to close it.
+wine wineboot >/dev/null 2>&1
 exec wine "$@"

@@ -58,10 +58,15 @@ bool EnsureGtk(OrvellaDialogCall* call) {
   return true;
 }
 
-// The host's window as owner, when it is one of this process's GTK windows.
+// The host's window as owner when it is one of this process's GTK windows.
+// Found by address in GTK's list, so a pointer of any other kind is never
+// dereferenced.
 GtkWindow* ParentWindow(void* parentWindow) {
-  if (!parentWindow || ownGtk) return nullptr;  // a host without GTK cannot hand us a GtkWindow
-  return GTK_IS_WINDOW(parentWindow) ? GTK_WINDOW(parentWindow) : nullptr;
+  if (!parentWindow) return nullptr;
+  GList* all = gtk_window_list_toplevels();
+  bool known = g_list_find(all, parentWindow) != nullptr;
+  g_list_free(all);
+  return known ? GTK_WINDOW(parentWindow) : nullptr;
 }
 
 // Let a closed window vanish when no host loop will do it.

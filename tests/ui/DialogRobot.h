@@ -62,6 +62,20 @@ class DialogRobot {
   std::thread thread;
 };
 
+// A shown top-level window of the calling thread, to own a dialog: an HWND
+// on Windows, a GtkWindow* with GTK (GTK is started here if need be).
+class OwnerWindow {
+ public:
+  OwnerWindow();
+  ~OwnerWindow();
+  OwnerWindow(const OwnerWindow&) = delete;
+  OwnerWindow& operator=(const OwnerWindow&) = delete;
+  void* handle() const { return window; }
+
+ private:
+  void* window;
+};
+
 // Where tests leave files for people to look at (screenshots).
 std::string ArtifactPath(const std::string& name);
 

@@ -262,4 +262,16 @@ bool DialogRobot::SaveScreenshot(const std::string& path) {
   return saved;
 }
 
+OwnerWindow::OwnerWindow() : window(nullptr) {
+  if (!gtk_init_check(nullptr, nullptr)) return;
+  GtkWidget* w = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(w), "Host window");
+  gtk_widget_show(w);
+  window = w;
+}
+
+OwnerWindow::~OwnerWindow() {
+  if (window) gtk_widget_destroy(GTK_WIDGET(window));
+}
+
 }  // namespace orvella::test

@@ -176,4 +176,12 @@ bool DialogRobot::SaveScreenshot(const std::string& path) {
   return saved;
 }
 
+OwnerWindow::OwnerWindow()
+    : window(CreateWindowExA(0, "STATIC", "Host window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200, nullptr,
+                             nullptr, GetModuleHandleA(nullptr), nullptr)) {}
+
+OwnerWindow::~OwnerWindow() {
+  if (window) DestroyWindow(static_cast<HWND>(window));
+}
+
 }  // namespace orvella::test
