@@ -7,6 +7,12 @@ namespace orvella {
 
 class CameraSettings;
 
+// Linux: the dialogs use GTK, which must stay on one thread: a host that runs
+// GTK itself calls these from its GTK thread; otherwise GTK is started on the
+// calling thread. A parent window is used only when it is one of the
+// process's GTK windows (a GtkWindow*); anything else leaves the dialog
+// without an owner.
+
 // Runs the settings dialog modally on `settings` (a copy owned by the caller)
 // with `title`, owned by the host window `parentWindow` (may be null).
 // Returns 1 (IDOK) after OK, the copy then holding exactly what the controls
@@ -14,7 +20,8 @@ class CameraSettings;
 // be shown, with the reason.
 int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSettings* settings);
 
-// Modal message box "Please stop inspection to configure camera".
+// Modal message box "Please stop inspection to configure camera". Raises
+// std::runtime_error when it cannot be shown.
 void ShowConfigureRefusal(void* parentWindow);
 
 }  // namespace orvella

@@ -63,6 +63,7 @@ TEST(CameraPropDialog, ChecksEveryEditAndOkStoresWhatTheControlsShow) {
       r.Type(IDC_WIDTH, "1601");
       EXPECT_EQ(r.StatusText(), "Image width not in range");
       EXPECT_FALSE(r.IsEnabled(kOk));
+      r.SaveScreenshot(test::ArtifactPath("camera-dialog-width-error.png"));
       r.Press(kOk);
       EXPECT_TRUE(r.IsOpen()) << "OK must not close the dialog while a check fails";
       r.Type(IDC_WIDTH, "1600");
