@@ -2,6 +2,7 @@
 // module), driven through RunCameraPropDialog as Camera::Configure uses it.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,9 @@ TEST(CameraPropDialog, ShowsTheDefaultsAndOkKeepsThem) {
       r.Press(kOk);
       EXPECT_TRUE(r.WaitUntilClosed());
     });
+    const std::string localeBefore = std::setlocale(LC_ALL, nullptr);
     result = RunCameraPropDialog(nullptr, title, &settings);
+    EXPECT_EQ(std::setlocale(LC_ALL, nullptr), localeBefore) << "a dialog must not change the host's locale";
   }
   EXPECT_EQ(result, 1);
   CameraSettings defaults;
