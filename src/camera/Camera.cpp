@@ -195,7 +195,11 @@ int Camera::LatchNewest() {
 
 bool Camera::Configure(void* parentWindow) {
   if (continuous) {
-    ShowConfigureRefusal(parentWindow);
+    try {
+      ShowConfigureRefusal(parentWindow);
+    } catch (const std::exception& e) {
+      context->Log(1, "Camera::Configure: ERROR: cannot show the refusal: %s\n", e.what());
+    }
     return false;
   }
   context->Log(2, "Camera::Configure: entering\n");
