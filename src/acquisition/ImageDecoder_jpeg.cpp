@@ -31,6 +31,7 @@
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/ImageRegion.h"
+#include "acquisition/JpegPool.h"
 #include "camera/ImageBuffer.h"
 #include "driver/DriverContext.h"
 #include "driver/Errors.h"
@@ -266,6 +267,7 @@ struct ImageDecoder::Impl {
     errors.pub.output_message = JpegOutputMessage;
     if (CreateJpeg() != 0) throw std::bad_alloc();
     jpeg.mem->max_memory_to_use = long(kMaxPictureMemory);
+    pool.Install(&jpeg);  // a steady stream of pictures allocates nothing
     source.init_source = JpegInitSource;
     source.fill_input_buffer = JpegFillInput;
     source.skip_input_data = JpegSkipInput;
@@ -312,6 +314,7 @@ struct ImageDecoder::Impl {
     return scratch.data() + ((kOffset - at % kSlack) + kSlack) % kSlack;
   }
 
+  JpegImagePool pool;  // must outlive the decompressor, which ~Impl destroys first
   jpeg_decompress_struct jpeg{};
   JpegErrors errors{};
   jpeg_source_mgr source{};
