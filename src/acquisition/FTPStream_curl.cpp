@@ -5,6 +5,7 @@
 // The worker drives the transfer itself (multi perform + poll), so it can
 // watch for progress and for Abort, which wakes the poll from any thread.
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,7 +15,6 @@
 
 #include "acquisition/FTPStream.h"
 #include "driver/Errors.h"
-#include "driver/Text.h"
 
 namespace orvella {
 
@@ -138,6 +138,10 @@ void FTPStream::OpenSession() {
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Session::OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, s);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, s->errorText);
+  // A receive buffer of a whole loopback/LAN burst: a 300 KB picture arrives
+  // in a few reads instead of twenty 16 KB ones (about twice as fast).
+  // Allocated once per handle.
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
   session->easy = std::move(easy);
   session->multi = std::move(multi);
 }
@@ -178,7 +182,7 @@ void FTPStream::ReadFile(const char* url) {
   // passive data connection out of the poll set, and the download then waits
   // a whole poll slice (1 s). A fresh login per picture costs well under a
   // millisecond on a LAN; HTTP keeps its connection.
-  curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, EqualsNoCase(std::string(url).substr(0, 6).c_str(), "ftp://") ? 1L : 0L);
+  curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, strncasecmp(url, "ftp://", 6) == 0 ? 1L : 0L);
   s.buffer = &receiveBuffer;
   s.fill = 0;
   s.status = 0;
