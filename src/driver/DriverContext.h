@@ -35,6 +35,9 @@ class DriverContext {
 
   // printf-style; filtered by level first, so a dropped message costs one compare.
   void Log(int level, const char* format, ...) ORVELLA_PRINTF(3, 4);
+  // Whether Log writes messages of this level: the same compare without the
+  // call, for paths run once per image row.
+  bool Logs(int level) const { return level <= logLevel.load(std::memory_order_relaxed); }
 
   // Stores a copy of the path; false (and nothing changes) for null or empty.
   bool SetSystemPath(const char* path);

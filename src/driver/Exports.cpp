@@ -122,7 +122,7 @@ int ORVELLA_CALL getCVLGrabRow(int grabberNo, int portNo, unsigned char* destina
                                int lastColumn) {
   DriverContext& ctx = GetDriverContext();
   try {
-    ctx.Log(4, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
+    if (ctx.Logs(4)) ctx.Log(4, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
     Camera& camera = CameraList::GetInstance().GetByPort(portNo);
     if (row == 0) camera.LatchNewest();
     orvella::ImageBuffer& buffer = camera.buffers[camera.readIndex.load()];
@@ -134,7 +134,7 @@ int ORVELLA_CALL getCVLGrabRow(int grabberNo, int portNo, unsigned char* destina
     if (count < 0) return 0;
     if (count > buffer.RowBytes()) count = buffer.RowBytes();
     std::memcpy(destination, line, static_cast<size_t>(count));
-    ctx.Log(4, "getCVLGrabRow: leaving row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
+    if (ctx.Logs(4)) ctx.Log(4, "getCVLGrabRow: leaving row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
     return 1;
   } catch (...) {
     ctx.Log(1, "getCVLGrabRow: --EXCEPTION caught \n");
