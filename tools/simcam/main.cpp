@@ -49,6 +49,7 @@ const char kUsage[] =
     "  --fail-mode M        how a request fails: 500, drop (connection closed mid-answer)\n"
     "                       or mixed (both in turn); default 500\n"
     "  --frames-cache K     encode K frames at start and serve them in turn\n"
+    "  --file PATH          serve this picture file on every request instead (benchmarks)\n"
     "  --dump DIR           also write every served picture to DIR/frame-N.jpg\n"
     "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib), 0 picks a port\n"
     "  --ftp-dir DIR        directory the FTP server shares (default: a temporary one)\n"
@@ -66,6 +67,7 @@ struct Config {
   std::string failMode = "500";
   long framesCache = 0;
   std::string dumpDir;
+  std::string file;
   long ftpPort = -1;
   std::string ftpDir;
   long ftpIntervalMs = 100;
@@ -80,8 +82,11 @@ struct Config {
 
 Config ParseArgs(int argc, char** argv) {
   Config c;
-  const std::pair<const char*, std::string*> texts[] = {
-      {"--bind", &c.bind}, {"--fail-mode", &c.failMode}, {"--dump", &c.dumpDir}, {"--ftp-dir", &c.ftpDir}};
+  const std::pair<const char*, std::string*> texts[] = {{"--bind", &c.bind},
+                                                        {"--fail-mode", &c.failMode},
+                                                        {"--dump", &c.dumpDir},
+                                                        {"--ftp-dir", &c.ftpDir},
+                                                        {"--file", &c.file}};
   const struct {
     const char* name;
     long* value;
@@ -152,6 +157,16 @@ void WriteAtomically(const std::string& path, const std::string& data) {
     throw std::runtime_error("cannot write " + path);
 }
 
+std::string ReadWholeFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+  std::string data;
+  char block[65536];
+  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) data.append(block, n);
+  std::fclose(f);
+  return data;
+}
+
 // The pictures and the fault schedule. Thread-safe: every connection thread
 // and the FTP writer call it.
 class Camera {
@@ -159,6 +174,10 @@ class Camera {
   enum class Outcome { kServe, kError500, kDrop };
 
   explicit Camera(const Config& c) : config(c), rng(c.seed) {
+    if (!config.file.empty()) {
+      cache.push_back(std::make_shared<const std::string>(ReadWholeFile(config.file)));
+      return;
+    }
     JpegEncoder encoder;
     for (int i = 1; i <= config.framesCache; ++i) cache.push_back(Encode(encoder, static_cast<std::uint64_t>(i)));
   }

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds what the benchmarks need and runs them all, printing one table:
+# the driver end to end against libcurl + libjpeg-turbo, memcpy and a Python
+# + OpenCV loop (bench/driver_bench), and, when the Windows build is
+# available, the DLL under Wine (informational). Ratios, not times, are the
+# results: both sides are measured in the same run.
+#
+# Usage: tools/bench.sh [--quick]
+# Build directories: $ORVELLA_BUILD_DIR (default build/native) and
+# $ORVELLA_WIN32_BUILD_DIR (default build/win32).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=${ORVELLA_BUILD_DIR:-$root/build/native}
+win32=${ORVELLA_WIN32_BUILD_DIR:-$root/build/win32}
+
+./tools/setup.sh
+# The Python comparison needs Debian's OpenCV for the system Python.
+if ! /usr/bin/python3 -c 'import cv2' 2>/dev/null; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  echo "bench: installing python3-opencv"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends python3-opencv >/dev/null
+fi
+
+echo "bench: building the Linux driver and the benchmarks in $build"
+cmake --preset native -B "$build" >/dev/null
+cmake --build "$build" --target driver_bench orvella-simcam orvella decode_bench >/dev/null
+
+args=(--python /usr/bin/python3 "$@")
+
+if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
+  echo "bench: building the Windows DLL and sample host in $win32"
+  if cmake --preset win32 -B "$win32" >/dev/null && cmake --build "$win32" --target orvella-host >/dev/null; then
+    host=$(find "$win32" -name orvella-host.exe -type f | head -n 1)
+    [ -n "$host" ] && args+=(--wine-run "$root/cmake/wine-run.sh" --wine-host "$host")
+  else
+    echo "bench: the Windows build failed; no Wine line"
+  fi
+fi
+
+echo "bench: running (a few minutes; progress on stderr)"
+"$build/bench/driver_bench" "${args[@]}"
