@@ -26,6 +26,18 @@ std::string ArtifactDir() {
   return path;
 }
 
+// The viewer's settings and log directory, removed afterwards.
+struct TempDir {
+  std::string path;
+  TempDir() {
+    std::string tmpl = "/tmp/orvella-viewer-test-XXXXXX";
+    path = mkdtemp(tmpl.data()) ? tmpl : "/tmp";
+  }
+  ~TempDir() {
+    if (path != "/tmp") std::system(("rm -rf '" + path + "'").c_str());
+  }
+};
+
 struct Rgb {
   int width = 0, height = 0;
   std::vector<unsigned char> pixels;
@@ -83,8 +95,10 @@ Seen Look(const Rgb& shot, int x0, int x1) {
 TEST(ViewerTest, ShowsLiveImagesOfEverySlot) {
   const std::string shotPath = ArtifactDir() + "/viewer-live.png";
   std::remove(shotPath.c_str());
-  const CommandResult run = RunCommand(std::string(ORVELLA_VIEWER) + " --library " + ORVELLA_LIBRARY +
-                                       " --slots 2 --rate 10 --frames 8 --timeout-s 90 --screenshot " + shotPath);
+  TempDir dir;
+  const CommandResult run =
+      RunCommand(std::string(ORVELLA_VIEWER) + " --library " + ORVELLA_LIBRARY + " --dir " + dir.path +
+                 " --slots 2 --rate 10 --frames 8 --timeout-s 90 --screenshot " + shotPath);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("Camera 2: "), std::string::npos) << run.output;
 
@@ -103,6 +117,7 @@ TEST(ViewerTest, ShowsLiveImagesOfEverySlot) {
 // its dialog (the driver refuses a camera in continuous mode), and the
 // dialog opens over the viewer.
 TEST(ViewerTest, SettingsButtonStopsContinuousModeAndOpensTheDriversDialog) {
+  TempDir dir;
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   const pid_t pid = fork();
@@ -110,8 +125,8 @@ TEST(ViewerTest, SettingsButtonStopsContinuousModeAndOpensTheDriversDialog) {
     dup2(out[1], STDOUT_FILENO);
     dup2(out[1], STDERR_FILENO);
     close(out[0]);
-    execl(ORVELLA_VIEWER, ORVELLA_VIEWER, "--library", ORVELLA_LIBRARY, "--verbose", "--log-level", "2",
-          "--open-settings-after", "3", static_cast<char*>(nullptr));
+    execl(ORVELLA_VIEWER, ORVELLA_VIEWER, "--library", ORVELLA_LIBRARY, "--dir", dir.path.c_str(), "--verbose",
+          "--log-level", "2", "--open-settings-after", "3", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(out[1]);
