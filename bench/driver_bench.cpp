@@ -94,7 +94,7 @@ std::vector<Row> table;
 
 void AddRow(const std::string& what, const std::string& measured, const std::string& goal, double ratio,
             const char* met) {
-  Row r{what, measured, goal, ratio < 0 ? "–" : Format("%.2f", ratio), met};
+  Row r{what, measured, goal, ratio < 0 ? "–" : Format("%.3f", ratio), met};
   std::fprintf(stderr, "  %s: %s (goal %s, ratio %s) %s\n", what.c_str(), measured.c_str(), goal.c_str(),
                r.ratio.c_str(), met);
   table.push_back(std::move(r));
@@ -672,7 +672,7 @@ int Run(const Options& o) {
   } removeDir{dir};
   auto a = MakePicture(o, dir, "A", 640, 480);
   auto b = MakePicture(o, dir, "B", 1600, 1200);
-  const int roundsA = o.quick ? 60 : 300, roundsB = o.quick ? 20 : 80;
+  const int roundsA = o.quick ? 60 : 600, roundsB = o.quick ? 20 : 150;
 
   // Component counts first, before the driver's own copy of the libraries runs.
   struct Count {
@@ -733,15 +733,15 @@ int Run(const Options& o) {
   if (Wanted(o, "opencv") && !o.python.empty() && !o.opencvScript.empty()) {
     std::fprintf(stderr, "Python + OpenCV loop...\n");
     MeasureOpenCv(o, "fetch + decode + crop + convert, A colour, ours ÷ Python/OpenCV", "Camera 1", *a, false,
-                  o.quick ? 60 : 200);
+                  o.quick ? 60 : 300);
     MeasureOpenCv(o, "fetch + decode + crop + convert, B → 640×480 gray, ours ÷ Python/OpenCV", "Camera 6", *b, true,
-                  o.quick ? 30 : 100);
+                  o.quick ? 30 : 150);
   }
 
   if (Wanted(o, "cameras")) {
     std::fprintf(stderr, "ten cameras at 60/s...\n");
     const double decodeBefore = ReferenceDecodeMs(*a, 100);
-    const Steady s = RunTenCameras(dir, *a, o.seconds > 0 ? o.seconds : (o.quick ? 3 : 8));
+    const Steady s = RunTenCameras(dir, *a, o.seconds > 0 ? o.seconds : (o.quick ? 3 : 10));
     const double decodeAfter = ReferenceDecodeMs(*a, 100);
     const double decodeMs = (decodeBefore + decodeAfter) / 2;
     AddRow("10 cameras × 60/s continuous, A colour: images/s", Format("%.0f /s (625 scheduled)", s.rate), "≥ 600", -1,
