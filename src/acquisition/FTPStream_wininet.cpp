@@ -44,12 +44,14 @@ long ElapsedMs(Clock::time_point from, Clock::time_point to) {
 class InternetHandle {
  public:
   explicit InternetHandle(HINTERNET h) : handle(h) {}
-  ~InternetHandle() {
-    if (handle) InternetCloseHandle(handle);
-  }
+  ~InternetHandle() { reset(nullptr); }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
   HINTERNET get() const { return handle; }
+  void reset(HINTERNET h) {
+    if (handle) InternetCloseHandle(handle);
+    handle = h;
+  }
 
  private:
   HINTERNET handle;
@@ -119,10 +121,15 @@ struct FTPStream::Session {
   std::shared_ptr<std::atomic<int>> helpers = std::make_shared<std::atomic<int>>(0);
 
   // Helper thread body: the download's WinInet calls, then the hand-back.
+  // The URL handle is closed after the worker has its answer: closing a
+  // request whose body is still coming reads that body to the end first
+  // (Wine keeps the connection for reuse), which for a refused oversized
+  // body would hold the worker for as long as the server keeps sending.
   static void Fetch(std::shared_ptr<Transfer> t) {
     std::exception_ptr error;
+    InternetHandle url(nullptr);
     try {
-      Download(*t);
+      Download(*t, url);
     } catch (...) {
       error = std::current_exception();
     }
@@ -132,14 +139,15 @@ struct FTPStream::Session {
       t->finished = true;
     }
     t->changed.notify_all();
+    url.reset(nullptr);
     --*t->helpers;
   }
 
-  // Open, status check, availability, read loop; the URL handle is closed
-  // on every way out. Errors are raised here, on the thread that saw them,
-  // so a Win32Exception captures this thread's last error and server reply.
-  static void Download(Transfer& t) {
-    InternetHandle url(InternetOpenUrlA(t.session, t.url.c_str(), nullptr, 0, 0, reinterpret_cast<DWORD_PTR>(&t)));
+  // Open, status check, availability, read loop. Errors are raised here, on
+  // the thread that saw them, so a Win32Exception captures this thread's
+  // last error and server reply; `url` keeps the handle for Fetch to close.
+  static void Download(Transfer& t, InternetHandle& url) {
+    url.reset(InternetOpenUrlA(t.session, t.url.c_str(), nullptr, 0, 0, reinterpret_cast<DWORD_PTR>(&t)));
     if (!url.get()) throw Win32Exception();
     t.Report(0);
 

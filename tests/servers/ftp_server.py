@@ -31,6 +31,8 @@ class TestFTPServer:
         authorizer = DummyAuthorizer()
         authorizer.add_user(USER, PASSWORD, data_dir, perm="elr")
         authorizer.add_anonymous(data_dir, perm="elr")
+        self._authorizer = authorizer
+        self._data_dir = data_dir
         handler = type("Handler", (FTPHandler,), {})
         handler.authorizer = authorizer
         handler.banner = "Orvella test FTP server ready."
@@ -42,6 +44,14 @@ class TestFTPServer:
     @property
     def port(self):
         return self.server.address[1]
+
+    def set_user(self, name, password):
+        """Adds or replaces a read-only login; an empty password removes it.
+        Sessions already logged in keep going."""
+        if self._authorizer.has_user(name):
+            self._authorizer.remove_user(name)
+        if password:
+            self._authorizer.add_user(name, password, self._data_dir, perm="elr")
 
     def _run(self):
         # pyftpdlib's loop is not thread-safe: poll in short steps and close

@@ -20,6 +20,20 @@ unless a fault asks otherwise. Paths:
                         outside /_*, R those requests. Control requests never
                         count, so a test can read the numbers between downloads.
 
+Control paths for tests that change a camera's answer while it runs (the
+camera keeps one URL; the test decides what it gets):
+
+  /_route?path=<p>&to=<t>   from now on a request for path <p> (any query) is
+                        answered as a request for <t> (path and query), which
+                        may be any path above; an empty <t> removes the route.
+                        A path without a route answers 404.
+  /_hits?path=<p>       "hits=N\\n": requests for <p> so far.
+  /_closedport          "port=N\\n": a loopback port the server holds bound but
+                        not listening, so connections to it are refused.
+  /_openport?port=N     starts answering on that port (same routes and files).
+  /_ftpuser?name=<n>&password=<p>   adds or replaces a login of the FTP server
+                        started beside this one; an empty password removes it.
+
 Query parameters that add faults to /bytes, /empty, /status, /html and /files:
 
   delay=<ms>        wait before sending anything (slow first byte)
@@ -33,6 +47,9 @@ Query parameters that add faults to /bytes, /empty, /status, /html and /files:
   close=1           answer with "Connection: close" and close afterwards
   nolength=1        no Content-Length: the body ends when the connection
                     closes (HTTP/1.0 style); the one answer without it
+  flaky=<percent>   that share of requests, at random, fails instead: status
+                    500, the body cut at half with the connection closed, or
+                    the connection closed before any answer
 
 Examples: /bytes/102400, /files/red.jpg?drip=50&chunk=4096,
 /bytes/1000?truncate=10, /status/404, /bytes/10?delay=5000.
@@ -42,6 +59,7 @@ and prints it).
 """
 import argparse
 import os
+import random
 import socket
 import sys
 import threading
@@ -97,8 +115,15 @@ class Handler(BaseHTTPRequestHandler):
         path = unquote(parts.path)
         query = {k: v[-1] for k, v in parse_qs(parts.query).items()}
         if path.startswith("/_"):
-            return self.control(path)
+            return self.control(path, query)
         self.server.count_request(self)
+        target = self.server.root.routed(path)
+        if target is not None:
+            if not target:
+                return self.answer(404, Body.of(b"no route\n"), "text/plain", {})
+            parts = urlsplit(target)
+            path = unquote(parts.path)
+            query = {k: v[-1] for k, v in parse_qs(parts.query).items()}
 
         if path.startswith("/bytes/"):
             n = self.int_arg(path[len("/bytes/"):])
@@ -147,10 +172,28 @@ class Handler(BaseHTTPRequestHandler):
         except ValueError:
             return None
 
-    def control(self, path):
+    def control(self, path, query):
+        root = self.server.root
         if path == "/_stats":
-            c, r = self.server.stats()
+            c, r = root.stats()
             return self.simple(200, b"connections=%d requests=%d\n" % (c, r))
+        if path == "/_route" and "path" in query:
+            root.set_route(query["path"], query.get("to", ""))
+            return self.simple(200, b"ok\n")
+        if path == "/_hits" and "path" in query:
+            return self.simple(200, b"hits=%d\n" % root.hits(query["path"]))
+        if path == "/_closedport":
+            return self.simple(200, b"port=%d\n" % root.closed_port())
+        if path == "/_openport":
+            port = self.int_arg(query.get("port", ""))
+            if port is None or not root.open_port(port):
+                return self.simple(404, b"no such closed port\n")
+            return self.simple(200, b"ok\n")
+        if path == "/_ftpuser" and "name" in query:
+            if root.ftp is None:
+                return self.simple(404, b"no FTP server\n")
+            root.ftp.set_user(query["name"], query.get("password", ""))
+            return self.simple(200, b"ok\n")
         return self.simple(404, b"unknown control path\n")
 
     def simple(self, code, body):
@@ -183,6 +226,16 @@ class Handler(BaseHTTPRequestHandler):
         stall = self.int_arg(query["stall"]) if "stall" in query else None
         nolength = query.get("nolength") == "1"
         close = query.get("close") == "1" or code < 200 or nolength
+        flaky = self.int_arg(query.get("flaky", "0")) or 0
+        if flaky > 0 and random.randrange(100) < flaky:
+            way = random.randrange(3)
+            if way == 0:
+                code, body, content_type = 500, Body.of(b"status 500\n"), "text/plain"
+            elif way == 1:
+                truncate = body.length // 2
+            else:
+                self.close_connection = True
+                return
 
         if delay > 0 and self.server.stopping.wait(delay / 1000.0):
             return
@@ -223,24 +276,76 @@ class TestHTTPServer(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, data_dir):
-        super().__init__(address, Handler)
+    def __init__(self, address, data_dir, root=None, sock=None):
+        # A server on a port handed out by /_closedport shares the root's
+        # state and starts listening on the socket the root kept bound.
+        super().__init__(address, Handler, bind_and_activate=sock is None)
+        if sock is not None:
+            self.socket.close()
+            self.socket = sock
+            self.server_address = sock.getsockname()
+            self.server_activate()
+        self.root = root or self
         self.data_dir = data_dir
-        self.stopping = threading.Event()
+        self.stopping = self.root.stopping if root else threading.Event()
+        self.ftp = None  # set by with_servers.py for /_ftpuser
         self._lock = threading.Lock()
         self._connections = 0
         self._requests = 0
+        self._routes = {}
+        self._hits = {}
+        self._closed = {}  # port -> bound socket, not listening
+        self._extra = []   # servers started by /_openport
 
     def count_request(self, handler):
+        if self.root is not self:
+            return self.root.count_request(handler)
         with self._lock:
             self._requests += 1
             if not handler.counted:
                 handler.counted = True
                 self._connections += 1
+        return None
 
     def stats(self):
         with self._lock:
             return self._connections, self._requests
+
+    def set_route(self, path, target):
+        with self._lock:
+            self._routes[path] = target
+
+    def routed(self, path):
+        """The route's target for path ("" when removed), None when it has none."""
+        with self._lock:
+            if path not in self._routes:
+                return None
+            self._hits[path] = self._hits.get(path, 0) + 1
+            return self._routes[path]
+
+    def hits(self, path):
+        with self._lock:
+            return self._hits.get(path, 0)
+
+    def closed_port(self):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.bind(("127.0.0.1", 0))
+        port = sock.getsockname()[1]
+        with self._lock:
+            self._closed[port] = sock
+        return port
+
+    def open_port(self, port):
+        with self._lock:
+            sock = self._closed.pop(port, None)
+        if sock is None:
+            return False
+        extra = TestHTTPServer(("127.0.0.1", port), self.data_dir, root=self, sock=sock)
+        with self._lock:
+            self._extra.append(extra)
+        extra.start()
+        return True
 
     @property
     def port(self):
@@ -254,6 +359,14 @@ class TestHTTPServer(ThreadingHTTPServer):
 
     def stop(self):
         self.stopping.set()
+        with self._lock:
+            extra, self._extra = self._extra, []
+            closed, self._closed = list(self._closed.values()), {}
+        for server in extra:
+            server.shutdown()
+            server.server_close()
+        for sock in closed:
+            sock.close()
         self.shutdown()
         self.server_close()
 

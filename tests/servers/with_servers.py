@@ -68,6 +68,7 @@ def main():
         http.start()
         ftp = TestFTPServer(("127.0.0.1", 0), data_dir)
         ftp.start()
+        http.ftp = ftp
 
         env = os.environ.copy()
         env["ORVELLA_HTTP_PORT"] = str(http.port)

@@ -1,0 +1,653 @@
+// Every server fault crossed with every host action, through the exported
+// functions only. For each cell: the host's calls return (close within
+// 1.1 s), a failure run logs one ERR line and its recovery one OK line, a
+// failed cycle makes no callback, and the last good image stays readable row
+// by row, unchanged. No log line or host callback text ever shows the URL's
+// password. The camera keeps one URL for the whole cell; the test servers'
+// control paths decide what that URL answers (tests/servers/http_server.py).
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "driver/Orvella.h"
+#include "support/Host.h"
+#include "support/Servers.h"
+#include "support/TestImages.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using orvella::test::Host;
+using Clock = std::chrono::steady_clock;
+using Image = std::vector<unsigned char>;
+
+constexpr int kPort = 7;
+constexpr int kWidth = 320, kHeight = 240;
+constexpr int kConnectionTimeoutMs = 400;
+constexpr const char* kPassword = "secretpw";
+constexpr const char* kGoodPicture = "pattern_320x240.jpg";  // the image before the fault
+constexpr const char* kNextPicture = "photo_800x600.jpg";    // the image after it
+
+// ---- the test servers' control paths -------------------------------------
+
+std::string Encode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The body of a control request to the HTTP server.
+std::string Control(const std::string& pathAndQuery) {
+  std::string answer = orvella::test::RawHttpGet(orvella::test::HttpPort(), pathAndQuery);
+  size_t body = answer.find("\r\n\r\n");
+  return body == std::string::npos ? "" : answer.substr(body + 4);
+}
+
+int NumberAfter(const std::string& text, const std::string& key) {
+  size_t at = text.find(key);
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size());
+}
+
+void Route(const std::string& path, const std::string& to) {
+  ASSERT_EQ(Control("/_route?path=" + Encode(path) + "&to=" + Encode(to)), "ok\n");
+}
+
+int Hits(const std::string& path) {
+  return NumberAfter(Control("/_hits?path=" + Encode(path)), "hits=");
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  for (auto end = Clock::now() + limit; !done(); std::this_thread::sleep_for(5ms))
+    if (Clock::now() > end) return done();
+  return true;
+}
+
+long long MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// ---- the matrix ------------------------------------------------------------
+
+enum class Source { kHttp, kRefused, kFtpMissingFile, kFtpWrongPassword };
+
+// What a cycle during the fault does: fail (ERR line, no callback), deliver
+// (a slow download still gives the next picture), or either, as the
+// platform's decoder decides (a header claiming 30000 x 30000 px over the
+// data of a small picture: GDI+ gives up, libjpeg-turbo decodes the region
+// and pads what the data lacks, as for any damaged scan).
+enum class Outcome { kFails, kDelivers, kEither };
+
+struct Fault {
+  const char* name;
+  Source source;
+  const char* target;  // what the camera's HTTP URL answers during the fault
+  Outcome outcome;
+  bool slow;          // one faulty cycle takes a noticeable time
+  bool onlyOneCycle;  // so slow that only the actions with one faulty cycle run it
+};
+
+std::ostream& operator<<(std::ostream& out, const Fault& f) {
+  return out << f.name;
+}
+
+const Fault kFaults[] = {
+    {"Refused", Source::kRefused, "", Outcome::kFails, false, false},
+    {"HangBeforeHeaders", Source::kHttp, "/hang", Outcome::kFails, true, false},
+    {"SlowDrip", Source::kHttp, "/files/photo_800x600.jpg?drip=10&chunk=8192", Outcome::kDelivers, true, false},
+    {"DropMidBody", Source::kHttp, "/files/pattern_640x480.jpg?truncate=3000", Outcome::kFails, false, false},
+    {"StallShortBody", Source::kHttp, "/files/pattern_640x480.jpg?stall=3000", Outcome::kFails, true, true},
+    {"Status404", Source::kHttp, "/status/404", Outcome::kFails, false, false},
+    {"Status500", Source::kHttp, "/status/500", Outcome::kFails, false, false},
+    {"HtmlWith200", Source::kHttp, "/html", Outcome::kFails, false, false},
+    {"CorruptJpeg", Source::kHttp, "/files/corrupt.jpg", Outcome::kFails, false, false},
+    {"TruncatedJpeg", Source::kHttp, "/files/truncated.jpg", Outcome::kFails, false, false},
+    {"EmptyBody", Source::kHttp, "/empty", Outcome::kFails, false, false},
+    {"HugeDimensions", Source::kHttp, "/files/huge.jpg", Outcome::kEither, false, false},
+    // Announced over the 64 MiB bound: refused before the body is read. The
+    // server then stops sending, so the refused body costs nothing to close.
+    {"OverSizeAnnounced", Source::kHttp, "/bytes/70000000?truncate=100000", Outcome::kFails, false, false},
+    // No length given: the bound stops the download after 64 MiB.
+    {"OverSizeStreamed", Source::kHttp, "/bytes/70000000?nolength=1", Outcome::kFails, false, false},
+    {"FtpWrongPassword", Source::kFtpWrongPassword, "", Outcome::kFails, false, false},
+    {"FtpMissingFile", Source::kFtpMissingFile, "", Outcome::kFails, false, false},
+};
+
+enum class Action {
+  kSingleGrab,
+  kContinuous,
+  kCloseDuringCycle,
+  kFinalizeDuringCycle,
+  kCallbackReenters,
+  kResizeMidRun
+};
+
+const char* ActionName(Action a) {
+  switch (a) {
+    case Action::kSingleGrab:
+      return "SingleGrab";
+    case Action::kContinuous:
+      return "Continuous";
+    case Action::kCloseDuringCycle:
+      return "CloseDuringCycle";
+    case Action::kFinalizeDuringCycle:
+      return "FinalizeDuringCycle";
+    case Action::kCallbackReenters:
+      return "CallbackReenters";
+    case Action::kResizeMidRun:
+      return "ResizeMidRun";
+  }
+  return "?";
+}
+
+std::ostream& operator<<(std::ostream& out, Action a) {
+  return out << ActionName(a);
+}
+
+// What the host's completion callback does when it re-enters the driver:
+// reads the whole image, and then grabs again or closes its own port.
+struct Reentry {
+  std::mutex lock;
+  bool chain = false;      // GUARDED_BY(lock)
+  bool closeNext = false;  // GUARDED_BY(lock)
+  bool closed = false;     // GUARDED_BY(lock)
+  long long closeMs = -1;  // GUARDED_BY(lock)
+  int failedRows = 0;      // GUARDED_BY(lock)
+  Image image;             // GUARDED_BY(lock)
+  int bytesPerPixel = 3;   // GUARDED_BY(lock)
+} reentry;
+
+void ORVELLA_CALL Reenter(int, int portNo) {
+  int bytesPerPixel;
+  {
+    std::lock_guard<std::mutex> hold(reentry.lock);
+    bytesPerPixel = reentry.bytesPerPixel;
+  }
+  Image image(size_t(kWidth) * kHeight * bytesPerPixel);
+  int failed = 0;
+  for (int row = 0; row < kHeight; ++row)
+    if (!getCVLGrabRow(0, portNo, &image[size_t(row) * kWidth * bytesPerPixel], row, 0, kWidth - 1)) ++failed;
+  bool chain, closeNext;
+  {
+    std::lock_guard<std::mutex> hold(reentry.lock);
+    reentry.image = image;
+    reentry.failedRows += failed;
+    chain = reentry.chain;
+    closeNext = reentry.closeNext;
+  }
+  Host::OnComplete(0, portNo);
+  if (chain) doCVLGrab(0, portNo);
+  if (closeNext) {
+    auto start = Clock::now();
+    closeCVLPort(0, portNo);
+    std::lock_guard<std::mutex> hold(reentry.lock);
+    reentry.closeMs = MsSince(start);
+    reentry.closed = true;
+  }
+}
+
+class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action>> {
+ protected:
+  void SetUp() override {
+    if (!orvella::test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+    fault = std::get<0>(GetParam());
+    action = std::get<1>(GetParam());
+    cell = std::string(fault.name) + "-" + ActionName(action);
+    if (fault.onlyOneCycle &&
+        (action == Action::kContinuous || action == Action::kCallbackReenters || action == Action::kResizeMidRun))
+      GTEST_SKIP() << "each cycle takes seconds (the 5 s stall limit); its failure takes the same "
+                      "path as a fast one (DropMidBody), which runs this action";
+    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+    {
+      std::lock_guard<std::mutex> hold(reentry.lock);
+      reentry.chain = reentry.closeNext = reentry.closed = false;
+      reentry.closeMs = -1;
+      reentry.failedRows = 0;
+      reentry.image.clear();
+      reentry.bytesPerPixel = gray() ? 1 : 3;
+    }
+    PrepareSource();
+    host.WriteSettings("Camera 1", {{"ImageUrl", url},
+                                    {"width", std::to_string(kWidth)},
+                                    {"height", std::to_string(kHeight)},
+                                    {"Grayscale", gray() ? "1" : "0"},
+                                    {"RefreshRate", "50"},
+                                    {"RefreshRateUnit", "1"},
+                                    {"ConnectionTimeout", std::to_string(kConnectionTimeoutMs)},
+                                    {"LogLevel", "3"}});
+  }
+
+  void TearDown() override {
+    // Whatever happened above: no text the driver gave the host shows the password.
+    std::string text = host.log.Text();
+    EXPECT_EQ(text.find(kPassword), std::string::npos) << "password in the log of " << cell;
+  }
+
+  bool gray() const { return action == Action::kResizeMidRun; }
+
+  // ---- the camera's source: good picture, fault, next picture -------------
+
+  // Sources that cannot come back from good to faulty start faulty: a
+  // refused port, once listening, stays so, and a logged-in FTP session
+  // (kept by the connection cache) outlives a password change on the server.
+  bool GoodFirst() const { return fault.source == Source::kHttp || fault.source == Source::kFtpMissingFile; }
+
+  void PrepareSource() {
+    path = "/r/" + cell;
+    std::string credentials = std::string("user:") + kPassword + "@";
+    switch (fault.source) {
+      case Source::kHttp:
+        url = "http://" + credentials + "127.0.0.1:" + std::to_string(orvella::test::HttpPort()) + path;
+        break;
+      case Source::kRefused:
+        refusedPort = NumberAfter(Control("/_closedport"), "port=");
+        ASSERT_GT(refusedPort, 0);
+        url = "http://" + credentials + "127.0.0.1:" + std::to_string(refusedPort) + path;
+        break;
+      case Source::kFtpMissingFile:
+        ASSERT_EQ(Control("/_ftpuser?name=late&password=" + std::string(kPassword)), "ok\n");
+        url = orvella::test::FtpUrl(cell + ".jpg", "late", kPassword);
+        break;
+      case Source::kFtpWrongPassword:
+        // No such login yet: the password is wrong until the server learns it.
+        ASSERT_EQ(Control("/_ftpuser?name=" + cell + "&password="), "ok\n");
+        url = orvella::test::FtpUrl(kGoodPicture, cell, kPassword);
+        break;
+    }
+  }
+
+  void ServeGood() {
+    if (fault.source == Source::kHttp) Route(path, std::string("/files/") + kGoodPicture);
+    if (fault.source == Source::kFtpMissingFile)
+      orvella::test::WriteDataFile(cell + ".jpg", orvella::test::ReadTestImage(kGoodPicture));
+  }
+
+  void ServeFault() {
+    if (fault.source == Source::kHttp) Route(path, fault.target);
+    if (fault.source == Source::kFtpMissingFile) std::remove(orvella::test::DataPath(cell + ".jpg").c_str());
+  }
+
+  void ServeNext() {
+    switch (fault.source) {
+      case Source::kHttp:
+        Route(path, std::string("/files/") + kNextPicture);
+        break;
+      case Source::kRefused:
+        Route(path, std::string("/files/") + kNextPicture);
+        ASSERT_EQ(Control("/_openport?port=" + std::to_string(refusedPort)), "ok\n");
+        refusedPort = 0;
+        break;
+      case Source::kFtpMissingFile:
+        orvella::test::WriteDataFile(cell + ".jpg", orvella::test::ReadTestImage(kNextPicture));
+        break;
+      case Source::kFtpWrongPassword:
+        ASSERT_EQ(Control("/_ftpuser?name=" + cell + "&password=" + kPassword), "ok\n");
+        break;
+    }
+  }
+
+  // Downloads the camera has asked for so far (HTTP sources only).
+  int Requests() const { return fault.source == Source::kHttp ? Hits(path) : -1; }
+
+  // ---- host side -----------------------------------------------------------
+
+  void Open() {
+    ASSERT_EQ(host.Open("Camera 1", kPort), 1) << host.log.Text();
+    ASSERT_EQ(host.width, kWidth);
+    ASSERT_EQ(host.height, kHeight);
+  }
+
+  void Close() {
+    auto start = Clock::now();
+    closeCVLPort(0, kPort);
+    EXPECT_LT(MsSince(start), 1100) << "closeCVLPort in " << cell;
+  }
+
+  Image ReadImage() {
+    Image image = host.ReadImage(kPort);
+    EXPECT_EQ(image.size(), size_t(kWidth) * kHeight * (gray() ? 1 : 3)) << "rows of the last image, " << cell;
+    return image;
+  }
+
+  int Errors() const { return host.log.Count("ERR: ImageReceivingThread::ThreadMain: failed to receive image"); }
+  int Resumptions() const { return host.log.Count("OK: ImageReceivingThread::ThreadMain: image receive resumed"); }
+
+  // Grabs one good image and returns it, read row by row.
+  Image GrabGood() {
+    int before = host.Callbacks(kPort);
+    EXPECT_EQ(doCVLGrab(0, kPort), 1);
+    EXPECT_TRUE(host.WaitCallbacks(kPort, before + 1, 10s)) << host.log.Text();
+    return ReadImage();
+  }
+
+  // Waits for the end of the first faulty cycle after `callbacks` callbacks:
+  // an ERR line, or the callback of a download that was only slow. Sets
+  // `failed`; false when neither came.
+  bool AwaitFaultyCycle(int callbacks) {
+    bool ended = WaitFor([&] { return Errors() >= 1 || host.Callbacks(kPort) > callbacks; }, 15s);
+    EXPECT_TRUE(ended) << "neither ERR line nor callback for " << cell << "\n" << host.log.Text();
+    failed = Errors() >= 1;
+    if (fault.outcome == Outcome::kFails) {
+      EXPECT_TRUE(failed) << "no ERR line for " << cell << "\n" << host.log.Text();
+    }
+    if (fault.outcome == Outcome::kDelivers) {
+      EXPECT_FALSE(failed) << host.log.Text();
+    }
+    return ended;
+  }
+
+  // Lets the camera run `count` more cycles: waits until it has asked for
+  // that many more downloads, or a short while where they cannot be counted
+  // (or end before a request: a stream that still has hanging downloads of
+  // its own refuses further ones at once).
+  void WaitRequests(int from, int count) {
+    if (from < 0) {
+      std::this_thread::sleep_for(150ms);
+      return;
+    }
+    WaitFor([&] { return Requests() >= from + count; }, 2s);
+  }
+
+  // After switching to the fault while cycles keep coming by themselves
+  // (continuous mode, a callback that grabs again): waits until a download
+  // asked for after the switch has begun, or the fault's first failure is
+  // logged, so a good cycle that was under way has made its callback.
+  void SettleAfterSwitch(int requests) {
+    if (requests < 0) {
+      std::this_thread::sleep_for(100ms);
+      return;
+    }
+    WaitFor([&] { return Requests() > requests || Errors() >= 1; }, 2s);
+  }
+
+  // During a run of failures: no callback, and the last good image stays.
+  void ExpectNothingDelivered(int callbacks, const Image& last) {
+    EXPECT_EQ(host.Callbacks(kPort), callbacks) << "no callback for a failed cycle";
+    EXPECT_EQ(ReadImage(), last) << "the last good image, unchanged";
+  }
+
+  // The next picture differs from the last good one (sources that start
+  // faulty have no good image to compare with: the buffer's first content).
+  void ExpectNewImage(const Image& image, const Image& last) const {
+    if (GoodFirst()) {
+      EXPECT_NE(image, last) << "the next picture arrived, " << cell;
+    }
+  }
+
+  // After the fault: one ERR line and one OK line for a run of failures,
+  // neither when the fault only slowed the camera down.
+  void ExpectOneRunLogged() {
+    if (failed) {
+      EXPECT_EQ(Errors(), 1) << host.log.Text();
+      EXPECT_TRUE(WaitFor([&] { return Resumptions() >= 1; }, 2s));
+      EXPECT_EQ(Resumptions(), 1) << host.log.Text();
+    } else {
+      EXPECT_EQ(Errors(), 0) << host.log.Text();
+      EXPECT_EQ(Resumptions(), 0) << host.log.Text();
+    }
+  }
+
+  void RunSingleGrab();
+  void RunContinuous();
+  void RunInterrupted(bool byFinalize);
+  void RunCallbackReenters();
+  void RunResizeMidRun();
+
+  Host host;
+  Fault fault{};
+  Action action{};
+  std::string cell, path, url;
+  int refusedPort = 0;
+  bool failed = false;  // the faulty cycles failed (rather than delivered slowly)
+};
+
+void FaultMatrixTest::RunSingleGrab() {
+  Open();
+  Image last = GoodFirst() ? (ServeGood(), GrabGood()) : ReadImage();
+  int callbacks = host.Callbacks(kPort);
+
+  ServeFault();
+  int requests = Requests();
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  ASSERT_TRUE(AwaitFaultyCycle(callbacks));
+  if (failed) {
+    if (!fault.slow) {  // a second failing cycle of the same run
+      ASSERT_EQ(doCVLGrab(0, kPort), 1);
+      WaitRequests(requests, 2);
+    }
+    ExpectNothingDelivered(callbacks, last);
+  }
+
+  ServeNext();
+  ExpectNewImage(GrabGood(), last);
+  ExpectOneRunLogged();
+  Close();
+}
+
+void FaultMatrixTest::RunContinuous() {
+  Open();
+  if (GoodFirst()) ServeGood();
+  ASSERT_EQ(setProperty(0, kPort, "continuous", 1), 1);
+  if (GoodFirst()) {
+    ASSERT_TRUE(host.WaitCallbacks(kPort, 2, 10s)) << host.log.Text();
+  }
+  Image last = ReadImage();  // every good image so far is the same picture
+
+  ServeFault();
+  SettleAfterSwitch(Requests());
+  int callbacks = host.Callbacks(kPort);
+  ASSERT_TRUE(AwaitFaultyCycle(callbacks));
+  if (failed) {
+    callbacks = host.Callbacks(kPort);
+    if (!fault.slow) WaitRequests(Requests(), 4);
+    ExpectNothingDelivered(callbacks, last);
+  }
+
+  ServeNext();
+  callbacks = host.Callbacks(kPort);
+  ASSERT_TRUE(host.WaitCallbacks(kPort, callbacks + 2, 10s)) << host.log.Text();
+  ExpectNewImage(ReadImage(), last);
+  ExpectOneRunLogged();
+  ASSERT_EQ(setProperty(0, kPort, "continuous", 0), 1);
+  Close();
+}
+
+void FaultMatrixTest::RunInterrupted(bool byFinalize) {
+  Open();
+  Image last = GoodFirst() ? (ServeGood(), GrabGood()) : ReadImage();
+  int callbacks = host.Callbacks(kPort);
+
+  ServeFault();
+  int requests = Requests();
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  if (requests >= 0) {
+    ASSERT_TRUE(WaitFor([&] { return Requests() > requests; }, 5s)) << "the cycle never started";
+  } else {
+    std::this_thread::sleep_for(20ms);
+  }
+  auto start = Clock::now();
+  if (byFinalize) {
+    EXPECT_EQ(finalize(), 1);
+    EXPECT_LT(MsSince(start), 1100) << "finalize with a camera in its cycle";
+    EXPECT_EQ(getCVLNoOfSupportedCameras(), 0);
+  } else {
+    closeCVLPort(0, kPort);
+    EXPECT_LT(MsSince(start), 1100) << "closeCVLPort with the camera in its cycle";
+  }
+  // A download cut short by the close is no camera failure, and nothing of
+  // that cycle reaches the host afterwards.
+  int errors = Errors();
+  int delivered = host.Callbacks(kPort);
+  EXPECT_LE(errors, 1);
+  EXPECT_LE(delivered, callbacks + 1);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(host.Callbacks(kPort), delivered) << "callback after the close";
+  EXPECT_EQ(Errors(), errors) << "ERR line after the close";
+
+  if (byFinalize) {
+    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+    Open();
+  } else {
+    Open();
+    // The buffers and the ring outlive the close: the last good image is
+    // still there (unless the cycle managed to deliver before the close).
+    if (delivered == callbacks) {
+      EXPECT_EQ(ReadImage(), last) << "the last good image after reopening";
+    }
+  }
+  ServeNext();
+  ExpectNewImage(GrabGood(), last);
+  EXPECT_EQ(Resumptions(), 0) << "a new worker starts without a failure run";
+  Close();
+}
+
+void FaultMatrixTest::RunCallbackReenters() {
+  Open();
+  ASSERT_EQ(setCompleteCallback(0, kPort, Reenter), 1);
+  Image last = ReadImage();
+  if (GoodFirst()) {
+    ServeGood();
+    {
+      std::lock_guard<std::mutex> hold(reentry.lock);
+      reentry.chain = true;
+    }
+    ASSERT_EQ(doCVLGrab(0, kPort), 1);
+    ASSERT_TRUE(host.WaitCallbacks(kPort, 3, 10s)) << "each callback grabs the next image\n" << host.log.Text();
+    std::lock_guard<std::mutex> hold(reentry.lock);
+    last = reentry.image;
+  }
+
+  // The chain runs into the fault. A failing cycle ends it (no callback, so
+  // no further grab); a slow one delivers and the chain goes on.
+  ServeFault();
+  if (GoodFirst()) {
+    SettleAfterSwitch(Requests());
+  } else {
+    ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  }
+  int callbacks = host.Callbacks(kPort);
+  ASSERT_TRUE(AwaitFaultyCycle(callbacks));
+  if (failed) {
+    callbacks = host.Callbacks(kPort);
+    std::this_thread::sleep_for(100ms);
+    ExpectNothingDelivered(callbacks, last);
+  }
+  {
+    std::lock_guard<std::mutex> hold(reentry.lock);
+    reentry.chain = false;
+  }
+
+  ServeNext();
+  std::this_thread::sleep_for(fault.slow || !failed ? 600ms : 50ms);  // a chained grab may still be under way
+  callbacks = host.Callbacks(kPort);
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  ASSERT_TRUE(host.WaitCallbacks(kPort, callbacks + 1, 10s)) << host.log.Text();
+  ExpectOneRunLogged();
+  {
+    std::lock_guard<std::mutex> hold(reentry.lock);
+    ExpectNewImage(reentry.image, last);
+    EXPECT_EQ(reentry.failedRows, 0) << "every row read inside the callback";
+    reentry.closeNext = true;
+  }
+
+  // Last: the callback closes its own port.
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        std::lock_guard<std::mutex> hold(reentry.lock);
+        return reentry.closed;
+      },
+      10s))
+      << host.log.Text();
+  {
+    std::lock_guard<std::mutex> hold(reentry.lock);
+    EXPECT_LT(reentry.closeMs, 1100) << "closeCVLPort inside the callback";
+  }
+  int value = 0;
+  EXPECT_EQ(getProperty(0, kPort, "width", &value), 0) << "the port is unbound";
+  Open();  // the camera opens again normally
+  Close();
+}
+
+void FaultMatrixTest::RunResizeMidRun() {
+  Open();
+  Image last = GoodFirst() ? (ServeGood(), GrabGood()) : ReadImage();
+  int callbacks = host.Callbacks(kPort);
+
+  // Sizes beyond the buffers made at open, and smaller ones, while faulty.
+  ServeFault();
+  ASSERT_EQ(setProperty(0, kPort, "width", 1600), 1);
+  ASSERT_EQ(setProperty(0, kPort, "height", 1200), 1);
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  ASSERT_TRUE(AwaitFaultyCycle(callbacks));
+  if (failed) {
+    if (!fault.slow) {
+      // Smaller than the buffer, but still beyond what a cut picture holds.
+      int requests = Requests();
+      ASSERT_EQ(setProperty(0, kPort, "width", 300), 1);
+      ASSERT_EQ(setProperty(0, kPort, "height", 230), 1);
+      ASSERT_EQ(doCVLGrab(0, kPort), 1);
+      WaitRequests(requests, 1);
+      std::this_thread::sleep_for(50ms);
+    }
+    ExpectNothingDelivered(callbacks, last);
+  }
+
+  ServeNext();
+  ASSERT_EQ(setProperty(0, kPort, "width", 1600), 1);
+  ASSERT_EQ(setProperty(0, kPort, "height", 1200), 1);
+  Image next = GrabGood();
+  ExpectNewImage(next, last);
+  ExpectOneRunLogged();
+  // Negative sizes read as huge ones: the buffer's own geometry bounds the copy.
+  ASSERT_EQ(setProperty(0, kPort, "width", -5), 1);
+  ASSERT_EQ(setProperty(0, kPort, "height", -7), 1);
+  EXPECT_EQ(GrabGood(), next);
+  Close();
+}
+
+TEST_P(FaultMatrixTest, NoCrashNoHangNoLoss) {
+  switch (action) {
+    case Action::kSingleGrab:
+      return RunSingleGrab();
+    case Action::kContinuous:
+      return RunContinuous();
+    case Action::kCloseDuringCycle:
+      return RunInterrupted(false);
+    case Action::kFinalizeDuringCycle:
+      return RunInterrupted(true);
+    case Action::kCallbackReenters:
+      return RunCallbackReenters();
+    case Action::kResizeMidRun:
+      return RunResizeMidRun();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFaultAndAction, FaultMatrixTest,
+                         ::testing::Combine(::testing::ValuesIn(kFaults),
+                                            ::testing::Values(Action::kSingleGrab, Action::kContinuous,
+                                                              Action::kCloseDuringCycle, Action::kFinalizeDuringCycle,
+                                                              Action::kCallbackReenters, Action::kResizeMidRun)),
+                         [](const ::testing::TestParamInfo<std::tuple<Fault, Action>>& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" + ActionName(std::get<1>(info.param));
+                         });
+
+}  // namespace
