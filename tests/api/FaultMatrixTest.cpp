@@ -651,3 +651,30 @@ INSTANTIATE_TEST_SUITE_P(EveryFaultAndAction, FaultMatrixTest,
                          });
 
 }  // namespace
+
+namespace {
+
+// A server that announces a body over the bound and keeps sending it: the
+// cycle fails at once for its size, not after the stall limit while the
+// refused body is read to its end.
+TEST(FaultRefusalTest, OversizedBodyFailsForItsSizeWhileTheServerKeepsSending) {
+  if (!orvella::test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+  Host host;
+  ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+  const std::string path = "/r/endless";
+  Route(path, "/bytes/2000000000");
+  host.WriteSettings("Camera 1", {{"ImageUrl", orvella::test::HttpUrl(path)}, {"ConnectionTimeout", "400"}});
+  ASSERT_EQ(host.Open("Camera 1", kPort), 1);
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  bool logged = WaitFor([&] { return host.log.Contains("ERR: "); }, 15s);
+  Control("/_cut");  // whoever still reads the refused body stops now
+  ASSERT_TRUE(logged) << host.log.Text();
+  EXPECT_TRUE(host.log.Contains("reason: FTPStream::ReadFile: response larger than 64 MiB")) << host.log.Text();
+
+  Route(path, std::string("/files/") + kGoodPicture);
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  EXPECT_TRUE(host.WaitCallbacks(kPort, 1, 10s)) << host.log.Text();
+  closeCVLPort(0, kPort);
+}
+
+}  // namespace

@@ -33,6 +33,9 @@ camera keeps one URL; the test decides what it gets):
   /_openport?port=N     starts answering on that port (same routes and files).
   /_ftpuser?name=<n>&password=<p>   adds or replaces a login of the FTP server
                         started beside this one; an empty password removes it.
+  /_cut                 every body being sent stops at its next chunk and its
+                        connection closes (a client that keeps reading a long
+                        body it has refused stops costing time).
 
 Query parameters that add faults to /bytes, /empty, /status, /html and /files:
 
@@ -189,6 +192,9 @@ class Handler(BaseHTTPRequestHandler):
             if port is None or not root.open_port(port):
                 return self.simple(404, b"no such closed port\n")
             return self.simple(200, b"ok\n")
+        if path == "/_cut":
+            root.cut()
+            return self.simple(200, b"ok\n")
         if path == "/_ftpuser" and "name" in query:
             if root.ftp is None:
                 return self.simple(404, b"no FTP server\n")
@@ -255,8 +261,12 @@ class Handler(BaseHTTPRequestHandler):
                 limit = min(limit, max(0, cut))
         step = chunk if drip > 0 else 256 * 1024
         sent = 0
+        generation = self.server.root.cuts
         try:
             while sent < limit:
+                if self.server.root.cuts != generation:
+                    self.close_connection = True
+                    return
                 n = min(step, limit - sent)
                 self.wfile.write(body.read(sent, n))
                 self.wfile.flush()
@@ -295,6 +305,7 @@ class TestHTTPServer(ThreadingHTTPServer):
         self._routes = {}
         self._hits = {}
         self._closed = {}  # port -> bound socket, not listening
+        self.cuts = 0  # /_cut calls so far
         self._extra = []   # servers started by /_openport
 
     def count_request(self, handler):
@@ -322,6 +333,10 @@ class TestHTTPServer(ThreadingHTTPServer):
                 return None
             self._hits[path] = self._hits.get(path, 0) + 1
             return self._routes[path]
+
+    def cut(self):
+        with self._lock:
+            self.cuts += 1
 
     def hits(self, path):
         with self._lock:
