@@ -70,6 +70,7 @@ struct Transfer {
   std::condition_variable changed;
   bool answered = false;           // GUARDED_BY(lock): InternetOpenUrlA returned
   bool finished = false;           // GUARDED_BY(lock)
+  bool closed = false;             // GUARDED_BY(lock): the helper has closed its URL handle
   bool cancelled = false;          // GUARDED_BY(lock): the worker gave up
   Clock::time_point lastProgress;  // GUARDED_BY(lock)
   std::exception_ptr error;        // GUARDED_BY(lock)
@@ -141,6 +142,11 @@ struct FTPStream::Session {
     t->changed.notify_all();
     url.reset(nullptr);
     --*t->helpers;
+    {
+      std::lock_guard<std::mutex> hold(t->lock);
+      t->closed = true;
+    }
+    t->changed.notify_all();
   }
 
   // Open, status check, availability, read loop. Errors are raised here, on
@@ -315,7 +321,19 @@ void FTPStream::ReadFile(const char* url) {
   }
 
   if (stop == Stop::Done) {
-    helper.join();
+    // The buffer is ours again. The helper normally ends at once; one still
+    // closing its handle (reading a refused body to the end) is left to it.
+    bool closed;
+    {
+      std::unique_lock<std::mutex> hold(t->lock);
+      closed = t->changed.wait_for(hold, std::chrono::milliseconds(100), [&] { return t->closed; });
+    }
+    if (closed) {
+      helper.join();
+    } else {
+      platform::PinLibrary();
+      helper.detach();
+    }
     receiveBuffer = std::move(t->buffer);
     if (t->error) std::rethrow_exception(t->error);
     Publish(static_cast<uint32_t>(t->fill));
