@@ -238,17 +238,20 @@ void WorkerState::RunCycle(bool& failing) {
     stream.ReadFile(url.c_str());
 
     CompleteCallback callback;
-    int cameraPort;
     {
       std::lock_guard<std::recursive_mutex> hold(cameraLock);
       if (!camera) return;
       decoder.Decode(stream, camera->WriteBuffer(), camera->settings.width.value, camera->settings.height.value,
                      camera->colour);
+      // A camera being closed is unbound before its worker is stopped: the
+      // close wins over the image, as over a download it aborts. Handing it
+      // over would replace the host's last image unannounced (the callback
+      // would name port -2).
+      if (camera->port != port) return;
       camera->HandOver();
       callback = camera->completeCallback;
-      cameraPort = camera->port;
     }
-    if (callback) callback(0, cameraPort);
+    if (callback) callback(0, port);
     if (stop) return;
     long clock = platform::ElapsedMs();
     log.Log(3, "INFO: ImageReceivingThread::ThreadMain: image available, clock= %d.%d", int(clock / 1000),

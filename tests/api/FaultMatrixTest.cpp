@@ -239,6 +239,7 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
     // Whatever happened above: no text the driver gave the host shows the password.
     std::string text = host.log.Text();
     EXPECT_EQ(text.find(kPassword), std::string::npos) << "password in the log of " << cell;
+    EXPECT_EQ(host.Callbacks(-2), 0) << "a callback naming no port";
   }
 
   bool gray() const { return action == Action::kResizeMidRun; }
