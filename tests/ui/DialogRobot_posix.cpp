@@ -39,7 +39,16 @@ struct Step {
   std::string error;
 };
 
+// Taken around the hand-over through g_idle_add: GLib's own locks are
+// invisible to ThreadSanitizer, this one shows it that the step was made
+// before the loop runs it.
+std::mutex& HandOver() {
+  static std::mutex lock;
+  return lock;
+}
+
 gboolean RunStep(gpointer data) {
+  { std::lock_guard<std::mutex> seen(HandOver()); }
   std::unique_ptr<std::shared_ptr<Step>> holder(static_cast<std::shared_ptr<Step>*>(data));
   Step& step = **holder;
   {
@@ -60,7 +69,10 @@ gboolean RunStep(gpointer data) {
 bool OnGtk(std::function<void()> work, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
   auto step = std::make_shared<Step>();
   step->work = std::move(work);
-  g_idle_add(&RunStep, new std::shared_ptr<Step>(step));
+  {
+    std::lock_guard<std::mutex> handing(HandOver());
+    g_idle_add(&RunStep, new std::shared_ptr<Step>(step));
+  }
   std::unique_lock<std::mutex> guard(step->lock);
   if (!step->done.wait_for(guard, limit, [&] { return step->finished; })) {
     step->cancelled = true;
