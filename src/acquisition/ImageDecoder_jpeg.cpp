@@ -255,6 +255,18 @@ uint64_t ClaimedPixels(const char* type, const unsigned char* d, size_t n) {
   return 0;
 }
 
+// The ICO loader buffers everything up to the farthest image its directory
+// points at, however far that is: a directory must stay inside the data.
+bool IcoDirectoryFits(const unsigned char* d, size_t n) {
+  if (n < 6) return false;
+  const uint32_t count = Le16(d + 4);
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t at = 6 + size_t(i) * 16;
+    if (at + 16 > n || uint64_t(Le32(d + at + 12)) + Le32(d + at + 8) > n) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---- the decoder -------------------------------------------------------------
@@ -543,6 +555,13 @@ void ImageDecoder::Impl::DecodePixbuf(const char* type, const unsigned char* dat
   // gdk-pixbuf decodes whole pictures: refuse sizes no camera sends before it
   // allocates them.
   if (ClaimedPixels(type, data, size) * 4 > kMaxPictureMemory) Fail(kOutOfMemory, type, "picture too large");
+  // Its BMP loader also buffers the info header and the palette at whatever
+  // length the file gives them (up to 4 GiB): no info header is longer than
+  // 124 bytes, and the pixels must start inside the data.
+  if (std::strcmp(type, "bmp") == 0 && (size < 18 || Le32(data + 14) > 124 || Le32(data + 10) > size))
+    Fail(kInvalidParameter, type, "bad header");
+  if (std::strcmp(type, "ico") == 0 && !IcoDirectoryFits(data, size))
+    Fail(kInvalidParameter, type, "directory points past the data");
 
   struct Loader {
     GdkPixbufLoader* loader;

@@ -26,7 +26,7 @@ void DriverContext::Log(int level, const char* format, ...) {
   char message[kMessageSize];
   va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(message, sizeof message, format ? format : "", args);
+  int n = format ? std::vsnprintf(message, sizeof message, format, args) : -1;
   va_end(args);
   if (n < 0) {
     message[0] = '\0';
