@@ -33,6 +33,8 @@ camera keeps one URL; the test decides what it gets):
   /_openport?port=N     starts answering on that port (same routes and files).
   /_ftpuser?name=<n>&password=<p>   adds or replaces a login of the FTP server
                         started beside this one; an empty password removes it.
+  /_lastrequest         the request line and headers of the last request
+                        outside /_*, as the server received them.
   /_cut                 every body being sent stops at its next chunk and its
                         connection closes (a client that keeps reading a long
                         body it has refused stops costing time).
@@ -120,6 +122,7 @@ class Handler(BaseHTTPRequestHandler):
         if path.startswith("/_"):
             return self.control(path, query)
         self.server.count_request(self)
+        self.server.root.note_request(self.raw_requestline + bytes(self.headers))
         target = self.server.root.routed(path)
         if target is not None:
             if not target:
@@ -192,6 +195,8 @@ class Handler(BaseHTTPRequestHandler):
             if port is None or not root.open_port(port):
                 return self.simple(404, b"no such closed port\n")
             return self.simple(200, b"ok\n")
+        if path == "/_lastrequest":
+            return self.simple(200, root.last_request())
         if path == "/_cut":
             root.cut()
             return self.simple(200, b"ok\n")
@@ -306,6 +311,7 @@ class TestHTTPServer(ThreadingHTTPServer):
         self._hits = {}
         self._closed = {}  # port -> bound socket, not listening
         self.cuts = 0  # /_cut calls so far
+        self._last_request = b""
         self._extra = []   # servers started by /_openport
 
     def count_request(self, handler):
@@ -333,6 +339,14 @@ class TestHTTPServer(ThreadingHTTPServer):
                 return None
             self._hits[path] = self._hits.get(path, 0) + 1
             return self._routes[path]
+
+    def note_request(self, raw):
+        with self._lock:
+            self._last_request = raw
+
+    def last_request(self):
+        with self._lock:
+            return self._last_request
 
     def cut(self):
         with self._lock:
