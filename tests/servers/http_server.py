@@ -27,7 +27,8 @@ camera keeps one URL; the test decides what it gets):
                         answered as a request for <t> (path and query), which
                         may be any path above; an empty <t> removes the route.
                         A path without a route answers 404.
-  /_hits?path=<p>       "hits=N\\n": requests for <p> so far.
+  /_hits?path=<p>       "hits=N served=M\\n": requests for <p> so far, and how
+                        many of them got a whole 200 answer.
   /_closedport          "port=N\\n": a loopback port the server holds bound but
                         not listening, so connections to it are refused.
   /_openport?port=N     starts answering on that port (same routes and files).
@@ -111,6 +112,7 @@ class Handler(BaseHTTPRequestHandler):
     # algorithm meets the client's delayed ACK and every answer waits 40 ms.
     disable_nagle_algorithm = True
     counted = False  # this connection has carried a counted request
+    routed_from = None  # the routed path of the request being answered
 
     def log_message(self, fmt, *args):  # quiet: the test output is the program's
         pass
@@ -124,6 +126,7 @@ class Handler(BaseHTTPRequestHandler):
         self.server.count_request(self)
         self.server.root.note_request(self.raw_requestline + bytes(self.headers))
         target = self.server.root.routed(path)
+        self.routed_from = path if target else None
         if target is not None:
             if not target:
                 return self.answer(404, Body.of(b"no route\n"), "text/plain", {})
@@ -187,7 +190,7 @@ class Handler(BaseHTTPRequestHandler):
             root.set_route(query["path"], query.get("to", ""))
             return self.simple(200, b"ok\n")
         if path == "/_hits" and "path" in query:
-            return self.simple(200, b"hits=%d\n" % root.hits(query["path"]))
+            return self.simple(200, b"hits=%d served=%d\n" % root.hits(query["path"]))
         if path == "/_closedport":
             return self.simple(200, b"port=%d\n" % root.closed_port())
         if path == "/_openport":
@@ -281,6 +284,8 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             self.close_connection = True
             return
+        if sent == body.length and code == 200 and self.routed_from:
+            self.server.root.count_served(self.routed_from)
         if sent < body.length:
             if stall is not None and (truncate is None or stall <= truncate):
                 self.wait_forever()
@@ -309,6 +314,7 @@ class TestHTTPServer(ThreadingHTTPServer):
         self._requests = 0
         self._routes = {}
         self._hits = {}
+        self._served = {}
         self._closed = {}  # port -> bound socket, not listening
         self.cuts = 0  # /_cut calls so far
         self._last_request = b""
@@ -354,7 +360,11 @@ class TestHTTPServer(ThreadingHTTPServer):
 
     def hits(self, path):
         with self._lock:
-            return self._hits.get(path, 0)
+            return self._hits.get(path, 0), self._served.get(path, 0)
+
+    def count_served(self, path):
+        with self._lock:
+            self._served[path] = self._served.get(path, 0) + 1
 
     def closed_port(self):
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
