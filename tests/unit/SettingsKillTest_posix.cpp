@@ -88,10 +88,13 @@ TEST(SettingsKillTest, EveryKillLeavesWholeSections) {
       execl("/proc/self/exe", "unit_tests", "--gtest_filter=SettingsKillTest.SaveLoop", static_cast<char*>(nullptr));
       _exit(127);
     }
-    // Killed at a random moment once it has saved (the first time: once the
-    // file exists; it starts from what the last one left).
-    for (int i = 0; i < 1000 && !test::FileExists(file); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(2000, 40000)(random)));
+    // Killed at a random moment once it has finished a round of its own
+    // (it starts from what the last one left), however slow the machine.
+    for (int i = 0; i < 2000; ++i) {
+      if (test::FileExists(file) && RoundOf(IniFile(test::ReadBinary(file)), 10) > saved[10]) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random)));
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
