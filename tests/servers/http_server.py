@@ -5,7 +5,8 @@ Every answer carries Content-Length and keeps the connection alive (HTTP/1.1)
 unless a fault asks otherwise. Paths:
 
   /bytes/<N>            200, N bytes of known content: byte i is i % 251.
-                        Streamed, so any N works (very large bodies too).
+                        Streamed, so any N works (very large bodies too);
+                        "Cache-Control: no-store", so no client keeps them.
   /empty                200 with a 0-byte body.
   /status/<N>           status N with the body "status N\\n" (text/plain).
                         For N < 200 the connection closes after the body.
@@ -138,7 +139,9 @@ class Handler(BaseHTTPRequestHandler):
             n = self.int_arg(path[len("/bytes/"):])
             if n is None or n < 0:
                 return self.simple(400, b"bad length\n")
-            return self.answer(200, Body(n, pattern), "application/octet-stream", query)
+            # Not to be stored: WinInet (under Wine) would keep every refused
+            # 64 MiB body of the size-bound tests in its cache on disk.
+            return self.answer(200, Body(n, pattern), "application/octet-stream", query, store=False)
         if path == "/empty":
             return self.answer(200, Body.of(b""), "application/octet-stream", query)
         if path.startswith("/status/"):
@@ -232,7 +235,7 @@ class Handler(BaseHTTPRequestHandler):
                 break
         self.close_connection = True
 
-    def answer(self, code, body, content_type, query):
+    def answer(self, code, body, content_type, query, store=True):
         delay = self.int_arg(query.get("delay", "0")) or 0
         drip = self.int_arg(query.get("drip", "0")) or 0
         chunk = max(1, self.int_arg(query.get("chunk", "1024")) or 1024)
@@ -255,6 +258,8 @@ class Handler(BaseHTTPRequestHandler):
             return
         self.send_response(code)
         self.send_header("Content-Type", content_type)
+        if not store:
+            self.send_header("Cache-Control", "no-store")
         if not nolength:
             self.send_header("Content-Length", str(body.length))
         if close:
