@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Orvella.h"
+#include "samplehost/DriverExports.h"
 #include "samplehost/HostPlatform.h"
 
 namespace {
@@ -102,28 +103,7 @@ Options ParseArgs(int argc, char** argv) {
   return o;
 }
 
-// The exports, resolved by name at run time; the header gives only the types.
-// clang-format off
-#define ORVELLA_EXPORTS(X)                                                                      \
-  X(initialize) X(finalize) X(setSystemPath) X(setDebugMsgProc)                                 \
-  X(getCVLMaxNoOfGrabbers) X(getCVLMaxNoOfPorts) X(getCVLNoOfSupportedCameras)                  \
-  X(getCVLCameraConfigNames) X(openCVLPort) X(closeCVLPort) X(doCVLGrab) X(getCVLGrabRow)       \
-  X(setCompleteCallback) X(getPropertyRange) X(getProperty) X(setProperty) X(configureCamera)
-// clang-format on
-
-struct Driver {
-#define ORVELLA_MEMBER(name) decltype(&::name) name = nullptr;
-  ORVELLA_EXPORTS(ORVELLA_MEMBER)
-#undef ORVELLA_MEMBER
-
-  explicit Driver(const DriverLibrary& library) {
-#define ORVELLA_RESOLVE(name)                                     \
-  name = reinterpret_cast<decltype(name)>(library.Symbol(#name)); \
-  if (!name) throw std::runtime_error("the driver does not export " #name);
-    ORVELLA_EXPORTS(ORVELLA_RESOLVE)
-#undef ORVELLA_RESOLVE
-  }
-};
+using Driver = DriverExports;
 
 // The completion callback carries no user pointer: its state is global.
 struct Completion {
