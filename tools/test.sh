@@ -2,13 +2,15 @@
 # Sets up a fresh Debian 12 machine and runs every test of both products:
 # the Linux library (plain, ASan+UBSan, TSan) and the Windows DLL under Wine,
 # then a 20 s smoke run of each fuzzer (fuzz/; long runs: see fuzz/smoke.sh).
-# Usage: tools/test.sh [preset...]   (default: native win32 asan tsan fuzz)
+# The clang preset checks the lock annotations and runs the unit tests on the
+# scalar pixel paths.
+# Usage: tools/test.sh [preset...]   (default: native win32 asan tsan clang fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/setup.sh
 
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(native win32 asan tsan fuzz)
+[ ${#presets[@]} -eq 0 ] && presets=(native win32 asan tsan clang fuzz)
 
 failed=()
 for preset in "${presets[@]}"; do

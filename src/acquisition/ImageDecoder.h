@@ -12,7 +12,7 @@
 namespace orvella {
 
 class FTPStream;
-class ImageBuffer;
+struct PixelTarget;
 
 class ImageDecoder {
  public:
@@ -34,7 +34,7 @@ class ImageDecoder {
   // written with the target's own row length, so no write leaves the buffer.
   // Pixels outside the region keep their content. Raises GDIException (or
   // Win32Exception) on failure; a target without memory fails the cycle.
-  void Decode(FTPStream& stream, ImageBuffer& target, int width, int height, bool colour);
+  void Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour);
 
  private:
   struct Impl;

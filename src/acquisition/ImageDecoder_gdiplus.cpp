@@ -14,7 +14,7 @@
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/ImageRegion.h"
-#include "camera/ImageBuffer.h"
+#include "acquisition/PixelTarget.h"
 #include "driver/Errors.h"
 
 namespace orvella {
@@ -138,7 +138,7 @@ void ImageDecoder::Shutdown() {
   impl->started = false;
 }
 
-void ImageDecoder::Decode(FTPStream& stream, ImageBuffer& target, int width, int height, bool colour) {
+void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour) {
   // GDI+ reads from the current position; a picture decoded before left it at the end.
   LARGE_INTEGER start = {};
   stream.Seek(start, STREAM_SEEK_SET, nullptr);

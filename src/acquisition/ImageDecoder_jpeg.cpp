@@ -32,7 +32,7 @@
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/ImageRegion.h"
 #include "acquisition/JpegPool.h"
-#include "camera/ImageBuffer.h"
+#include "acquisition/PixelTarget.h"
 #include "driver/DriverContext.h"
 #include "driver/Errors.h"
 
@@ -289,23 +289,23 @@ struct ImageDecoder::Impl {
   }
   ~Impl() { jpeg_destroy_decompress(&jpeg); }
 
-  void Decode(const unsigned char* data, size_t size, ImageBuffer& target, int width, int height, bool colour);
+  void Decode(const unsigned char* data, size_t size, const PixelTarget& target, int width, int height, bool colour);
 
   // JPEG, in three steps around the region (which needs the header).
   int CreateJpeg();
   int ReadJpegHeader(const unsigned char* data, size_t size);
   int StartJpeg(bool colour, uint32_t regionWidth);
   int ReadJpegRows(const ImageRegion& region, bool colour, bool direct);
-  void DecodeJpeg(const unsigned char* data, size_t size, ImageBuffer& target, int width, int height, bool colour);
+  void DecodeJpeg(const unsigned char* data, size_t size, const PixelTarget& target, int width, int height, bool colour);
   // Converts `count` decoded pixels of the JPEG's output colour space.
   void ConvertJpegRow(const unsigned char* in, unsigned char* out, uint32_t count, bool colour) const;
 
   int ReadPngHeader(png_structp png, png_infop info, uint32_t* imageWidth, uint32_t* imageHeight, bool* interlaced);
   int ReadPngRows(png_structp png, const ImageRegion& region, bool colour, uint32_t imageWidth, uint32_t imageHeight,
                   bool interlaced, unsigned char* rows);
-  void DecodePng(const unsigned char* data, size_t size, ImageBuffer& target, int width, int height, bool colour);
+  void DecodePng(const unsigned char* data, size_t size, const PixelTarget& target, int width, int height, bool colour);
 
-  void DecodePixbuf(const char* type, const unsigned char* data, size_t size, ImageBuffer& target, int width,
+  void DecodePixbuf(const char* type, const unsigned char* data, size_t size, const PixelTarget& target, int width,
                     int height, bool colour);
 
   // A reused scratch area that only grows, so a steady stream of pictures
@@ -433,7 +433,7 @@ int ImageDecoder::Impl::ReadJpegRows(const ImageRegion& region, bool colour, boo
   return errors.truncated ? kInvalidParameter : 0;
 }
 
-void ImageDecoder::Impl::DecodeJpeg(const unsigned char* data, size_t size, ImageBuffer& target, int width, int height,
+void ImageDecoder::Impl::DecodeJpeg(const unsigned char* data, size_t size, const PixelTarget& target, int width, int height,
                                     bool colour) {
   // Every way out leaves the decompressor ready for the next picture.
   struct Abort {
@@ -520,7 +520,7 @@ int ImageDecoder::Impl::ReadPngRows(png_structp p, const ImageRegion& region, bo
   return 0;
 }
 
-void ImageDecoder::Impl::DecodePng(const unsigned char* data, size_t size, ImageBuffer& target, int width, int height,
+void ImageDecoder::Impl::DecodePng(const unsigned char* data, size_t size, const PixelTarget& target, int width, int height,
                                    bool colour) {
   png = PngInput{data, size, 0, false, {}};
   png_structp p = png_create_read_struct(PNG_LIBPNG_VER_STRING, &png, PngError, PngWarning);
@@ -550,7 +550,7 @@ void ImageDecoder::Impl::DecodePng(const unsigned char* data, size_t size, Image
 
 // ---- BMP, GIF, TIFF, ICO -------------------------------------------------------
 
-void ImageDecoder::Impl::DecodePixbuf(const char* type, const unsigned char* data, size_t size, ImageBuffer& target,
+void ImageDecoder::Impl::DecodePixbuf(const char* type, const unsigned char* data, size_t size, const PixelTarget& target,
                                       int width, int height, bool colour) {
   // gdk-pixbuf decodes whole pictures: refuse sizes no camera sends before it
   // allocates them.
@@ -601,7 +601,7 @@ void ImageDecoder::Impl::DecodePixbuf(const char* type, const unsigned char* dat
   }
 }
 
-void ImageDecoder::Impl::Decode(const unsigned char* data, size_t size, ImageBuffer& target, int width, int height,
+void ImageDecoder::Impl::Decode(const unsigned char* data, size_t size, const PixelTarget& target, int width, int height,
                                 bool colour) {
   if (IsJpeg(data, size)) return DecodeJpeg(data, size, target, width, height, colour);
   if (IsPng(data, size)) return DecodePng(data, size, target, width, height, colour);
@@ -616,7 +616,7 @@ ImageDecoder::~ImageDecoder() = default;
 void ImageDecoder::Start() {}
 void ImageDecoder::Shutdown() {}
 
-void ImageDecoder::Decode(FTPStream& stream, ImageBuffer& target, int width, int height, bool colour) {
+void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour) {
   impl->Decode(stream.Data(), stream.Size(), target, width, height, colour);
 }
 

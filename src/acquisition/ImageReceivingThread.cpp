@@ -8,8 +8,9 @@
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
-#include "camera/Camera.h"
+#include "acquisition/ImageSink.h"
 #include "driver/DriverContext.h"
+#include "driver/Mutex.h"
 #include "driver/Platform.h"
 #include "driver/Text.h"
 
@@ -21,35 +22,39 @@ namespace orvella {
 struct WorkerState {
   enum class Wake { Close, Grab, Timeout };
 
+  explicit WorkerState(ImageSink* owner, int boundPort) : camera(owner), port(boundPort) {}
+
   // Stand-ins for the close event (auto-reset) and the grab event (manual
   // reset, so requests made during a cycle collapse into one).
-  std::mutex eventLock;
+  Mutex eventLock;
   std::condition_variable wake;
-  bool closeRequested = false;  // GUARDED_BY(eventLock)
-  bool grabRequested = false;   // GUARDED_BY(eventLock)
-  bool finished = false;        // GUARDED_BY(eventLock)
   std::condition_variable done;
+  bool closeRequested ORVELLA_GUARDED_BY(eventLock) = false;
+  bool grabRequested ORVELLA_GUARDED_BY(eventLock) = false;
+  bool finished ORVELLA_GUARDED_BY(eventLock) = false;
 
   // Recursive: a host debug callback run from inside a locked section may
   // reach Destroy on this same thread.
-  std::recursive_mutex cameraLock;
-  Camera* camera = nullptr;  // GUARDED_BY(cameraLock); null once Destroy ran
+  RecursiveMutex cameraLock;
+  ImageSink* camera ORVELLA_GUARDED_BY(cameraLock);  // null once Destroy ran
   std::atomic<bool> stop{false};
 
-  int port = -2;
-  std::thread::id workerId;
+  const int port;
+  // Worker only, once started (the owner uses them before and after).
   FTPStream stream;
   ImageDecoder decoder;
   std::string url;  // reused every cycle: no allocation once grown
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).
-  Wake Wait(long timeoutMs) {
-    std::unique_lock<std::mutex> lock(eventLock);
-    auto signalled = [this] { return closeRequested || grabRequested; };
-    if (timeoutMs < 0) {
-      wake.wait(lock, signalled);
-    } else if (!wake.wait_for(lock, std::chrono::milliseconds(timeoutMs), signalled)) {
-      return Wake::Timeout;
+  Wake Wait(long timeoutMs) ORVELLA_EXCLUDES(eventLock) {
+    MutexLock lock(eventLock);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    while (!closeRequested && !grabRequested) {
+      if (timeoutMs < 0) {
+        lock.Wait(wake);
+      } else if (!lock.WaitUntil(wake, deadline) && !closeRequested && !grabRequested) {
+        return Wake::Timeout;
+      }
     }
     if (closeRequested) {  // a stop request wins over a grab request
       closeRequested = false;
@@ -57,45 +62,46 @@ struct WorkerState {
     }
     return Wake::Grab;
   }
-  void ResetGrab() {
-    std::lock_guard<std::mutex> lock(eventLock);
+  void ResetGrab() ORVELLA_EXCLUDES(eventLock) {
+    MutexLock lock(eventLock);
     grabRequested = false;
   }
-  void Signal(bool close) {
+  void Signal(bool close) ORVELLA_EXCLUDES(eventLock) {
     {
-      std::lock_guard<std::mutex> lock(eventLock);
+      MutexLock lock(eventLock);
       (close ? closeRequested : grabRequested) = true;
     }
     wake.notify_all();
   }
-  void Finish() {
+  void Finish() ORVELLA_EXCLUDES(eventLock) {
     {
-      std::lock_guard<std::mutex> lock(eventLock);
+      MutexLock lock(eventLock);
       finished = true;
     }
     done.notify_all();
   }
-  bool WaitFinished(int ms) {
-    std::unique_lock<std::mutex> lock(eventLock);
-    return done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finished; });
+  bool WaitFinished(int ms) ORVELLA_EXCLUDES(eventLock) {
+    MutexLock lock(eventLock);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!finished)
+      if (!lock.WaitUntil(done, deadline)) return finished;
+    return true;
+  }
+  // Detaches the camera: waits for a decode in progress, after which the
+  // worker never touches the camera again.
+  void Detach() ORVELLA_EXCLUDES(cameraLock) {
+    ScopedLock<RecursiveMutex> hold(cameraLock);
+    camera = nullptr;
+    stop = true;
   }
 
   void ThreadMain();
+  bool ReadSchedule(ImageSink::Schedule& schedule) ORVELLA_EXCLUDES(cameraLock);
+  bool ReadSource() ORVELLA_EXCLUDES(cameraLock);
+  bool DecodeAndHandOver(CompleteCallback* callback) ORVELLA_EXCLUDES(cameraLock);
   void RunCycle(bool& failing);
+  void ReportFailure(bool& failing, const char* reason);
 };
-
-namespace {
-
-// Reads the refresh period and mode; false when the camera is gone.
-bool ReadSchedule(WorkerState& s, int& period, bool& continuous) {
-  std::lock_guard<std::recursive_mutex> hold(s.cameraLock);
-  if (!s.camera || s.stop) return false;
-  period = s.camera->settings.RefreshPeriodMs();
-  continuous = s.camera->continuous;
-  return true;
-}
-
-}  // namespace
 
 ImageReceivingThread::ImageReceivingThread() = default;
 
@@ -106,14 +112,13 @@ ImageReceivingThread::~ImageReceivingThread() {
   log.Log(2, "ImageReceivingThread::~ImageReceivingThread: leaving on port=%d\n", port);
 }
 
-bool ImageReceivingThread::Init(Camera* owner, int newPort, const char* name) {
+bool ImageReceivingThread::Init(ImageSink* owner, int newPort, const char* name) {
   DriverContext& log = GetDriverContext();
   if (!owner) {
     log.Log(1, "ImageReceivingThread::Init: ERROR: camera pointer == 0, port=%d", newPort);
     return false;
   }
   port = newPort;
-  camera = owner;
   log.Log(2, "ImageReceivingThread::Init: entering on port=%d\n", port);
   if (!name) {
     log.Log(1, "ImageReceivingThread::Init: incorrect parameters: name unassigned, port=%d\n", port);
@@ -123,10 +128,9 @@ bool ImageReceivingThread::Init(Camera* owner, int newPort, const char* name) {
     log.Log(1, "ImageReceivingThread::Init: already initialized on port=%d\n", port);
     return false;
   }
-  state = std::make_shared<WorkerState>();
-  state->camera = owner;
-  state->port = newPort;
-  state->stream.SetConnectionTimeout(owner->settings.connectionTimeout.value);
+  state = std::make_shared<WorkerState>(owner, newPort);
+  std::string unused;
+  state->stream.SetConnectionTimeout(owner->ReadSource(unused));
   state->stream.OpenSession();  // raises; the caller's clean-up runs Destroy
   state->decoder.Start();
   platform::PinLibrary();
@@ -148,16 +152,11 @@ void ImageReceivingThread::Destroy() {
   log.Log(2, "ImageReceivingThread::Destroy: entering on port=%d\n", oldPort);
   std::shared_ptr<WorkerState> s = std::move(state);
   if (thread.joinable()) {
-    {
-      // Waits for a decode in progress; afterwards the worker never touches the camera.
-      std::lock_guard<std::recursive_mutex> hold(s->cameraLock);
-      s->camera = nullptr;
-      s->stop = true;
-    }
+    s->Detach();
     s->Signal(true);
     s->stream.Abort();
     if (thread.get_id() == std::this_thread::get_id()) {
-      thread.detach();  // closed from inside the completion callback: the worker ends on return
+      thread.detach();  // closed from inside a host callback: the worker ends on return
     } else if (s->WaitFinished(1000)) {
       thread.join();
     } else {
@@ -170,7 +169,6 @@ void ImageReceivingThread::Destroy() {
     s->stream.CloseSession();
     s->decoder.Shutdown();
   }
-  camera = nullptr;
   log.Log(2, "ImageReceivingThread::Destroy: leaving on port=%d\n", oldPort);
 }
 
@@ -178,14 +176,14 @@ void ImageReceivingThread::SetGrabEvent() {
   if (state) state->Signal(false);
 }
 
-std::unique_lock<std::recursive_mutex> ImageReceivingThread::HoldWorker() {
-  if (!state) return {};
-  return std::unique_lock<std::recursive_mutex>(state->cameraLock);
+void ImageReceivingThread::HoldWorker(const std::function<void()>& change) {
+  if (!state) return change();
+  ScopedLock<RecursiveMutex> hold(state->cameraLock);
+  change();
 }
 
 int ImageReceivingThread::static_ThreadMain(std::shared_ptr<WorkerState> s) {
   if (!s) return -1;
-  s->workerId = std::this_thread::get_id();
   GetDriverContext().Log(2, "ImageReceivingThread::static_ThreadMain, port=%d", s->port);
   s->ThreadMain();
   // The session and the image library go with the last reference to the state.
@@ -193,29 +191,50 @@ int ImageReceivingThread::static_ThreadMain(std::shared_ptr<WorkerState> s) {
   return 0;
 }
 
+bool WorkerState::ReadSchedule(ImageSink::Schedule& schedule) {
+  ScopedLock<RecursiveMutex> hold(cameraLock);
+  if (!camera || stop) return false;
+  schedule = camera->ReadSchedule();
+  return true;
+}
+
+bool WorkerState::ReadSource() {
+  ScopedLock<RecursiveMutex> hold(cameraLock);
+  if (!camera) return false;
+  stream.SetConnectionTimeout(camera->ReadSource(url));
+  return true;
+}
+
+bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
+  ScopedLock<RecursiveMutex> hold(cameraLock);
+  if (!camera) return false;
+  ImageSink::Frame frame = camera->WriteFrame();
+  decoder.Decode(stream, frame.target, frame.width, frame.height, frame.colour);
+  return camera->HandOver(port, callback);
+}
+
 void WorkerState::ThreadMain() {
   DriverContext& log = GetDriverContext();
   log.Log(2, "ImageReceivingThread::ThreadMain: entering, clock=%ld on port=%d", platform::ElapsedMs(), port);
-  int period = 500;
-  bool continuous = false;
-  if (!ReadSchedule(*this, period, continuous)) {
+  ImageSink::Schedule schedule{500, false};
+  if (!ReadSchedule(schedule)) {
     log.Log(2, "ImageReceivingThread::ThreadMain: leaving on port=%d\n", port);
     return;
   }
-  long nextDue = platform::ElapsedMs() + period;
+  long nextDue = platform::ElapsedMs() + schedule.periodMs;
   bool failing = false;
   for (;;) {
-    if (!ReadSchedule(*this, period, continuous)) break;
+    if (!ReadSchedule(schedule)) break;
     long now = platform::ElapsedMs();
     long timeout = -1;
-    if (continuous) timeout = now == -1 ? 1000 : (nextDue - now > 0 ? nextDue - now : 0);
+    if (schedule.continuous) timeout = now == -1 ? 1000 : (nextDue - now > 0 ? nextDue - now : 0);
     Wake woke = Wait(timeout);
-    nextDue += period;
+    nextDue += schedule.periodMs;
     if (woke == Wake::Close) break;
     if (woke == Wake::Grab) {
       ResetGrab();
-      nextDue = now + period;
-    } else if (!continuous) {
+      nextDue = now + schedule.periodMs;
+    } else if (!schedule.continuous) {
       continue;
     }
     RunCycle(failing);
@@ -227,30 +246,11 @@ void WorkerState::ThreadMain() {
 // One download, decode, hand-over and callback. Failures are logged once per run.
 void WorkerState::RunCycle(bool& failing) {
   DriverContext& log = GetDriverContext();
-  const char* reason = nullptr;
   try {
-    {
-      std::lock_guard<std::recursive_mutex> hold(cameraLock);
-      if (!camera) return;
-      camera->settings.CopyImageUrl(url);
-      stream.SetConnectionTimeout(camera->settings.connectionTimeout.value);
-    }
+    if (!ReadSource()) return;
     stream.ReadFile(url.c_str());
-
-    CompleteCallback callback;
-    {
-      std::lock_guard<std::recursive_mutex> hold(cameraLock);
-      if (!camera) return;
-      decoder.Decode(stream, camera->WriteBuffer(), camera->settings.width.value, camera->settings.height.value,
-                     camera->colour);
-      // A camera being closed is unbound before its worker is stopped: the
-      // close wins over the image, as over a download it aborts. Handing it
-      // over would replace the host's last image unannounced (the callback
-      // would name port -2).
-      if (camera->port != port) return;
-      camera->HandOver();
-      callback = camera->completeCallback;
-    }
+    CompleteCallback callback = nullptr;
+    if (!DecodeAndHandOver(&callback)) return;
     if (callback) callback(0, port);
     if (stop) return;
     long clock = platform::ElapsedMs();
@@ -261,22 +261,19 @@ void WorkerState::RunCycle(bool& failing) {
               RedactUrl(url).c_str(), port);
       failing = false;
     }
-    return;
   } catch (const std::exception& e) {
-    if (stop) return;  // the close aborted the download: not a camera failure
-    if (!failing) {
-      log.Log(1, "ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(%s), port=%d, reason: %s\t\n",
-              RedactUrl(url).c_str(), port, e.what());
-    }
-    failing = true;
-    return;
+    ReportFailure(failing, e.what());
   } catch (...) {
-    reason = "unknown error";
+    ReportFailure(failing, "unknown error");
   }
-  if (stop) return;
+}
+
+void WorkerState::ReportFailure(bool& failing, const char* reason) {
+  if (stop) return;  // the close aborted the download: not a camera failure
   if (!failing)
-    log.Log(1, "ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(%s), port=%d, reason: %s\t\n",
-            RedactUrl(url).c_str(), port, reason);
+    GetDriverContext().Log(
+        1, "ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(%s), port=%d, reason: %s\t\n",
+        RedactUrl(url).c_str(), port, reason);
   failing = true;
 }
 

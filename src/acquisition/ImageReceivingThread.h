@@ -2,20 +2,20 @@
 // continuous mode), downloads, decodes into the camera's free buffer, hands
 // it over and calls the host back.
 //
-// Thread safety: Init, Destroy and Grab run on host threads (Destroy also
-// from the worker itself, when the host closes its port inside the completion
-// callback). The worker's state (events, stream, decoder) is shared-owned by
-// the worker, so it outlives a Destroy that stopped waiting; after Destroy
-// returns the worker never touches the camera again.
+// Thread safety: Init, Destroy, SetGrabEvent and HoldWorker run on host
+// threads (Destroy also from the worker itself, when the host closes its port
+// inside a callback). The worker's state (events, stream, decoder) is
+// shared-owned by the worker, so it outlives a Destroy that stopped waiting;
+// after Destroy returns the worker never touches the camera again.
 #pragma once
 
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace orvella {
 
-class Camera;
+class ImageSink;
 struct WorkerState;
 
 class ImageReceivingThread {
@@ -27,21 +27,20 @@ class ImageReceivingThread {
 
   // Starts the worker for `camera`; `name` is the ImageUrl text (only its
   // presence is checked). Raises Win32Exception when no internet session opens.
-  bool Init(Camera* camera, int port, const char* name);
+  bool Init(ImageSink* camera, int port, const char* name);
   // Stops the worker (waits at most 1000 ms) and releases everything Init
   // acquired. Any time, any number of times.
   void Destroy();
   // Sets the grab request; requests made during a cycle collapse into one.
   void SetGrabEvent();
-  // Holds the worker off the camera's buffers (Camera::Open allocates under it).
-  std::unique_lock<std::recursive_mutex> HoldWorker();
+  // Runs `change` with the worker held off the camera (Camera::Open
+  // allocates the buffers under it while the worker already runs).
+  void HoldWorker(const std::function<void()>& change);
 
   static int static_ThreadMain(std::shared_ptr<WorkerState> state);
 
-  int port = -2;
-  Camera* camera = nullptr;
-
  private:
+  int port = -2;  // for log lines; host threads only
   std::shared_ptr<WorkerState> state;
   std::thread thread;
 };

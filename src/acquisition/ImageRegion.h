@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "camera/ImageBuffer.h"
+#include "acquisition/PixelTarget.h"
 
 namespace orvella {
 
@@ -26,14 +26,15 @@ struct ImageRegion {
 // 32-bit values. The settings can change while the camera is open, so the
 // region is also limited to what the target buffer holds, and rows use the
 // buffer's own row length: no write can leave the buffer. A buffer without
-// memory fails the cycle (GetLine logs why) instead of being written.
-inline ImageRegion FitRegion(int width, int height, uint32_t imageWidth, uint32_t imageHeight, ImageBuffer& target,
-                             bool colour) {
-  if (target.GetLine(0) == nullptr) throw std::runtime_error("image buffer has no memory");
+// memory fails the cycle instead of being written.
+inline ImageRegion FitRegion(int width, int height, uint32_t imageWidth, uint32_t imageHeight,
+                             const PixelTarget& target, bool colour) {
+  if (!target.data || target.width <= 0 || target.height <= 0)
+    throw std::runtime_error("image buffer has no memory");
   ImageRegion region;
   region.bytesPerPixel = colour ? 3 : 1;
   region.stride = target.RowBytes();
-  region.first = target.data.get();
+  region.first = target.data;
   uint32_t maxWidth = uint32_t(region.stride / region.bytesPerPixel);
   uint32_t maxHeight = uint32_t(target.height);
   auto smallest = [](uint32_t a, uint32_t b, uint32_t c) { return a < b ? (a < c ? a : c) : (b < c ? b : c); };

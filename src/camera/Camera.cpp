@@ -1,6 +1,7 @@
 #include "camera/Camera.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "config/CameraProp.h"
@@ -43,12 +44,9 @@ bool Camera::Open(int newPort, int* imageSize) {
       imageSize[1] = height;
     }
     colour = settings.grayscale.value == 0;
-    bool allocated;
-    {
-      // The worker already runs; keep it off the buffers while they change.
-      auto hold = receivingThread.HoldWorker();
-      allocated = AllocateBuffers(width, height, colour);
-    }
+    bool allocated = false;
+    // The worker already runs; keep it off the buffers while they change.
+    receivingThread.HoldWorker([&] { allocated = AllocateBuffers(width, height, colour); });
     if (!allocated) {
       context->Log(1, "Camera::Open: Could not allcoate buffer, port=%d\n", newPort);
       // Stop the worker too, so the next Open can start a new one.
@@ -177,20 +175,54 @@ void Camera::SetContinuousGrab(bool mode) {
   context->Log(2, "Camera::SetContinuousGrab: leaving\n");
 }
 
-void Camera::HandOver() {
-  std::lock_guard<std::mutex> guard(ringLock);
-  int written = writeIndex;
-  readyIndex = written;
-  int next = (written + 1) % 3;
-  if (next == readIndex) next = (next + 1) % 3;
-  writeIndex = next;
+ImageSink::Schedule Camera::ReadSchedule() const { return Schedule{settings.RefreshPeriodMs(), continuous}; }
+
+int Camera::ReadSource(std::string& url) const {
+  settings.CopyImageUrl(url);
+  return settings.connectionTimeout.value;
+}
+
+ImageSink::Frame Camera::WriteFrame() {
+  ImageBuffer& buffer = buffers[writeIndex.load()];
+  if (!buffer.data) buffer.GetLine(0);  // logs why the cycle fails
+  return Frame{buffer, settings.width.value, settings.height.value, colour};
+}
+
+bool Camera::HandOver(int boundPort, CompleteCallback* callback) {
+  // A camera being closed is unbound before its worker is stopped: the close
+  // wins over the image, as over a download it aborts. Handing it over would
+  // replace the host's last image unannounced (the callback would name port -2).
+  if (port != boundPort) return false;
+  {
+    MutexLock guard(ringLock);
+    int written = writeIndex;
+    readyIndex = written;
+    int next = (written + 1) % 3;
+    if (next == readIndex) next = (next + 1) % 3;
+    writeIndex = next;
+  }
+  *callback = completeCallback;
+  return true;
 }
 
 int Camera::LatchNewest() {
-  std::lock_guard<std::mutex> guard(ringLock);
+  MutexLock guard(ringLock);
   int newest = readyIndex;
   readIndex = newest;
   return newest;
+}
+
+bool Camera::CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn) {
+  if (row == 0) LatchNewest();
+  ImageBuffer& buffer = buffers[readIndex.load()];
+  const unsigned char* line = buffer.GetLine(row);
+  if (!line || !destination) return false;
+  // The column range only sets the count, and never reaches past the row.
+  long long count = (static_cast<long long>(lastColumn) - firstColumn + 1) * (colour ? 3 : 1);
+  if (count < 0) return false;
+  if (count > buffer.RowBytes()) count = buffer.RowBytes();
+  std::memcpy(destination, line, static_cast<size_t>(count));
+  return true;
 }
 
 bool Camera::Configure(void* parentWindow) {
@@ -204,7 +236,7 @@ bool Camera::Configure(void* parentWindow) {
   }
   context->Log(2, "Camera::Configure: entering\n");
   char title[512];
-  std::snprintf(title, sizeof title, "Configure camera on port #%d: %s", port + 1, name.c_str());
+  std::snprintf(title, sizeof title, "Configure camera on port #%d: %s", port.load() + 1, name.c_str());
   CameraSettings copy(settings);
   bool confirmed = false;
   try {

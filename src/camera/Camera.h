@@ -1,27 +1,29 @@
 // One of the driver's ten camera slots: its settings, its port binding, its
 // worker and its three-buffer image ring.
 //
-// Thread safety: host threads call every method (through the exports).
-// The camera's worker reads the atomics, the settings (integers directly,
-// ImageUrl through CopyImageUrl) and writes the buffer at writeIndex; the
-// hand-over (worker) and the row-0 latch (host) share `ringLock`, so the host
-// can never latch a buffer the worker then chooses to write.
+// Thread safety: host threads call the public methods (through the exports
+// and the camera list). The camera's worker sees only the ImageSink side,
+// always under its own camera lock (ImageReceivingThread), which Open also
+// takes while it replaces the buffers. The hand-over (worker) and the row-0
+// latch (host) share `ringLock`, so the host can never latch a buffer the
+// worker then chooses to write. Single-word state is atomic.
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 
 #include "acquisition/ImageReceivingThread.h"
+#include "acquisition/ImageSink.h"
 #include "camera/ImageBuffer.h"
 #include "config/CameraSettings.h"
+#include "driver/Mutex.h"
 #include "driver/Orvella.h"
 
 namespace orvella {
 
 class DriverContext;
 
-class Camera {
+class Camera final : private ImageSink {
  public:
   explicit Camera(const char* name);
   ~Camera();
@@ -40,11 +42,25 @@ class Camera {
   // The settings dialog on a copy of the settings; true after OK.
   bool Configure(void* parentWindow);
 
-  // Image ring. Worker: the buffer to fill next, and the hand-over.
-  ImageBuffer& WriteBuffer() { return buffers[writeIndex.load()]; }
-  void HandOver();
+  // Copies one row of the latched image (row 0 latches the newest) from its
+  // first pixel: lastColumn - firstColumn + 1 pixels, never past the row.
+  // False for a missing row (logged by the buffer), a null destination or a
+  // reversed range.
+  bool CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn);
+
+  const std::string& Name() const { return name; }
+  int Port() const { return port; }
+  bool IsOpen() const { return opened; }
+
+ private:
+  // ImageSink: the worker's side, called under its camera lock.
+  Schedule ReadSchedule() const override;
+  int ReadSource(std::string& url) const override;
+  Frame WriteFrame() override;
+  bool HandOver(int port, CompleteCallback* callback) override;
+
   // Host, at row 0: readIndex = readyIndex. Returns the latched index.
-  int LatchNewest();
+  int LatchNewest() ORVELLA_EXCLUDES(ringLock);
 
   std::atomic<bool> opened{false};
   std::atomic<bool> colour{false};
@@ -52,16 +68,17 @@ class Camera {
   const std::string name;
   CameraSettings settings;
   std::atomic<CompleteCallback> completeCallback{nullptr};
-  DriverContext* context;
+  DriverContext* const context;
   ImageReceivingThread receivingThread;
   std::atomic<int> port{-2};
+  // Geometry changes only while the worker is held off (Open); pixels are
+  // kept apart by the ring's indices.
   ImageBuffer buffers[3];
+  // Written under ringLock; atomics so a row read past row 0 needs no lock.
   std::atomic<int> writeIndex{0};
   std::atomic<int> readyIndex{0};
   std::atomic<int> readIndex{0};
-
- private:
-  std::mutex ringLock;  // hand-over and row-0 latch
+  Mutex ringLock;
 };
 
 }  // namespace orvella

@@ -63,7 +63,7 @@ bool CameraList::IsCameraAvailable(const char* name) {
   if (cameras.empty()) return false;
   if (!name) throw NullNameError();
   for (auto& camera : cameras)
-    if (std::strcmp(camera->name.c_str(), name) == 0) return true;
+    if (std::strcmp(camera->Name().c_str(), name) == 0) return true;
   return false;
 }
 
@@ -72,7 +72,7 @@ Camera& CameraList::GetByName(const char* name) {
   log.Log(3, "CameraList::GetByName: entering %s\n", name ? name : "(null)");
   if (!name && !cameras.empty()) throw NullNameError();
   for (auto& camera : cameras) {
-    if (std::strcmp(camera->name.c_str(), name) == 0) {
+    if (std::strcmp(camera->Name().c_str(), name) == 0) {
       log.Log(3, "CameraList::GetByName: leaving %s\n", name);
       return *camera;
     }
@@ -84,8 +84,8 @@ Camera& CameraList::GetByName(const char* name) {
 Camera& CameraList::GetByPort(int port) {
   DriverContext& log = GetDriverContext();
   for (auto& camera : cameras) {
-    if (camera->port == port) {
-      if (!camera->opened)
+    if (camera->Port() == port) {
+      if (!camera->IsOpen())
         log.Log(1, "CameraList::GetByPort: ERROR: found camera on requested port %d, but the camera is closed\n", port);
       return *camera;
     }
@@ -97,7 +97,7 @@ Camera& CameraList::GetByPort(int port) {
 char** CameraList::GetConfigNames() {
   configNames.reset();
   configNames = std::make_unique<char*[]>(cameras.size() + 1);
-  for (size_t k = 0; k < cameras.size(); ++k) configNames[k] = const_cast<char*>(cameras[k]->name.c_str());
+  for (size_t k = 0; k < cameras.size(); ++k) configNames[k] = const_cast<char*>(cameras[k]->Name().c_str());
   configNames[cameras.size()] = nullptr;
   return configNames.get();
 }

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "acquisition/PixelTarget.h"
+
 namespace orvella {
 
 class ImageBuffer {
@@ -24,6 +26,8 @@ class ImageBuffer {
 
   int BytesPerPixel() const { return colour ? 3 : 1; }
   int RowBytes() const { return width * BytesPerPixel(); }
+  // A buffer is what decoders write into.
+  operator PixelTarget() const { return PixelTarget{data.get(), width, height, colour}; }
 
   int size = 0;
   int width = 0;

@@ -181,18 +181,8 @@ class GtkCameraPropDialog final : public CameraPropView {
     return frame;
   }
 
-  // The three groups on the left, OK and Cancel at the top right, the status
-  // bar along the bottom. Focus moves through them in template order.
-  void Build(GtkWindow* parent) {
-    dialog = gtk_dialog_new();
-    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-    gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
-    if (parent) gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
-    GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
-
-    captions = gtk_size_group_new(GTK_SIZE_GROUP_HORIZONTAL);
+  GtkWidget* SourceGroup() {
     GtkWidget* grid;
-    GtkWidget* left = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     GtkWidget* source = Group("Source", &grid);
     gtk_grid_attach(GTK_GRID(grid), Caption("URL"), 0, 0, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), Entry(IDC_IMAGE_URL, 32), 1, 0, 2, 1);
@@ -205,23 +195,28 @@ class GtkCameraPropDialog final : public CameraPropView {
     gtk_grid_attach(GTK_GRID(grid), Caption("Refresh Rate"), 0, 2, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), Entry(IDC_REFRESH_RATE, 6), 1, 2, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), RangeLabel(IDC_REFRESH_RATE_RANGE), 2, 2, 1, 1);
-    gtk_box_pack_start(GTK_BOX(left), source, FALSE, FALSE, 0);
-
+    return source;
+  }
+  GtkWidget* ImageGroup() {
+    GtkWidget* grid;
     GtkWidget* image = Group("Image", &grid);
     gtk_grid_attach(GTK_GRID(grid), Caption("Width"), 0, 0, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), Entry(IDC_WIDTH, 6), 1, 0, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), Caption("Height"), 0, 1, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), Entry(IDC_HEIGHT, 6), 1, 1, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), CheckBox(IDC_GRAYSCALE, "Grayscale"), 0, 2, 2, 1);
-    gtk_box_pack_start(GTK_BOX(left), image, FALSE, FALSE, 0);
-
+    return image;
+  }
+  GtkWidget* MiscGroup() {
+    GtkWidget* grid;
     GtkWidget* misc = Group("Misc", &grid);
     gtk_grid_attach(GTK_GRID(grid), Caption("Log Level"), 0, 0, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), Entry(IDC_LOG_LEVEL, 6), 1, 0, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), RangeLabel(IDC_LOG_LEVEL_RANGE), 2, 0, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), CheckBox(IDC_LOG_INTO_FILE, "Also log in to file"), 0, 1, 3, 1);
-    gtk_box_pack_start(GTK_BOX(left), misc, FALSE, FALSE, 0);
-
+    return misc;
+  }
+  GtkWidget* Buttons() {
     GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     ok = gtk_button_new_with_label("OK");
     Name(ok, 1);
@@ -232,11 +227,28 @@ class GtkCameraPropDialog final : public CameraPropView {
     g_signal_connect(cancel, "clicked", G_CALLBACK(&OnCancelClicked), this);
     gtk_box_pack_start(GTK_BOX(buttons), ok, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(buttons), cancel, FALSE, FALSE, 0);
+    return buttons;
+  }
+
+  // The three groups on the left, OK and Cancel at the top right, the status
+  // bar along the bottom. Focus moves through them in template order.
+  void Build(GtkWindow* parent) {
+    dialog = gtk_dialog_new();
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+    if (parent) gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
+    GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+
+    captions = gtk_size_group_new(GTK_SIZE_GROUP_HORIZONTAL);
+    GtkWidget* left = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
+    gtk_box_pack_start(GTK_BOX(left), SourceGroup(), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(left), ImageGroup(), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(left), MiscGroup(), FALSE, FALSE, 0);
 
     GtkWidget* top = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
     gtk_container_set_border_width(GTK_CONTAINER(top), 4);
     gtk_box_pack_start(GTK_BOX(top), left, TRUE, TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(top), buttons, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(top), Buttons(), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(content), top, TRUE, TRUE, 0);
 
     statusBar = gtk_statusbar_new();

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -13,6 +12,7 @@
 #include "config/CameraPropCopy.h"
 #include "config/CameraPropModel.h"
 #include "config/CameraSettings.h"
+#include "driver/Mutex.h"
 
 namespace orvella {
 
@@ -40,17 +40,22 @@ std::string ModulePath() {
 
 // GTK may be used by one thread at a time; a dialog may open another from
 // its own loop on the same thread, hence recursive.
-std::recursive_mutex& GtkLock() {
-  static std::recursive_mutex lock;
+RecursiveMutex& GtkLock() {
+  static RecursiveMutex lock;
   return lock;
 }
 
 // Loaded once and never unloaded: GTK cannot be unloaded from a process.
 // A failed load is tried again at the next call.
-const DialogModule& LoadModule() {
-  static std::mutex lock;
-  static DialogModule module;
-  std::lock_guard<std::mutex> guard(lock);
+struct ModuleLoader {
+  Mutex lock;
+  DialogModule module ORVELLA_GUARDED_BY(lock);
+};
+
+DialogModule LoadModule() {
+  static ModuleLoader loader;
+  MutexLock guard(loader.lock);
+  DialogModule& module = loader.module;
   if (module.runCameraDialog) return module;
   std::string path = ModulePath();
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -82,14 +87,14 @@ void CheckResult(int result, const OrvellaDialogCall& call) {
 }  // namespace
 
 int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSettings* settings) {
-  const DialogModule& module = LoadModule();
+  const DialogModule module = LoadModule();
   auto data = std::make_unique<OrvellaCameraPropData>();
   ToPropData(*settings, data.get());
   OrvellaDialogCall call = MakeCall(parentWindow, title.c_str());
   call.data = data.get();
   int result;
   {
-    std::lock_guard<std::recursive_mutex> guard(GtkLock());
+    ScopedLock<RecursiveMutex> guard(GtkLock());
     result = module.runCameraDialog(&call);
   }
   CheckResult(result, call);
@@ -100,10 +105,10 @@ int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSett
 }
 
 void ShowConfigureRefusal(void* parentWindow) {
-  const DialogModule& module = LoadModule();
+  const DialogModule module = LoadModule();
   OrvellaDialogCall call = MakeCall(parentWindow, kMessageBoxCaption);
   call.message = kConfigureRefusalText;
-  std::lock_guard<std::recursive_mutex> guard(GtkLock());
+  ScopedLock<RecursiveMutex> guard(GtkLock());
   CheckResult(module.showMessage(&call), call);
 }
 

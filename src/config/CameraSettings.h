@@ -8,10 +8,10 @@
 // directly must use SetImageUrl instead while a worker may run.
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "config/Param.h"
+#include "driver/Mutex.h"
 
 namespace orvella {
 
@@ -34,9 +34,11 @@ class CameraSettings {
   int RefreshPeriodMs() const;
 
   // Consistent copy of ImageUrl into `out` (reuses out's storage).
-  void CopyImageUrl(std::string& out) const;
-  std::string ImageUrl() const;
-  void SetImageUrl(const std::string& url);
+  void CopyImageUrl(std::string& out) const ORVELLA_EXCLUDES(urlLock);
+  std::string ImageUrl() const ORVELLA_EXCLUDES(urlLock);
+  void SetImageUrl(const std::string& url) ORVELLA_EXCLUDES(urlLock);
+  // The URL's key; names are fixed at construction, so no lock.
+  const std::string& ImageUrlName() const ORVELLA_NO_THREAD_SAFETY_ANALYSIS { return imageUrl.name; }
 
   // Member order as stored in memory.
   Param<int> width;
@@ -44,13 +46,16 @@ class CameraSettings {
   Param<int> refreshRate;
   Param<int> refreshRateUnit;
   Param<int> grayscale;
-  Param<std::string> imageUrl;
+  Param<std::string> imageUrl ORVELLA_GUARDED_BY(urlLock);
   Param<int> connectionTimeout;
   Param<int> logLevel;
   Param<int> logIntoFile;
 
  private:
-  mutable std::mutex urlLock;  // guards imageUrl.value against the worker's copy
+  // The URL's whole Param (name included), copied under the lock.
+  Param<std::string> UrlParam() const ORVELLA_EXCLUDES(urlLock);
+
+  mutable Mutex urlLock;  // imageUrl against the worker's copy
 };
 
 }  // namespace orvella

@@ -10,12 +10,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "config/IniFile.h"
 #include "config/SettingsFile.h"
+#include "driver/Mutex.h"
 
 namespace orvella {
 
@@ -23,8 +23,8 @@ namespace {
 
 // Serialises read-modify-write of settings files within the process, so two
 // cameras saved at once from two host threads both keep their section.
-std::mutex& FileLock() {
-  static std::mutex lock;
+Mutex& FileLock() {
+  static Mutex lock;
   return lock;
 }
 
@@ -163,7 +163,7 @@ struct SettingsFile::Pending {
     if (!loaded) {
       std::string text;
       {
-        std::lock_guard<std::mutex> guard(FileLock());
+        MutexLock guard(FileLock());
         if (ReadWholeFile(path, text) != ReadResult::kRead) text.clear();
       }
       file = IniFile(text);
@@ -217,7 +217,7 @@ bool SettingsFile::Commit() {
   std::vector<std::pair<std::string, std::string>> writes;
   writes.swap(pending->writes);
 
-  std::lock_guard<std::mutex> guard(FileLock());
+  MutexLock guard(FileLock());
   // Applied to the file as it is now, not as it was first read, so nothing
   // another accessor saved meanwhile is lost.
   std::string text;

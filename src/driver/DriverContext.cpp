@@ -51,7 +51,7 @@ void DriverContext::Log(int level, const char* format, ...) {
 }
 
 void DriverContext::WriteToFile(const char* stamp, const char* message) {
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   if (systemPath.empty()) {
     pendingLines.emplace_back(std::string(stamp) + message);
     return;
@@ -67,13 +67,13 @@ void DriverContext::WriteToFile(const char* stamp, const char* message) {
 
 bool DriverContext::SetSystemPath(const char* path) {
   if (!path || !*path) return false;
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   systemPath = path;
   return true;
 }
 
 std::string DriverContext::SystemPath() const {
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   return systemPath;
 }
 
@@ -84,12 +84,12 @@ std::string DriverContext::GetLogFilePath() const { return SystemPath() + platfo
 void DriverContext::SetTimeSource(TimeSource source) { timeSource.store(source); }
 
 void DriverContext::ClearPendingLines() {
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   pendingLines.clear();
 }
 
 size_t DriverContext::PendingLineCount() const {
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   return pendingLines.size();
 }
 

@@ -8,10 +8,10 @@
 
 #include <atomic>
 #include <ctime>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "driver/Mutex.h"
 #include "driver/Orvella.h"
 
 #if defined(__GNUC__)
@@ -56,11 +56,11 @@ class DriverContext {
   static void FormatStamp(const std::tm& t, char* out, size_t size);
 
  private:
-  void WriteToFile(const char* stamp, const char* message);
+  void WriteToFile(const char* stamp, const char* message) ORVELLA_EXCLUDES(lock);
 
-  mutable std::mutex lock;  // guards systemPath, pendingLines and the file append
-  std::string systemPath;
-  std::vector<std::string> pendingLines;
+  mutable Mutex lock;  // also serialises the file append
+  std::string systemPath ORVELLA_GUARDED_BY(lock);
+  std::vector<std::string> pendingLines ORVELLA_GUARDED_BY(lock);
   std::atomic<TimeSource> timeSource{nullptr};
 };
 

@@ -85,7 +85,7 @@ TEST_F(SettingsTest, DefaultsAndRanges) {
     EXPECT_EQ(e.minimum, e.p.minimum) << e.name;
     EXPECT_EQ(e.maximum, e.p.maximum) << e.name;
   }
-  EXPECT_EQ("ImageUrl", s.imageUrl.name);
+  EXPECT_EQ("ImageUrl", s.ImageUrlName());
   EXPECT_EQ(CameraSettings::kDefaultImageUrl, s.ImageUrl());
   EXPECT_EQ(0u, s.ImageUrl().rfind("ftp://", 0));
   EXPECT_EQ(500, s.RefreshPeriodMs());
@@ -323,7 +323,7 @@ TEST(CameraSettingsTest, CopiesCarryEveryField) {
     EXPECT_EQ(640, c->width.defaultValue);
     EXPECT_EQ(1, c->logIntoFile.value);
     EXPECT_EQ("http://h/x.jpg", c->ImageUrl());
-    EXPECT_EQ("ImageUrl", c->imageUrl.name);
+    EXPECT_EQ("ImageUrl", c->ImageUrlName());
   }
 }
 
