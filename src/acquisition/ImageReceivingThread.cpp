@@ -33,8 +33,8 @@ struct WorkerState {
   bool grabRequested ORVELLA_GUARDED_BY(eventLock) = false;
   bool finished ORVELLA_GUARDED_BY(eventLock) = false;
 
-  // Recursive: a host debug callback run from inside a locked section may
-  // reach Destroy on this same thread.
+  // Recursive: Open holds the worker off and allocates through the camera,
+  // which may take it again. The host is never called under it (HostSafeLock).
   RecursiveMutex cameraLock;
   ImageSink* camera ORVELLA_GUARDED_BY(cameraLock);  // null once Destroy ran
   std::atomic<bool> stop{false};
@@ -90,7 +90,7 @@ struct WorkerState {
   // Detaches the camera: waits for a decode in progress, after which the
   // worker never touches the camera again.
   void Detach() ORVELLA_EXCLUDES(cameraLock) {
-    ScopedLock<RecursiveMutex> hold(cameraLock);
+    HostSafeLock<RecursiveMutex> hold(cameraLock);
     camera = nullptr;
     stop = true;
   }
@@ -107,12 +107,18 @@ ImageReceivingThread::ImageReceivingThread() = default;
 
 ImageReceivingThread::~ImageReceivingThread() {
   DriverContext& log = GetDriverContext();
-  log.Log(2, "ImageReceivingThread::~ImageReceivingThread: entering on port=%d\n", port);
+  log.Log(2, "ImageReceivingThread::~ImageReceivingThread: entering on port=%d\n", Port());
   Destroy();
-  log.Log(2, "ImageReceivingThread::~ImageReceivingThread: leaving on port=%d\n", port);
+  log.Log(2, "ImageReceivingThread::~ImageReceivingThread: leaving on port=%d\n", Port());
+}
+
+int ImageReceivingThread::Port() {
+  HostSafeLock<RecursiveMutex> hold(ownerLock);
+  return port;
 }
 
 bool ImageReceivingThread::Init(ImageSink* owner, int newPort, const char* name) {
+  HostSafeLock<RecursiveMutex> hold(ownerLock);
   DriverContext& log = GetDriverContext();
   if (!owner) {
     log.Log(1, "ImageReceivingThread::Init: ERROR: camera pointer == 0, port=%d", newPort);
@@ -147,6 +153,7 @@ bool ImageReceivingThread::Init(ImageSink* owner, int newPort, const char* name)
 }
 
 void ImageReceivingThread::Destroy() {
+  HostSafeLock<RecursiveMutex> hold(ownerLock);
   DriverContext& log = GetDriverContext();
   int oldPort = port;
   log.Log(2, "ImageReceivingThread::Destroy: entering on port=%d\n", oldPort);
@@ -173,12 +180,14 @@ void ImageReceivingThread::Destroy() {
 }
 
 void ImageReceivingThread::SetGrabEvent() {
+  HostSafeLock<RecursiveMutex> hold(ownerLock);
   if (state) state->Signal(false);
 }
 
 void ImageReceivingThread::HoldWorker(const std::function<void()>& change) {
+  HostSafeLock<RecursiveMutex> owner(ownerLock);
   if (!state) return change();
-  ScopedLock<RecursiveMutex> hold(state->cameraLock);
+  HostSafeLock<RecursiveMutex> hold(state->cameraLock);
   change();
 }
 
@@ -192,21 +201,21 @@ int ImageReceivingThread::static_ThreadMain(std::shared_ptr<WorkerState> s) {
 }
 
 bool WorkerState::ReadSchedule(ImageSink::Schedule& schedule) {
-  ScopedLock<RecursiveMutex> hold(cameraLock);
+  HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera || stop) return false;
   schedule = camera->ReadSchedule();
   return true;
 }
 
 bool WorkerState::ReadSource() {
-  ScopedLock<RecursiveMutex> hold(cameraLock);
+  HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   stream.SetConnectionTimeout(camera->ReadSource(url));
   return true;
 }
 
 bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
-  ScopedLock<RecursiveMutex> hold(cameraLock);
+  HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   ImageSink::Frame frame = camera->WriteFrame();
   decoder.Decode(stream, frame.target, frame.width, frame.height, frame.colour);
@@ -251,7 +260,7 @@ void WorkerState::RunCycle(bool& failing) {
     stream.ReadFile(url.c_str());
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;
-    if (callback) callback(0, port);
+    if (callback && !stop) callback(0, port);
     if (stop) return;
     long clock = platform::ElapsedMs();
     log.Log(3, "INFO: ImageReceivingThread::ThreadMain: image available, clock= %d.%d", int(clock / 1000),

@@ -3,8 +3,8 @@
 // it over and calls the host back.
 //
 // Thread safety: Init, Destroy, SetGrabEvent and HoldWorker run on host
-// threads (Destroy also from the worker itself, when the host closes its port
-// inside a callback). The worker's state (events, stream, decoder) is
+// threads, one at a time (`ownerLock`), Destroy also from the worker itself,
+// when the host closes its port inside a callback. The worker's state (events, stream, decoder) is
 // shared-owned by the worker, so it outlives a Destroy that stopped waiting;
 // after Destroy returns the worker never touches the camera again.
 #pragma once
@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <thread>
+
+#include "driver/Mutex.h"
 
 namespace orvella {
 
@@ -27,22 +29,26 @@ class ImageReceivingThread {
 
   // Starts the worker for `camera`; `name` is the ImageUrl text (only its
   // presence is checked). Raises Win32Exception when no internet session opens.
-  bool Init(ImageSink* camera, int port, const char* name);
+  bool Init(ImageSink* camera, int port, const char* name) ORVELLA_EXCLUDES(ownerLock);
   // Stops the worker (waits at most 1000 ms) and releases everything Init
   // acquired. Any time, any number of times.
-  void Destroy();
+  void Destroy() ORVELLA_EXCLUDES(ownerLock);
   // Sets the grab request; requests made during a cycle collapse into one.
-  void SetGrabEvent();
+  void SetGrabEvent() ORVELLA_EXCLUDES(ownerLock);
   // Runs `change` with the worker held off the camera (Camera::Open
   // allocates the buffers under it while the worker already runs).
-  void HoldWorker(const std::function<void()>& change);
+  void HoldWorker(const std::function<void()>& change) ORVELLA_EXCLUDES(ownerLock);
 
   static int static_ThreadMain(std::shared_ptr<WorkerState> state);
 
  private:
-  int port = -2;  // for log lines; host threads only
-  std::shared_ptr<WorkerState> state;
-  std::thread thread;
+  int Port() ORVELLA_EXCLUDES(ownerLock);
+
+  // Recursive: Destroy runs inside Init's clean-up paths.
+  RecursiveMutex ownerLock;
+  int port ORVELLA_GUARDED_BY(ownerLock) = -2;  // for log lines
+  std::shared_ptr<WorkerState> state ORVELLA_GUARDED_BY(ownerLock);
+  std::thread thread ORVELLA_GUARDED_BY(ownerLock);
 };
 
 }  // namespace orvella

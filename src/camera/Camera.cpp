@@ -13,15 +13,27 @@ namespace orvella {
 Camera::Camera(const char* cameraName) : name(cameraName), context(&GetDriverContext()) {}
 
 Camera::~Camera() {
+  if (!retired) {
+    Retire();
+  } else if (opened) {
+    Close();  // opened by a host call that raced the finalize
+  }
+}
+
+void Camera::Retire() {
+  HostSafeLock<RecursiveMutex> hold(lifecycle);
+  retired = true;
   context->Log(2, "Camera::~Camera: camera %s on port %d \n", name.c_str(), port.load());
   if (opened) Close();
   CleanupOnClose();
 }
 
 bool Camera::Open(int newPort, int* imageSize) {
+  HostSafeLock<RecursiveMutex> hold(lifecycle);
   if (imageSize) imageSize[0] = imageSize[1] = 0;
   context->Log(2, "Camera::Open: entering port=%d\n", newPort);
   context->Log(1, "Opening camera %s on port %d\n", name.c_str(), newPort);
+  if (retired) return false;  // removed by a finalize on another thread
   if (opened) {
     context->Log(1, "Camera::Open: ERROR:  %s is already open on port %d\n", name.c_str(), port.load());
     return true;
@@ -65,12 +77,14 @@ bool Camera::Open(int newPort, int* imageSize) {
 }
 
 bool Camera::AllocateBuffers(int width, int height, bool withColour) {
+  HostSafeLock<Mutex> hold(ringLock);  // no row copy meanwhile
   for (ImageBuffer& buffer : buffers)
     if (!buffer.Allocate(width, height, withColour)) return false;
   return true;
 }
 
 void Camera::Close() {
+  HostSafeLock<RecursiveMutex> hold(lifecycle);
   context->Log(2, "Camera::Close: entering\n");
   if (!opened) context->Log(1, "Camera::Close: WARNING: called on already closed camera\n");
   int oldPort = port;
@@ -80,6 +94,7 @@ void Camera::Close() {
 }
 
 void Camera::CleanupOnClose() {
+  HostSafeLock<RecursiveMutex> hold(lifecycle);
   context->Log(2, "Camera::CleanupOnClose: entering\n");
   opened = false;
   port = -2;
@@ -92,6 +107,7 @@ void Camera::CleanupOnClose() {
 }
 
 bool Camera::Grab() {
+  HostSafeLock<RecursiveMutex> hold(lifecycle);
   context->Log(2, "Camera::Grab: entering \n");
   receivingThread.SetGrabEvent();
   context->Log(2, "Camera::Grab: leaving \n");
@@ -161,6 +177,7 @@ bool Camera::SetProperty(const char* prop, int value) {
 }
 
 void Camera::SetContinuousGrab(bool mode) {
+  HostSafeLock<RecursiveMutex> hold(lifecycle);
   context->Log(2, "Camera::SetContinuousGrab: entering, mode=%s\n", mode ? "on" : "off");
   if (mode == continuous) {
     context->Log(3, "Camera::SetContinuousGrab has no effect -- the same mode is already active\n");
@@ -205,15 +222,10 @@ bool Camera::HandOver(int boundPort, CompleteCallback* callback) {
   return true;
 }
 
-int Camera::LatchNewest() {
-  MutexLock guard(ringLock);
-  int newest = readyIndex;
-  readIndex = newest;
-  return newest;
-}
-
 bool Camera::CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn) {
-  if (row == 0) LatchNewest();
+  // Also keeps an Open on another thread from replacing the buffer meanwhile.
+  HostSafeLock<Mutex> hold(ringLock);
+  if (row == 0) readIndex = readyIndex.load();
   ImageBuffer& buffer = buffers[readIndex.load()];
   const unsigned char* line = buffer.GetLine(row);
   if (!line || !destination) return false;

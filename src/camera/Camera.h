@@ -2,11 +2,13 @@
 // worker and its three-buffer image ring.
 //
 // Thread safety: host threads call the public methods (through the exports
-// and the camera list). The camera's worker sees only the ImageSink side,
-// always under its own camera lock (ImageReceivingThread), which Open also
-// takes while it replaces the buffers. The hand-over (worker) and the row-0
-// latch (host) share `ringLock`, so the host can never latch a buffer the
-// worker then chooses to write. Single-word state is atomic.
+// and the camera list), any number at once: open, close, grab and retire
+// take `lifecycle`. The camera's worker sees only the ImageSink side, always
+// under its own camera lock (ImageReceivingThread), which Open also takes
+// while it replaces the buffers. The hand-over (worker) and row copies (host)
+// share `ringLock`, so the host can never latch a buffer the worker then
+// chooses to write. Single-word state is atomic. No lock of the camera is
+// held while the host is called (HostSafeLock).
 #pragma once
 
 #include <atomic>
@@ -30,7 +32,7 @@ class Camera final : private ImageSink {
   Camera(const Camera&) = delete;
   Camera& operator=(const Camera&) = delete;
 
-  bool Open(int port, int* imageSize);
+  bool Open(int port, int* imageSize) ORVELLA_EXCLUDES(ringLock);
   void Close();
   void CleanupOnClose();
   bool Grab();
@@ -38,7 +40,11 @@ class Camera final : private ImageSink {
   bool GetProperty(const char* prop, int* value);
   bool SetProperty(const char* prop, int value);
   void SetContinuousGrab(bool mode);
-  bool AllocateBuffers(int width, int height, bool colour);
+  bool AllocateBuffers(int width, int height, bool colour) ORVELLA_EXCLUDES(ringLock);
+  // What the destructor does, once: closes the camera for a finalize while
+  // host calls on other threads may still hold it (they keep it alive;
+  // an Open after this fails).
+  void Retire();
   // The settings dialog on a copy of the settings; true after OK.
   bool Configure(void* parentWindow);
 
@@ -46,7 +52,7 @@ class Camera final : private ImageSink {
   // first pixel: lastColumn - firstColumn + 1 pixels, never past the row.
   // False for a missing row (logged by the buffer), a null destination or a
   // reversed range.
-  bool CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn);
+  bool CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn) ORVELLA_EXCLUDES(ringLock);
 
   const std::string& Name() const { return name; }
   int Port() const { return port; }
@@ -59,9 +65,10 @@ class Camera final : private ImageSink {
   Frame WriteFrame() override;
   bool HandOver(int port, CompleteCallback* callback) override;
 
-  // Host, at row 0: readIndex = readyIndex. Returns the latched index.
-  int LatchNewest() ORVELLA_EXCLUDES(ringLock);
-
+  // Open, close, grab and retire of this camera, one host thread at a time
+  // (recursive: switching continuous mode closes and opens inside it).
+  RecursiveMutex lifecycle;
+  bool retired ORVELLA_GUARDED_BY(lifecycle) = false;
   std::atomic<bool> opened{false};
   std::atomic<bool> colour{false};
   std::atomic<bool> continuous{false};
@@ -71,8 +78,9 @@ class Camera final : private ImageSink {
   DriverContext* const context;
   ImageReceivingThread receivingThread;
   std::atomic<int> port{-2};
-  // Geometry changes only while the worker is held off (Open); pixels are
-  // kept apart by the ring's indices.
+  // Geometry changes only under both the worker's camera lock (Open holds
+  // the worker off) and ringLock; the worker reads it under the first, row
+  // copies under the second. Pixels are kept apart by the ring's indices.
   ImageBuffer buffers[3];
   // Written under ringLock; atomics so a row read past row 0 needs no lock.
   std::atomic<int> writeIndex{0};

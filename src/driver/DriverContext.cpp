@@ -1,12 +1,25 @@
 #include "driver/DriverContext.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "driver/Platform.h"
 
 namespace orvella {
+
+namespace {
+
+// Per thread: how many HostSafeLocks it is inside, the lines it keeps
+// meanwhile, and whether it is inside a pair already.
+thread_local int deferDepth = 0;
+thread_local std::vector<std::pair<std::string, std::string>> deferred;
+thread_local bool inPair = false;
+
+}  // namespace
 
 DriverContext& GetDriverContext() {
   static DriverContext* context = new DriverContext();
@@ -43,11 +56,52 @@ void DriverContext::Log(int level, const char* format, ...) {
   char stamp[kStampSize];
   FormatStamp(now, stamp, sizeof stamp);
 
+  if (deferDepth > 0) {
+    deferred.emplace_back(stamp, message);
+    return;
+  }
+  Emit(stamp, message);
+}
+
+void DriverContext::Emit(const char* stamp, const char* message) {
+  bool owned = AcquirePair();
   if (DebugMsgProc proc = debugMsgProc.load()) {
     proc(stamp);
     proc(message);
   }
   if (logIntoFile.load()) WriteToFile(stamp, message);
+  if (owned) ReleasePair();
+}
+
+bool DriverContext::AcquirePair() {
+  if (inPair) return false;  // a callback logging again: its pair nests in ours
+  MutexLock guard(pairLock);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPairWaitMs);
+  while (pairBusy)
+    if (!guard.WaitUntil(pairFree, deadline) && pairBusy) return false;  // go ahead unpaired
+  pairBusy = true;
+  inPair = true;
+  return true;
+}
+
+void DriverContext::ReleasePair() {
+  inPair = false;
+  {
+    MutexLock guard(pairLock);
+    pairBusy = false;
+  }
+  pairFree.notify_one();
+}
+
+DeferredLog::DeferredLog() { ++deferDepth; }
+
+DeferredLog::~DeferredLog() {
+  if (--deferDepth > 0 || deferred.empty()) return;
+  // Lines logged meanwhile (a callback may log more, which goes straight out).
+  std::vector<std::pair<std::string, std::string>> lines;
+  lines.swap(deferred);
+  DriverContext& context = GetDriverContext();
+  for (const auto& line : lines) context.Emit(line.first.c_str(), line.second.c_str());
 }
 
 void DriverContext::WriteToFile(const char* stamp, const char* message) {

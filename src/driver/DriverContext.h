@@ -4,9 +4,18 @@
 // Thread safety: Log() may be called from any thread at any time, including
 // from inside the host's debug callback on the same thread. The single-word
 // fields are atomics; systemPath and the pending lines take `lock`.
+//
+// The host is never called under a lock of ours: a thread inside a
+// HostSafeLock (camera, worker, list locks) keeps its lines and hands them
+// on when it holds none. A line's two callback pieces and its file write are
+// kept together by the pair lock, which a thread re-enters freely (a callback
+// that logs again) and waits for at most kPairWaitMs: a host whose callback
+// waits for another host thread that is logging delays it briefly, then that
+// thread goes ahead (its pair may then mix with the waiting one's).
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -26,6 +35,7 @@ class DriverContext {
  public:
   static constexpr int kMessageSize = 1024;
   static constexpr int kStampSize = 128;
+  static constexpr int kPairWaitMs = 250;
   using TimeSource = std::tm (*)();
 
   std::atomic<DebugMsgProc> debugMsgProc{nullptr};
@@ -56,12 +66,43 @@ class DriverContext {
   static void FormatStamp(const std::tm& t, char* out, size_t size);
 
  private:
+  friend class DeferredLog;
+  // Hands one line to the host and the file, a whole pair at a time.
+  void Emit(const char* stamp, const char* message) ORVELLA_EXCLUDES(pairLock);
   void WriteToFile(const char* stamp, const char* message) ORVELLA_EXCLUDES(lock);
+  bool AcquirePair() ORVELLA_EXCLUDES(pairLock);
+  void ReleasePair() ORVELLA_EXCLUDES(pairLock);
+
+  Mutex pairLock;
+  std::condition_variable pairFree;
+  bool pairBusy ORVELLA_GUARDED_BY(pairLock) = false;
 
   mutable Mutex lock;  // also serialises the file append
   std::string systemPath ORVELLA_GUARDED_BY(lock);
   std::vector<std::string> pendingLines ORVELLA_GUARDED_BY(lock);
   std::atomic<TimeSource> timeSource{nullptr};
+};
+
+// While one exists on a thread, that thread's log lines are kept and handed
+// to the host when its outermost one ends (after the locks it guarded).
+class DeferredLog {
+ public:
+  DeferredLog();
+  ~DeferredLog();
+  DeferredLog(const DeferredLog&) = delete;
+  DeferredLog& operator=(const DeferredLog&) = delete;
+};
+
+// A lock of ours under which the host is never called.
+template <class M>
+class ORVELLA_SCOPED_CAPABILITY HostSafeLock {
+ public:
+  explicit HostSafeLock(M& mutex) ORVELLA_ACQUIRE(mutex) : lock(mutex) {}
+  ~HostSafeLock() ORVELLA_RELEASE() {}
+
+ private:
+  DeferredLog defer;  // declared first: flushes after the lock is released
+  ScopedLock<M> lock;
 };
 
 // Created on first use; never destroyed, so a worker still logging while the

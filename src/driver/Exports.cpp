@@ -2,6 +2,7 @@
 // guarded path (Guarded) catches everything, logs the export's documented line
 // and returns its documented failure result.
 #include <exception>
+#include <memory>
 
 #include "camera/Camera.h"
 #include "camera/CameraList.h"
@@ -20,7 +21,16 @@ using orvella::Printable;
 
 namespace {
 
-Camera& CameraOnPort(int portNo) { return CameraList::GetInstance().GetByPort(portNo); }
+// The camera stays alive while the export uses it, even across a finalize
+// on another thread.
+std::shared_ptr<Camera> CameraOnPort(int portNo) { return CameraList::GetInstance().GetByPort(portNo); }
+
+// initialize and finalize count and build or retire the cameras as one step,
+// so two host threads starting or stopping the driver at once agree.
+orvella::Mutex& StartStopLock() {
+  static orvella::Mutex lock;
+  return lock;
+}
 
 bool IsUndefinedName(const char* name) {
   return !name || !*name || orvella::EqualsNoCase(name, "Undefined") || orvella::EqualsNoCase(name, "Udefinert");
@@ -35,6 +45,7 @@ int ORVELLA_CALL initialize(const char* systemPath, DebugMsgProc debugMsgProc) {
   return Guarded(
       0,
       [&] {
+        orvella::HostSafeLock<orvella::Mutex> hold(StartStopLock());
         ctx.SetSystemPath(systemPath);
         ctx.debugMsgProc = debugMsgProc;
         ctx.Log(2, "===============\ninitialize: \n");
@@ -53,6 +64,7 @@ int ORVELLA_CALL finalize(void) {
   return Guarded(
       0,
       [&] {
+        orvella::HostSafeLock<orvella::Mutex> hold(StartStopLock());
         ctx.Log(2, "finalize: entering, refcount=%d\n", ctx.refCount.load());
         int count = --ctx.refCount;
         if (count == 0) CameraList::DestroyInstance();
@@ -92,13 +104,13 @@ int ORVELLA_CALL openCVLPort(int grabberNo, int portNo, const char* cameraName, 
           ctx.Log(1, "openCVLPort: ERROR: cannot find camera by name:%s\n", cameraName);
           return 0;
         }
-        Camera& camera = list.GetByName(cameraName);
-        if (!camera.Open(portNo, imageSize)) {
+        std::shared_ptr<Camera> camera = list.GetByName(cameraName);
+        if (!camera->Open(portNo, imageSize)) {
           ctx.Log(1, "openCVLPort: ERROR: camera not opened, grabberNo=%d, portNo=%d, cameraName=%s\n", grabberNo,
                   portNo, cameraName);
           return 0;
         }
-        ctx.Log(2, "openCVLPort: leaving -- Camera %s OPENED on port %d\n", camera.Name().c_str(), portNo);
+        ctx.Log(2, "openCVLPort: leaving -- Camera %s OPENED on port %d\n", camera->Name().c_str(), portNo);
         return 1;
       },
       [&] {
@@ -112,7 +124,7 @@ void ORVELLA_CALL closeCVLPort(int grabberNo, int portNo) {
   Guarded(
       [&] {
         ctx.Log(2, "closeCVLPort: entering grabberNo=%d, portNo=%d\n", grabberNo, portNo);
-        CameraOnPort(portNo).Close();
+        CameraOnPort(portNo)->Close();
       },
       [&] { ctx.Log(1, "closeCVLPort: --EXCEPTION caught  grabberNo=%d, portNo=%d\n", grabberNo, portNo); });
   ctx.Log(2, "closeCVLPort: leaving grabberNo=%d, portNo=%d\n", grabberNo, portNo);
@@ -124,7 +136,7 @@ int ORVELLA_CALL doCVLGrab(int grabberNo, int portNo) {
       0,
       [&] {
         ctx.Log(2, "doCVLGrab entering grabberNo=%d portNo=%d\n", grabberNo, portNo);
-        CameraOnPort(portNo).Grab();
+        CameraOnPort(portNo)->Grab();
         ctx.Log(2, "doCVLGrab: leaving grabberNo=%d portNo=%d\n", grabberNo, portNo);
         return 1;
       },
@@ -139,7 +151,7 @@ int ORVELLA_CALL getCVLGrabRow(int grabberNo, int portNo, unsigned char* destina
       [&] {
         if (ctx.Logs(4))
           ctx.Log(4, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
-        if (!CameraOnPort(portNo).CopyRow(row, destination, firstColumn, lastColumn)) return 0;
+        if (!CameraOnPort(portNo)->CopyRow(row, destination, firstColumn, lastColumn)) return 0;
         if (ctx.Logs(4))
           ctx.Log(4, "getCVLGrabRow: leaving row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
         return 1;
@@ -153,7 +165,7 @@ int ORVELLA_CALL setCompleteCallback(int grabberNo, int portNo, CompleteCallback
       0,
       [&] {
         ctx.Log(2, "setCompleteCallback: entering grabberNo=%d   portNo=%d\n", grabberNo, portNo);
-        CameraOnPort(portNo).SetCompleteCB(completeCallback);
+        CameraOnPort(portNo)->SetCompleteCB(completeCallback);
         ctx.Log(2, "setCompleteCallback: leaving grabberNo=%d   portNo=%d\n", grabberNo, portNo);
         return 1;
       },
@@ -179,7 +191,7 @@ int ORVELLA_CALL getProperty(int grabberNo, int portNo, const char* prop, int* v
       0,
       [&] {
         ctx.Log(3, "getProperty: portNo=%d, prop=%s\n", portNo, Printable(prop));
-        return CameraOnPort(portNo).GetProperty(prop, value) ? 1 : 0;
+        return CameraOnPort(portNo)->GetProperty(prop, value) ? 1 : 0;
       },
       [&] { ctx.Log(1, "--EXCEPTION caught at getProperty\n"); });
 }
@@ -191,7 +203,7 @@ int ORVELLA_CALL setProperty(int grabberNo, int portNo, const char* prop, int va
       0,
       [&] {
         ctx.Log(3, "setProperty: portNo=%d\n", portNo);
-        return CameraOnPort(portNo).SetProperty(prop, value) ? 1 : 0;
+        return CameraOnPort(portNo)->SetProperty(prop, value) ? 1 : 0;
       },
       [&] { ctx.Log(1, "setProperty: --EXCEPTION caught \n"); });
 }
@@ -207,7 +219,7 @@ int ORVELLA_CALL configureCamera(void* parentWindow, const char* cameraName) {
           ctx.Log(1, "configureCamera: ERROR: cannot find camera by name: %s\n", Printable(cameraName));
           return 0;
         }
-        bool confirmed = list.GetByName(cameraName).Configure(parentWindow);
+        bool confirmed = list.GetByName(cameraName)->Configure(parentWindow);
         ctx.Log(2, "configureCamera: leaving cameraName=%s\n", cameraName);
         return confirmed ? 0 : 1;
       },

@@ -4,7 +4,7 @@
 // -Wthread-safety (preset "clang") turns a missed lock into a build error.
 // Other compilers see plain std::mutex wrappers.
 //
-// Condition waits are written as loops over MutexLock::Wait / WaitFor, so the
+// Condition waits are written as loops over MutexLock::Wait / WaitUntil, so the
 // guarded fields they test are read in the annotated function itself.
 #pragma once
 
