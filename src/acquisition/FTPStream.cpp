@@ -3,9 +3,10 @@
 #include "acquisition/FTPStream.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include "acquisition/TransferClock.h"
 
 namespace orvella {
 
@@ -47,18 +48,11 @@ void FTPStream::MakeRoom(ReceiveBuffer& buffer, int fill) {
   buffer.Grow(kMaxContentSize + 1);
 }
 
-std::string FTPStream::ConnectTimeoutText(int ms) {
-  char text[160];
-  std::snprintf(text, sizeof text,
-                "FTPStream::ReadFile: timed out: no answer from the server within %d ms (ConnectionTimeout)", ms);
-  return text;
-}
-
-std::string FTPStream::StallTimeoutText(int ms) {
-  char text[160];
-  std::snprintf(text, sizeof text, "FTPStream::ReadFile: timed out: the transfer stalled, nothing received for %d ms",
-                ms);
-  return text;
+TransferLimits FTPStream::Limits() const {
+  TransferLimits limits;
+  limits.connectMs = connectionTimeoutMs;
+  limits.stallMs = kStallTimeoutMs;
+  return limits;
 }
 
 void FTPStream::Publish(uint32_t size) {

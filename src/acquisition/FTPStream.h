@@ -20,6 +20,8 @@
 
 namespace orvella {
 
+struct TransferLimits;
+
 // Growable byte array: starts at 102,400 bytes, grows only by doubling (never
 // past the limit its owner gives), never shrinks.
 class ReceiveBuffer {
@@ -138,9 +140,8 @@ class FTPStream final : public IStream {
   // kMaxContentSize + 1, so one byte more than the limit shows an oversized
   // body); raises kTooLargeText when the body has passed kMaxContentSize.
   static void MakeRoom(ReceiveBuffer& buffer, int fill);
-  // Texts of the two time-outs, shared by both internet libraries.
-  static std::string ConnectTimeoutText(int ms);
-  static std::string StallTimeoutText(int ms);
+  // The limits of the next download, read by each backend's TransferClock.
+  TransferLimits Limits() const;
   // The current time as a file time (CoFileTimeNow where COM exists).
   static FILETIME FileTimeNow();
 

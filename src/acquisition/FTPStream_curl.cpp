@@ -14,13 +14,13 @@
 #include <stdexcept>
 
 #include "acquisition/FTPStream.h"
+#include "acquisition/TransferClock.h"
 #include "driver/Errors.h"
+#include "driver/Mutex.h"
 
 namespace orvella {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 struct EasyDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
@@ -34,39 +34,37 @@ void GlobalInit() {
   std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
   if (result != CURLE_OK) throw Win32Exception(result, Win32Exception::Kind::Internet);
 }
-
-long ElapsedMs(Clock::time_point from, Clock::time_point to) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
-}
 }  // namespace
 
 struct FTPStream::Session {
   // Guards the handles' lifetime against Abort and IsSessionOpen on other
   // threads; the owner's own calls never overlap (see FTPStream.h).
-  mutable std::mutex lock;
-  std::unique_ptr<CURL, EasyDeleter> easy;     // destroyed after multi
-  std::unique_ptr<CURLM, MultiDeleter> multi;  // holds the connection cache
+  mutable Mutex lock;
+  std::unique_ptr<CURL, EasyDeleter> easy ORVELLA_GUARDED_BY(lock);     // destroyed after multi
+  std::unique_ptr<CURLM, MultiDeleter> multi ORVELLA_GUARDED_BY(lock);  // holds the connection cache
   std::atomic<bool> aborted{false};
 
-  // The transfer in progress: written by the curl callbacks, which run on
-  // the thread in ReadFile.
+  // The transfer in progress: the worker's alone, written by the curl
+  // callbacks, which run on the thread in ReadFile.
+  CURL* transfer = nullptr;  // `easy`, taken while ReadFile runs
   ReceiveBuffer* buffer = nullptr;
   int fill = 0;
   long status = 0;  // last HTTP status line seen; 0 for ftp
-  bool answered = false;
-  Clock::time_point lastProgress;
+  TransferClock clock;
   std::exception_ptr failure;
   char errorText[CURL_ERROR_SIZE] = "";
 
-  void Progress() {
-    answered = true;
-    lastProgress = Clock::now();
-  }
+  enum class Stop { Done, Aborted, TimedOut };
+  struct Outcome {
+    Stop stop = Stop::Done;
+    CURLcode result = CURLE_OK;
+    CURLMcode multiResult = CURLM_OK;
+  };
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<Session*>(user);
     const size_t length = size * count;
-    self->Progress();
+    self->clock.Progress(self->fill);
     // Every response's status line ("HTTP/1.1 404 Not Found"); the last one
     // is the final answer after interim (1xx) answers and redirects.
     if (length > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
@@ -83,30 +81,96 @@ struct FTPStream::Session {
   static size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<Session*>(user);
     const size_t length = size * count;
-    self->Progress();
     // A refused answer's body is not worth waiting for.
     if (self->status != 0 && (self->status < 200 || self->status > 299)) return CURL_WRITEFUNC_ERROR;
     try {
-      if (self->fill == 0) {
-        curl_off_t announced = -1;
-        if (curl_easy_getinfo(self->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
-            announced > kMaxContentSize)
-          throw std::runtime_error(kTooLargeText);
-      }
-      size_t done = 0;
-      while (done < length) {
-        MakeRoom(*self->buffer, self->fill);
-        const size_t room = static_cast<size_t>(self->buffer->Capacity() - self->fill);
-        const size_t chunk = std::min(room, length - done);
-        std::memcpy(self->buffer->At(self->fill), data + done, chunk);
-        self->fill += static_cast<int>(chunk);
-        done += chunk;
-      }
+      self->Append(data, length);
     } catch (...) {
       self->failure = std::current_exception();
       return CURL_WRITEFUNC_ERROR;
     }
+    self->clock.Progress(self->fill);
     return length;
+  }
+
+  void Append(const char* data, size_t length) {
+    if (fill == 0) {
+      curl_off_t announced = -1;
+      if (curl_easy_getinfo(transfer, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+          announced > kMaxContentSize)
+        throw std::runtime_error(kTooLargeText);
+    }
+    size_t done = 0;
+    while (done < length) {
+      MakeRoom(*buffer, fill);
+      const size_t room = static_cast<size_t>(buffer->Capacity() - fill);
+      const size_t chunk = std::min(room, length - done);
+      std::memcpy(buffer->At(fill), data + done, chunk);
+      fill += static_cast<int>(chunk);
+      done += chunk;
+    }
+  }
+
+  // Points `easy` at `url` and resets the transfer state and the clock.
+  void Begin(CURL* easy, const char* url, const TransferLimits& limits, ReceiveBuffer& into) {
+    curl_easy_setopt(easy, CURLOPT_URL, url);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs));
+    // On a reused FTP control connection libcurl (7.88) at times leaves the
+    // passive data connection out of the poll set, and the download then waits
+    // a whole poll slice (1 s). A fresh login per picture costs well under a
+    // millisecond on a LAN; HTTP keeps its connection.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, strncasecmp(url, "ftp://", 6) == 0 ? 1L : 0L);
+    transfer = easy;
+    buffer = &into;
+    fill = 0;
+    status = 0;
+    failure = nullptr;
+    errorText[0] = '\0';
+    clock.Start(limits);
+  }
+
+  // Runs the transfer until curl is done with it, Abort, or the clock's verdict.
+  Outcome Drive(CURLM* multi) {
+    Outcome out;
+    for (;;) {
+      int running = 0;
+      out.multiResult = curl_multi_perform(multi, &running);
+      if (out.multiResult != CURLM_OK) return out;
+      int queued = 0;
+      bool finished = false;
+      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == transfer) {
+          out.result = message->data.result;
+          finished = true;
+        }
+      }
+      if (finished || running == 0) return out;
+      if (aborted) {
+        out.stop = Stop::Aborted;
+        return out;
+      }
+      if (clock.Check() != TransferClock::Verdict::KeepGoing) {
+        out.stop = Stop::TimedOut;
+        return out;
+      }
+      // Slices of at most a second: curl's own timers want a perform now and then.
+      const long waitMs = std::min<long>(static_cast<long>(clock.NextWait().count()), 1000L);
+      curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMs), nullptr);
+    }
+  }
+
+  // Raises what the transfer ended with, if it failed.
+  void Judge(const Outcome& out) const {
+    if (out.stop == Stop::Aborted) throw std::runtime_error(kAbortedText);
+    if (failure) std::rethrow_exception(failure);
+    if (out.stop == Stop::TimedOut)
+      throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, clock.Reason());
+    if (out.multiResult != CURLM_OK)
+      throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet, curl_multi_strerror(out.multiResult));
+    // A refusal counts whatever else went wrong afterwards (an interim status
+    // line followed by garbage, a body we declined to read).
+    if (status != 0 && (status < 200 || status > 299)) throw std::runtime_error(kNotAvailableText);
+    if (out.result != CURLE_OK) throw Win32Exception(out.result, Win32Exception::Kind::Internet, errorText);
   }
 };
 
@@ -118,7 +182,7 @@ FTPStream::~FTPStream() {
 
 void FTPStream::OpenSession() {
   GlobalInit();
-  std::lock_guard<std::mutex> hold(session->lock);
+  ScopedLock<Mutex> hold(session->lock);
   session->aborted = false;
   if (session->easy) return;
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
@@ -147,19 +211,19 @@ void FTPStream::OpenSession() {
 }
 
 void FTPStream::CloseSession() {
-  std::lock_guard<std::mutex> hold(session->lock);
+  ScopedLock<Mutex> hold(session->lock);
   session->multi.reset();
   session->easy.reset();
 }
 
 bool FTPStream::IsSessionOpen() const {
-  std::lock_guard<std::mutex> hold(session->lock);
+  ScopedLock<Mutex> hold(session->lock);
   return session->easy && !session->aborted;
 }
 
 void FTPStream::Abort() {
   session->aborted = true;
-  std::lock_guard<std::mutex> hold(session->lock);
+  ScopedLock<Mutex> hold(session->lock);
   if (session->multi) curl_multi_wakeup(session->multi.get());  // ends a poll in progress at once
 }
 
@@ -168,81 +232,24 @@ void FTPStream::ReadFile(const char* url) {
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
   {
-    std::lock_guard<std::mutex> hold(s.lock);
+    ScopedLock<Mutex> hold(s.lock);
     easy = s.easy.get();
     multi = s.multi.get();
   }
   if (!easy) throw std::runtime_error(kNoSessionText);
   if (s.aborted) throw std::runtime_error(kAbortedText);
 
-  const int connectMs = connectionTimeoutMs;
-  curl_easy_setopt(easy, CURLOPT_URL, url);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
-  // On a reused FTP control connection libcurl (7.88) at times leaves the
-  // passive data connection out of the poll set, and the download then waits
-  // a whole poll slice (1 s). A fresh login per picture costs well under a
-  // millisecond on a LAN; HTTP keeps its connection.
-  curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, strncasecmp(url, "ftp://", 6) == 0 ? 1L : 0L);
-  s.buffer = &receiveBuffer;
-  s.fill = 0;
-  s.status = 0;
-  s.answered = false;
-  s.failure = nullptr;
-  s.errorText[0] = '\0';
-  const Clock::time_point start = Clock::now();
-  s.lastProgress = start;
+  s.Begin(easy, url, Limits(), receiveBuffer);
   position = 0;
-
   if (curl_multi_add_handle(multi, easy) != CURLM_OK)
     throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
-  enum class Stop { Done, Aborted, ConnectTimeout, Stalled };
-  Stop stop = Stop::Done;
-  CURLcode result = CURLE_OK;
-  CURLMcode multiResult = CURLM_OK;
-  for (;;) {
-    int running = 0;
-    multiResult = curl_multi_perform(multi, &running);
-    if (multiResult != CURLM_OK) break;
-    int queued = 0;
-    bool finished = false;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-      if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-        result = message->data.result;
-        finished = true;
-      }
-    }
-    if (finished || running == 0) break;
-    if (s.aborted) {
-      stop = Stop::Aborted;
-      break;
-    }
-    // Until the first byte of the answer the connection time-out applies,
-    // afterwards the stall limit since the last byte.
-    const Clock::time_point now = Clock::now();
-    const long left = s.answered ? kStallTimeoutMs - ElapsedMs(s.lastProgress, now) : connectMs - ElapsedMs(start, now);
-    if (left <= 0) {
-      stop = s.answered ? Stop::Stalled : Stop::ConnectTimeout;
-      break;
-    }
-    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min(left, 1000L)), nullptr);
-  }
+  const Session::Outcome outcome = s.Drive(multi);
   // Detached mid-transfer, curl closes that connection; a finished one goes
   // back to the cache for the next download.
   curl_multi_remove_handle(multi, easy);
   s.buffer = nullptr;
-
-  if (stop == Stop::Aborted) throw std::runtime_error(kAbortedText);
-  if (s.failure) std::rethrow_exception(s.failure);
-  if (stop == Stop::ConnectTimeout)
-    throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, ConnectTimeoutText(connectMs));
-  if (stop == Stop::Stalled)
-    throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, StallTimeoutText(kStallTimeoutMs));
-  if (multiResult != CURLM_OK)
-    throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet, curl_multi_strerror(multiResult));
-  // A refusal counts whatever else went wrong afterwards (an interim status
-  // line followed by garbage, a body we declined to read).
-  if (s.status != 0 && (s.status < 200 || s.status > 299)) throw std::runtime_error(kNotAvailableText);
-  if (result != CURLE_OK) throw Win32Exception(result, Win32Exception::Kind::Internet, s.errorText);
+  s.transfer = nullptr;
+  s.Judge(outcome);
 
   MakeRoom(receiveBuffer, s.fill);  // the final empty read of the download loop
   Publish(static_cast<uint32_t>(s.fill));

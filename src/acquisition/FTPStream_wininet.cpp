@@ -19,78 +19,65 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "acquisition/FTPStream.h"
+#include "acquisition/TransferClock.h"
 #include "driver/Errors.h"
+#include "driver/Mutex.h"
 #include "driver/Platform.h"
 
 namespace orvella {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 // Helpers of one stream that may still run after their worker gave up;
 // beyond this many a download fails at once rather than add another.
 constexpr int kMaxHelpers = 3;
 
-long ElapsedMs(Clock::time_point from, Clock::time_point to) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
-}
-
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET h) : handle(h) {}
-  ~InternetHandle() { reset(nullptr); }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle; }
-  void reset(HINTERNET h) {
-    if (handle) InternetCloseHandle(handle);
-    handle = h;
-  }
-
- private:
-  HINTERNET handle;
+struct InternetCloser {
+  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
 };
+using InternetHandle = std::unique_ptr<void, InternetCloser>;
 
 // One download, shared by the worker waiting in ReadFile and the helper
 // making the WinInet calls.
 struct Transfer {
-  // Fixed before the helper starts.
-  HINTERNET session = nullptr;
-  std::string url;
-  DWORD backstopMs = 0;  // receive and send time-out of the helper's own calls
-  std::shared_ptr<std::atomic<int>> helpers;
+  Transfer(HINTERNET session, const char* url, const TransferLimits& limits, DWORD backstopMs,
+           std::shared_ptr<std::atomic<int>> helpers)
+      : session(session), url(url), backstopMs(backstopMs), helpers(std::move(helpers)) {
+    clock.Start(limits);
+  }
 
-  std::mutex lock;
+  const HINTERNET session;
+  const std::string url;
+  const DWORD backstopMs;  // receive and send time-out of the helper's own calls
+  const std::shared_ptr<std::atomic<int>> helpers;
+
+  Mutex lock;
   std::condition_variable changed;
-  bool answered = false;           // GUARDED_BY(lock): InternetOpenUrlA returned
-  bool finished = false;           // GUARDED_BY(lock)
-  bool closed = false;             // GUARDED_BY(lock): the helper has closed its URL handle
-  bool cancelled = false;          // GUARDED_BY(lock): the worker gave up
-  Clock::time_point lastProgress;  // GUARDED_BY(lock)
-  std::exception_ptr error;        // GUARDED_BY(lock)
-  int fill = 0;                    // GUARDED_BY(lock)
+  TransferClock clock ORVELLA_GUARDED_BY(lock);  // fed by the helper, asked by the worker
+  bool finished ORVELLA_GUARDED_BY(lock) = false;
+  bool closed ORVELLA_GUARDED_BY(lock) = false;     // the helper has closed its URL handle
+  bool cancelled ORVELLA_GUARDED_BY(lock) = false;  // the worker gave up
+  std::exception_ptr error ORVELLA_GUARDED_BY(lock);
+  int fill ORVELLA_GUARDED_BY(lock) = 0;
 
   // The helper's until `finished`, then the worker's again.
   ReceiveBuffer buffer;
 
-  void Report(int bytes) {
+  void Report(int bytes) ORVELLA_EXCLUDES(lock) {
     {
-      std::lock_guard<std::mutex> hold(lock);
-      answered = true;
-      lastProgress = Clock::now();
+      ScopedLock<Mutex> hold(lock);
+      clock.Progress(bytes);
       fill = bytes;
     }
     changed.notify_all();
   }
 
-  bool Cancelled() {
-    std::lock_guard<std::mutex> hold(lock);
+  bool Cancelled() ORVELLA_EXCLUDES(lock) {
+    ScopedLock<Mutex> hold(lock);
     return cancelled;
   }
 };
@@ -107,19 +94,72 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
   InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
 }
 
+// The session's time-outs for the next download: the connection limit, and
+// for every other wait a backstop a second beyond the longest quiet spell
+// the clock allows, so the clock always speaks first. Returns the backstop.
+DWORD SetTimeouts(HINTERNET session, const TransferLimits& limits) {
+  DWORD connect = static_cast<DWORD>(limits.connectMs);
+  DWORD backstop = static_cast<DWORD>(limits.LongestQuietMs() + 1000);
+  InternetSetOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT})
+    InternetSetOptionA(session, option, &backstop, sizeof backstop);
+  return backstop;
+}
+
 long LeadingNumber(const char* text) {
   long value = 0;
   for (; *text >= '0' && *text <= '9' && value < 100000; ++text) value = value * 10 + (*text - '0');
   return value;
 }
+
+// Status check of an opened URL: raises for a refused HTTP answer or an
+// announced body over the limit. Returns the announced length, or -1 (none
+// given, or ftp, which has no status).
+long long CheckAnswer(HINTERNET url) {
+  char text[32] = "";
+  DWORD length = sizeof text;
+  if (!HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) {
+    DWORD error = GetLastError();
+    if (error != ERROR_INTERNET_INCORRECT_HANDLE_TYPE) throw Win32Exception(error);  // 12018: ftp, no status
+    return -1;
+  }
+  long status = LeadingNumber(text);
+  if (status < 200 || status > 299) throw std::runtime_error(FTPStream::kNotAvailableText);
+  long long announced = -1;
+  char size[32] = "";
+  DWORD sizeLength = sizeof size;
+  if (HttpQueryInfoA(url, HTTP_QUERY_CONTENT_LENGTH, size, &sizeLength, nullptr))
+    announced = std::strtoll(size, nullptr, 10);
+  // An announced size over the limit fails before anything is read.
+  if (announced > FTPStream::kMaxContentSize) throw std::runtime_error(FTPStream::kTooLargeText);
+  return announced;
+}
 }  // namespace
 
 struct FTPStream::Session {
-  mutable std::mutex lock;
-  HINTERNET handle = nullptr;         // GUARDED_BY(lock)
-  std::shared_ptr<Transfer> current;  // GUARDED_BY(lock): the download in progress, for Abort
+  mutable Mutex lock;
+  HINTERNET handle ORVELLA_GUARDED_BY(lock) = nullptr;
+  std::shared_ptr<Transfer> current ORVELLA_GUARDED_BY(lock);  // the download in progress, for Abort
   std::atomic<bool> aborted{false};
   std::shared_ptr<std::atomic<int>> helpers = std::make_shared<std::atomic<int>>(0);
+
+  enum class Stop { Done, Aborted, TimedOut };
+
+  HINTERNET Handle() ORVELLA_EXCLUDES(lock) {
+    ScopedLock<Mutex> hold(lock);
+    return handle;
+  }
+
+  void CloseHandle() ORVELLA_REQUIRES(lock) {
+    if (handle) InternetCloseHandle(handle);
+    handle = nullptr;
+  }
+
+  void Track(std::shared_ptr<Transfer> t) ORVELLA_EXCLUDES(lock) {
+    ScopedLock<Mutex> hold(lock);
+    current = std::move(t);
+  }
 
   // Helper thread body: the download's WinInet calls, then the hand-back.
   // The URL handle is closed after the worker has its answer: closing a
@@ -128,14 +168,14 @@ struct FTPStream::Session {
   // body would hold the worker for as long as the server keeps sending.
   static void Fetch(std::shared_ptr<Transfer> t) {
     std::exception_ptr error;
-    InternetHandle url(nullptr);
+    InternetHandle url;
     try {
       Download(*t, url);
     } catch (...) {
       error = std::current_exception();
     }
     {
-      std::lock_guard<std::mutex> hold(t->lock);
+      ScopedLock<Mutex> hold(t->lock);
       t->error = error;
       t->finished = true;
     }
@@ -143,7 +183,7 @@ struct FTPStream::Session {
     url.reset(nullptr);
     --*t->helpers;
     {
-      std::lock_guard<std::mutex> hold(t->lock);
+      ScopedLock<Mutex> hold(t->lock);
       t->closed = true;
     }
     t->changed.notify_all();
@@ -156,23 +196,7 @@ struct FTPStream::Session {
     url.reset(InternetOpenUrlA(t.session, t.url.c_str(), nullptr, 0, 0, reinterpret_cast<DWORD_PTR>(&t)));
     if (!url.get()) throw Win32Exception();
     t.Report(0);
-
-    char text[32] = "";
-    DWORD length = sizeof text;
-    long long announced = -1;  // Content-Length, when the server gave one
-    if (HttpQueryInfoA(url.get(), HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) {
-      long status = LeadingNumber(text);
-      if (status < 200 || status > 299) throw std::runtime_error(kNotAvailableText);
-      char size[32] = "";
-      DWORD sizeLength = sizeof size;
-      if (HttpQueryInfoA(url.get(), HTTP_QUERY_CONTENT_LENGTH, size, &sizeLength, nullptr))
-        announced = std::strtoll(size, nullptr, 10);
-      // An announced size over the limit fails before anything is read.
-      if (announced > kMaxContentSize) throw std::runtime_error(kTooLargeText);
-    } else {
-      DWORD error = GetLastError();
-      if (error != ERROR_INTERNET_INCORRECT_HANDLE_TYPE) throw Win32Exception(error);  // 12018: ftp, no status
-    }
+    const long long announced = CheckAnswer(url.get());
     DWORD available = 0;
     if (!InternetQueryDataAvailable(url.get(), &available, 0, 0)) throw std::runtime_error(kNotAvailableText);
 
@@ -196,6 +220,45 @@ struct FTPStream::Session {
       throw Win32Exception(ERROR_INTERNET_CONNECTION_ABORTED, Win32Exception::Kind::Internet, why);
     }
   }
+
+  // The worker's watch over its helper: until the helper finishes, Abort,
+  // or the clock's verdict; on giving up it tells the helper to stop.
+  Stop Watch(Transfer& t) ORVELLA_EXCLUDES(t.lock) {
+    Stop stop = Stop::Done;
+    MutexLock hold(t.lock);
+    while (!t.finished) {
+      if (aborted) {
+        stop = Stop::Aborted;
+        break;
+      }
+      if (t.clock.Check() != TransferClock::Verdict::KeepGoing) {
+        stop = Stop::TimedOut;
+        break;
+      }
+      hold.WaitUntil(t.changed, std::chrono::steady_clock::now() + t.clock.NextWait());
+    }
+    if (stop != Stop::Done) t.cancelled = true;
+    return stop;
+  }
+
+  // After a finished download: the helper normally ends at once; one still
+  // closing its handle (reading a refused body to the end) is left to it.
+  static void Release(Transfer& t, std::thread& helper) ORVELLA_EXCLUDES(t.lock) {
+    bool closed = false;
+    {
+      MutexLock hold(t.lock);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      while (!t.closed)
+        if (!hold.WaitUntil(t.changed, deadline)) break;
+      closed = t.closed;
+    }
+    if (closed) {
+      helper.join();
+    } else {
+      platform::PinLibrary();  // a helper left running must never meet unloaded code
+      helper.detach();
+    }
+  }
 };
 
 FTPStream::FTPStream() : session(std::make_unique<Session>()) {}
@@ -205,11 +268,8 @@ FTPStream::~FTPStream() {
 }
 
 void FTPStream::OpenSession() {
-  std::lock_guard<std::mutex> hold(session->lock);
-  if (session->handle) {
-    InternetCloseHandle(session->handle);
-    session->handle = nullptr;
-  }
+  ScopedLock<Mutex> hold(session->lock);
+  session->CloseHandle();
   HINTERNET handle = InternetOpenA("Orvella", INTERNET_OPEN_TYPE_PRECONFIG, "", nullptr, 0);
   if (!handle) throw Win32Exception();
   InternetSetStatusCallbackA(handle, &OnStatus);
@@ -218,16 +278,13 @@ void FTPStream::OpenSession() {
 }
 
 void FTPStream::CloseSession() {
-  std::lock_guard<std::mutex> hold(session->lock);
-  if (session->handle) {
-    InternetCloseHandle(session->handle);
-    session->handle = nullptr;
-  }
+  ScopedLock<Mutex> hold(session->lock);
+  session->CloseHandle();
   session->aborted = false;
 }
 
 bool FTPStream::IsSessionOpen() const {
-  std::lock_guard<std::mutex> hold(session->lock);
+  ScopedLock<Mutex> hold(session->lock);
   return session->handle != nullptr && !session->aborted;
 }
 
@@ -235,49 +292,29 @@ void FTPStream::Abort() {
   session->aborted = true;
   std::shared_ptr<Transfer> current;
   {
-    std::lock_guard<std::mutex> hold(session->lock);
+    ScopedLock<Mutex> hold(session->lock);
     // Releases the session and its connections; Windows also cancels the
     // helper's blocked call at once.
-    if (session->handle) {
-      InternetCloseHandle(session->handle);
-      session->handle = nullptr;
-    }
+    session->CloseHandle();
     current = session->current;
   }
   if (current) {
-    std::lock_guard<std::mutex> hold(current->lock);
+    ScopedLock<Mutex> hold(current->lock);
     current->changed.notify_all();
   }
 }
 
 void FTPStream::ReadFile(const char* url) {
   Session& s = *session;
-  HINTERNET handle = nullptr;
-  {
-    std::lock_guard<std::mutex> hold(s.lock);
-    handle = s.handle;
-  }
+  const HINTERNET handle = s.Handle();
   if (s.aborted) throw std::runtime_error(kAbortedText);
   if (!handle) throw std::runtime_error(kNoSessionText);
   if (*s.helpers >= kMaxHelpers) throw std::runtime_error("FTPStream::ReadFile: earlier downloads are still hanging");
 
-  const int connectMs = connectionTimeoutMs;
-  DWORD connect = static_cast<DWORD>(connectMs);
-  DWORD backstop = static_cast<DWORD>(std::max(connectMs, kStallTimeoutMs) + 1000);
-  InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT})
-    InternetSetOptionA(handle, option, &backstop, sizeof backstop);
-
-  auto t = std::make_shared<Transfer>();
-  t->session = handle;
-  t->url = url;
-  t->backstopMs = backstop;
-  t->helpers = s.helpers;
+  const TransferLimits limits = Limits();
+  auto t = std::make_shared<Transfer>(handle, url, limits, SetTimeouts(handle, limits), s.helpers);
   t->buffer = std::move(receiveBuffer);
   position = 0;
-  const Clock::time_point start = Clock::now();
-  t->lastProgress = start;
 
   std::thread helper;
   ++*s.helpers;
@@ -288,53 +325,13 @@ void FTPStream::ReadFile(const char* url) {
     receiveBuffer = std::move(t->buffer);
     throw;
   }
-  {
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.current = t;
-  }
-
-  enum class Stop { Done, Aborted, ConnectTimeout, Stalled };
-  Stop stop = Stop::Done;
-  {
-    std::unique_lock<std::mutex> hold(t->lock);
-    while (!t->finished) {
-      if (s.aborted) {
-        stop = Stop::Aborted;
-        break;
-      }
-      // Until the answer begins the connection time-out applies, afterwards
-      // the stall limit since the last bytes.
-      const Clock::time_point now = Clock::now();
-      const long left =
-          t->answered ? kStallTimeoutMs - ElapsedMs(t->lastProgress, now) : connectMs - ElapsedMs(start, now);
-      if (left <= 0) {
-        stop = t->answered ? Stop::Stalled : Stop::ConnectTimeout;
-        break;
-      }
-      t->changed.wait_for(hold, std::chrono::milliseconds(left));
-    }
-    if (stop != Stop::Done) t->cancelled = true;
-  }
-  {
-    std::lock_guard<std::mutex> hold(s.lock);
-    s.current.reset();
-  }
-
-  if (stop == Stop::Done) {
-    // The buffer is ours again. The helper normally ends at once; one still
-    // closing its handle (reading a refused body to the end) is left to it.
-    bool closed;
-    {
-      std::unique_lock<std::mutex> hold(t->lock);
-      closed = t->changed.wait_for(hold, std::chrono::milliseconds(100), [&] { return t->closed; });
-    }
-    if (closed) {
-      helper.join();
-    } else {
-      platform::PinLibrary();
-      helper.detach();
-    }
-    receiveBuffer = std::move(t->buffer);
+  s.Track(t);
+  const Session::Stop stop = s.Watch(*t);
+  s.Track(nullptr);
+  if (stop == Session::Stop::Done) {
+    Session::Release(*t, helper);
+    receiveBuffer = std::move(t->buffer);  // ours again
+    ScopedLock<Mutex> hold(t->lock);
     if (t->error) std::rethrow_exception(t->error);
     Publish(static_cast<uint32_t>(t->fill));
     return;
@@ -345,10 +342,9 @@ void FTPStream::ReadFile(const char* url) {
   helper.detach();
   receiveBuffer = ReceiveBuffer();
   stat.cbSize.QuadPart = 0;
-  if (stop == Stop::Aborted) throw std::runtime_error(kAbortedText);
-  if (stop == Stop::ConnectTimeout)
-    throw Win32Exception(ERROR_INTERNET_TIMEOUT, Win32Exception::Kind::Internet, ConnectTimeoutText(connectMs));
-  throw Win32Exception(ERROR_INTERNET_TIMEOUT, Win32Exception::Kind::Internet, StallTimeoutText(kStallTimeoutMs));
+  if (stop == Session::Stop::Aborted) throw std::runtime_error(kAbortedText);
+  ScopedLock<Mutex> hold(t->lock);
+  throw Win32Exception(ERROR_INTERNET_TIMEOUT, Win32Exception::Kind::Internet, t->clock.Reason());
 }
 
 FILETIME FTPStream::FileTimeNow() {

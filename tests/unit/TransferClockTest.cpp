@@ -1,0 +1,90 @@
+// TransferClock on a hand-driven time source: which limit applies when, what
+// it allows next, and that steady or timely transfers never get a verdict.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "acquisition/TransferClock.h"
+
+namespace orvella {
+namespace {
+
+using Verdict = TransferClock::Verdict;
+
+// At `atMs` after the start: report progress, or ask and expect `verdict`
+// and `waitMs` as the next wait (0 once a verdict is given).
+struct Step {
+  int atMs;
+  bool progress;
+  Verdict verdict = Verdict::KeepGoing;
+  long waitMs = 0;
+};
+
+struct Case {
+  const char* name;
+  std::vector<Step> steps;
+};
+
+Step Progress(int atMs) {
+  return {atMs, true};
+}
+Step Ask(int atMs, Verdict verdict, long waitMs = 0) {
+  return {atMs, false, verdict, waitMs};
+}
+
+TEST(TransferClockTest, LimitsAndVerdicts) {
+  constexpr Verdict Go = Verdict::KeepGoing;
+  const Case cases[] = {
+      {"silent server: the connect limit", {Ask(0, Go, 500), Ask(499, Go, 1), Ask(500, Verdict::ConnectTimeout)}},
+      {"answer just in time, then the stall limit from it",
+       {Progress(499), Ask(600, Go, 1899), Ask(2498, Go, 1), Ask(2499, Verdict::Stalled)}},
+      {"every progress restarts the stall limit",
+       {Progress(10), Progress(1500), Ask(3000, Go, 500), Progress(3400), Ask(5300, Go, 100),
+        Ask(5400, Verdict::Stalled)}},
+      {"slow but steady never fails",
+       {Progress(400), Ask(2399, Go, 1), Progress(2399), Ask(4398, Go, 1), Progress(4398), Ask(6397, Go, 1)}},
+      {"a verdict stays", {Ask(700, Verdict::ConnectTimeout), Progress(710), Ask(720, Verdict::ConnectTimeout)}},
+  };
+  TransferLimits limits;
+  limits.connectMs = 500;
+  limits.stallMs = 2000;
+  for (const Case& c : cases) {
+    TransferClock::TimePoint now{};
+    TransferClock clock([&now] { return now; });
+    clock.Start(limits);
+    for (const Step& step : c.steps) {
+      now = TransferClock::TimePoint{} + std::chrono::milliseconds(step.atMs);
+      if (step.progress) {
+        clock.Progress(step.atMs);
+        continue;
+      }
+      ASSERT_EQ(step.verdict, clock.Check()) << c.name << ", asked at " << step.atMs << " ms";
+      EXPECT_EQ(step.waitMs, clock.NextWait().count()) << c.name << ", next wait at " << step.atMs << " ms";
+    }
+  }
+}
+
+TEST(TransferClockTest, ReasonNamesTheLimitAndStartBeginsAfresh) {
+  TransferClock::TimePoint now{};
+  TransferClock clock([&now] { return now; });
+  TransferLimits limits;
+  limits.connectMs = 1234;
+  limits.stallMs = 5000;
+  clock.Start(limits);
+  EXPECT_EQ("", clock.Reason());
+  clock.Progress(0);
+  now += std::chrono::milliseconds(5000);
+  ASSERT_EQ(Verdict::Stalled, clock.Check());
+  EXPECT_EQ("FTPStream::ReadFile: timed out: the transfer stalled, nothing received for 5000 ms", clock.Reason());
+
+  clock.Start(limits);  // the next download on the same clock: not answered yet
+  EXPECT_EQ(Verdict::KeepGoing, clock.Check());
+  EXPECT_EQ("", clock.Reason());
+  now += std::chrono::milliseconds(1234);
+  ASSERT_EQ(Verdict::ConnectTimeout, clock.Check());
+  EXPECT_EQ("FTPStream::ReadFile: timed out: no answer from the server within 1234 ms (ConnectionTimeout)",
+            clock.Reason());
+}
+
+}  // namespace
+}  // namespace orvella
