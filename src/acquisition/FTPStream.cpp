@@ -52,6 +52,8 @@ TransferLimits FTPStream::Limits() const {
   TransferLimits limits;
   limits.connectMs = connectionTimeoutMs;
   limits.stallMs = kStallTimeoutMs;
+  limits.rateWindowMs = kMinRateWindowMs;
+  limits.minWindowBytes = kMinRateBytes;
   return limits;
 }
 

@@ -58,6 +58,10 @@ class FTPStream final : public IStream {
   // A download that receives nothing for this long fails (a stalled server).
   static constexpr int kStallTimeoutMs = 5000;
   static constexpr int kDefaultConnectionTimeoutMs = 3000;
+  // A body that brings less than this in any such window fails: a server
+  // trickling a byte a second would otherwise hold the camera forever.
+  static constexpr int kMinRateWindowMs = 10000;
+  static constexpr int kMinRateBytes = 1024;
 
   // Texts of the failures (type std::runtime_error).
   static constexpr const char* kNoSessionText = "FTPStream::ReadFile: Internet session not opened";

@@ -257,6 +257,7 @@ void WorkerState::RunCycle(bool& failing) {
   DriverContext& log = GetDriverContext();
   try {
     if (!ReadSource()) return;
+    url = CanonicalUrl(url);
     stream.ReadFile(url.c_str());
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;
@@ -282,7 +283,7 @@ void WorkerState::ReportFailure(bool& failing, const char* reason) {
   if (!failing)
     GetDriverContext().Log(
         1, "ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(%s), port=%d, reason: %s\t\n",
-        RedactUrl(url).c_str(), port, reason);
+        RedactUrl(url).c_str(), port, RedactSecrets(reason, url).c_str());
   failing = true;
 }
 

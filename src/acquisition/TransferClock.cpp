@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace orvella {
@@ -29,9 +30,26 @@ void TransferClock::Start(const TransferLimits& given) {
 }
 
 void TransferClock::Progress(int64_t bytesSoFar) {
-  answered = true;
   lastProgress = now();
+  if (!answered) {
+    windowStart = lastProgress;
+    windowBytes = bytesSoFar;
+  }
+  answered = true;
   received = bytesSoFar;
+}
+
+long TransferClock::RateWindowLeft(TimePoint at) {
+  if (!answered || limits.rateWindowMs <= 0) return std::numeric_limits<int>::max();
+  if (ElapsedMs(windowStart, at) >= limits.rateWindowMs) {
+    if (received - windowBytes < limits.minWindowBytes) {
+      verdict = Verdict::TooSlow;
+      return 0;
+    }
+    windowStart = at;
+    windowBytes = received;
+  }
+  return limits.rateWindowMs - ElapsedMs(windowStart, at);
 }
 
 TransferClock::Verdict TransferClock::Check() {
@@ -43,9 +61,10 @@ TransferClock::Verdict TransferClock::Check() {
   if (left <= 0) {
     verdict = answered ? Verdict::Stalled : Verdict::ConnectTimeout;
     wait = std::chrono::milliseconds(0);
-  } else {
-    wait = std::chrono::milliseconds(left);
+    return verdict;
   }
+  const long windowLeft = RateWindowLeft(at);
+  wait = std::chrono::milliseconds(verdict == Verdict::KeepGoing ? std::min(left, windowLeft) : 0);
   return verdict;
 }
 
@@ -60,6 +79,13 @@ std::string TransferClock::Reason() const {
     case Verdict::Stalled:
       std::snprintf(text, sizeof text,
                     "FTPStream::ReadFile: timed out: the transfer stalled, nothing received for %d ms", limits.stallMs);
+      return text;
+    case Verdict::TooSlow:
+      std::snprintf(text, sizeof text,
+                    "FTPStream::ReadFile: timed out: the transfer is too slow, %lld bytes in %d ms (at least %lld "
+                    "needed)",
+                    static_cast<long long>(received - windowBytes), limits.rateWindowMs,
+                    static_cast<long long>(limits.minWindowBytes));
       return text;
     case Verdict::KeepGoing:
       break;

@@ -19,6 +19,10 @@ namespace orvella {
 struct TransferLimits {
   int connectMs = 0;  // from the start until the answer begins (ConnectionTimeout)
   int stallMs = 0;    // once answered, with nothing received
+  // Once answered, at least minWindowBytes body bytes in every rateWindowMs
+  // (0: no minimum): a server trickling a byte now and then never stalls.
+  int rateWindowMs = 0;
+  int64_t minWindowBytes = 0;
 
   // The longest a single library call may legitimately wait for data; a
   // backend bounds its own blocking calls a little beyond it.
@@ -30,7 +34,7 @@ class TransferClock {
   using TimePoint = std::chrono::steady_clock::time_point;
   using TimeSource = std::function<TimePoint()>;
 
-  enum class Verdict { KeepGoing, ConnectTimeout, Stalled };
+  enum class Verdict { KeepGoing, ConnectTimeout, Stalled, TooSlow };
 
   // `now` is the steady clock unless a test injects its own.
   explicit TransferClock(TimeSource now = [] { return std::chrono::steady_clock::now(); });
@@ -51,12 +55,17 @@ class TransferClock {
   const TransferLimits& Limits() const { return limits; }
 
  private:
+  // Time left in the rate window (a verdict when it ended too slow).
+  long RateWindowLeft(TimePoint at);
+
   TimeSource now;
   TransferLimits limits;
   TimePoint start;
   TimePoint lastProgress;
   bool answered = false;
-  int64_t received = 0;  // kept for rate limits over the body
+  int64_t received = 0;
+  TimePoint windowStart;   // the minimum rate's current window
+  int64_t windowBytes = 0;  // `received` when it began
   Verdict verdict = Verdict::KeepGoing;
   std::chrono::milliseconds wait{0};
 };

@@ -24,4 +24,8 @@ int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSett
 // std::runtime_error when it cannot be shown.
 void ShowConfigureRefusal(void* parentWindow);
 
+// Linux: the dialog module to load instead of the one beside the driver, for
+// tests that link the core statically. Not exported; null restores the default.
+void SetDialogModulePathForTests(const char* path);
+
 }  // namespace orvella

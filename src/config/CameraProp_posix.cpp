@@ -3,7 +3,7 @@
 // that the driver never needs GTK or a display until a dialog is asked for.
 #include <dlfcn.h>
 
-#include <cstdlib>
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -19,8 +19,11 @@ namespace orvella {
 namespace {
 
 const char kModuleName[] = "liborvella-dialog.so";
-// Full path of the module instead of the one beside the driver (tests).
-const char kModuleOverride[] = "ORVELLA_DIALOG_MODULE";
+
+// Set by tests that link the core statically (no library to sit beside);
+// never from the environment, so nothing outside the process picks the code
+// a host loads.
+std::atomic<const char*> modulePathForTests{nullptr};
 
 struct DialogModule {
   OrvellaRunCameraDialogFn runCameraDialog = nullptr;
@@ -28,7 +31,7 @@ struct DialogModule {
 };
 
 std::string ModulePath() {
-  const char* override = std::getenv(kModuleOverride);
+  const char* override = modulePathForTests.load();
   if (override && *override) return override;
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname)
@@ -85,6 +88,8 @@ void CheckResult(int result, const OrvellaDialogCall& call) {
 }
 
 }  // namespace
+
+void SetDialogModulePathForTests(const char* path) { modulePathForTests = path; }
 
 int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSettings* settings) {
   const DialogModule module = LoadModule();

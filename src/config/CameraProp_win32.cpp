@@ -158,4 +158,6 @@ void ShowConfigureRefusal(void* parentWindow) {
     throw std::runtime_error("cannot show a message box: " + SystemErrorText(GetLastError()));
 }
 
+void SetDialogModulePathForTests(const char*) {}  // the dialog is built in
+
 }  // namespace orvella

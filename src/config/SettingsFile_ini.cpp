@@ -15,6 +15,7 @@
 
 #include "config/IniFile.h"
 #include "config/SettingsFile.h"
+#include "driver/DriverContext.h"
 #include "driver/Mutex.h"
 
 namespace orvella {
@@ -67,13 +68,26 @@ class TempFile {
 
 enum class ReadResult { kRead, kAbsent, kFailed };
 
+// Ten small sections fit many times over; anything larger is not ours.
+constexpr off_t kMaxSettingsFileBytes = 1 << 20;
+
+// Only a regular file of a sane size is read: opened without blocking (a
+// FIFO would wait for a writer forever) and checked before any byte is read
+// (a link to /dev/zero would never end).
 ReadResult ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.Get() < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kAbsent : ReadResult::kFailed;
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxSettingsFileBytes) {
+    GetDriverContext().Log(1, "SettingsFile: ERROR: %s is not a regular file of at most %d bytes, not used\n",
+                           path.c_str(), int(kMaxSettingsFileBytes));
+    return ReadResult::kFailed;
+  }
   char buffer[4096];
   for (;;) {
     ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+    if (n > 0 && out.size() + size_t(n) > size_t(kMaxSettingsFileBytes)) return ReadResult::kFailed;  // grew meanwhile
     if (n > 0) {
       out.append(buffer, static_cast<size_t>(n));
     } else if (n == 0) {

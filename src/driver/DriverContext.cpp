@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "driver/Platform.h"
@@ -16,7 +15,12 @@ namespace {
 // Per thread: how many HostSafeLocks it is inside, the lines it keeps
 // meanwhile, and whether it is inside a pair already.
 thread_local int deferDepth = 0;
-thread_local std::vector<std::pair<std::string, std::string>> deferred;
+struct KeptLine {
+  DriverContext* context;
+  std::string stamp;
+  std::string message;
+};
+thread_local std::vector<KeptLine> deferred;
 thread_local bool inPair = false;
 
 }  // namespace
@@ -57,7 +61,7 @@ void DriverContext::Log(int level, const char* format, ...) {
   FormatStamp(now, stamp, sizeof stamp);
 
   if (deferDepth > 0) {
-    deferred.emplace_back(stamp, message);
+    deferred.push_back(KeptLine{this, stamp, message});
     return;
   }
   Emit(stamp, message);
@@ -98,10 +102,9 @@ DeferredLog::DeferredLog() { ++deferDepth; }
 DeferredLog::~DeferredLog() {
   if (--deferDepth > 0 || deferred.empty()) return;
   // Lines logged meanwhile (a callback may log more, which goes straight out).
-  std::vector<std::pair<std::string, std::string>> lines;
+  std::vector<KeptLine> lines;
   lines.swap(deferred);
-  DriverContext& context = GetDriverContext();
-  for (const auto& line : lines) context.Emit(line.first.c_str(), line.second.c_str());
+  for (const KeptLine& line : lines) line.context->Emit(line.stamp.c_str(), line.message.c_str());
 }
 
 void DriverContext::WriteToFile(const char* stamp, const char* message) {

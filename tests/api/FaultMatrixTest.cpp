@@ -115,6 +115,8 @@ const Fault kFaults[] = {
     {"SlowDrip", Source::kHttp, "/files/photo_800x600.jpg?drip=10&chunk=8192", Outcome::kDelivers, true, false},
     {"DropMidBody", Source::kHttp, "/files/pattern_640x480.jpg?truncate=3000", Outcome::kFails, false, false},
     {"StallShortBody", Source::kHttp, "/files/pattern_640x480.jpg?stall=3000", Outcome::kFails, true, true},
+    // A byte a second never stalls; the minimum rate ends it.
+    {"Trickle", Source::kHttp, "/bytes/100000?drip=1000&chunk=1", Outcome::kFails, true, true},
     {"Status404", Source::kHttp, "/status/404", Outcome::kFails, false, false},
     {"Status500", Source::kHttp, "/status/500", Outcome::kFails, false, false},
     {"HtmlWith200", Source::kHttp, "/html", Outcome::kFails, false, false},

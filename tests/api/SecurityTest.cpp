@@ -40,8 +40,9 @@ class SecurityTest : public ::testing::Test {
     orvella::test::WriteBinary(host.log.dir() + orvella::test::PathSeparator() + "Orvella.ini",
                                "[Camera 1]\r\nwidth=64\r\nheight=48\r\nLogLevel=1\r\n" + section);
     ASSERT_EQ(host.Open("Camera 1", kPort), 1);
+    const int before = host.Callbacks(kPort);
     ASSERT_EQ(doCVLGrab(0, kPort), 1);
-    for (int i = 0; i < 200 && host.Callbacks(kPort) == 0 && !host.log.Contains("ERR: "); ++i)
+    for (int i = 0; i < 200 && host.Callbacks(kPort) == before && !host.log.Contains("ERR: "); ++i)
       std::this_thread::sleep_for(20ms);
     closeCVLPort(0, kPort);
   }
@@ -88,6 +89,35 @@ TEST_F(SecurityTest, PercentSignsInTheUrlArePrintedAsText) {
       "/status/404?f=%n%s%s%x%d%%), port=5, reason: File not available\t\n"))
       << host.log.Text();
   EXPECT_FALSE(host.log.Contains("pw%25n")) << "the password, even with a '%' in it";
+}
+
+TEST_F(SecurityTest, LenientUrlFormsAreMadeCanonicalOrRefusedAndNeverShowThePassword) {
+  const std::string hostPort = "127.0.0.1:" + std::to_string(orvella::test::HttpPort());
+  struct Case {
+    std::string url;
+    bool delivers;
+  };
+  const Case cases[] = {
+      {"http:/user:Sekr1t@" + hostPort + "/files/red.jpg", true},
+      {"http:\\\\user:Sekr1t@" + hostPort + "/files/red.jpg", true},
+      {"http:///user:Sekr1t@" + hostPort + "/files/red.jpg", true},
+      {"user:Sekr1t@" + hostPort + "/files/red.jpg", false},
+      {"http://user:Se#kr1t@" + hostPort + "/files/red.jpg", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    host.log.Clear();
+    int before = host.Callbacks(kPort);
+    GrabWith("ImageUrl=" + c.url + "\r\n");
+    EXPECT_EQ(host.Callbacks(kPort) > before, c.delivers) << host.log.Text();
+    if (c.url.rfind("user:", 0) == 0) {
+      EXPECT_TRUE(host.log.Contains("reason: ImageUrl has no scheme")) << host.log.Text();
+    }
+    EXPECT_EQ(host.log.Text().find("Sekr1t"), std::string::npos) << host.log.Text();
+    EXPECT_EQ(host.log.Text().find("kr1t"), std::string::npos) << host.log.Text();
+    orvella::test::ResetDriver();
+    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+  }
 }
 
 }  // namespace

@@ -27,6 +27,12 @@ namespace {
   std::exit(1);
 }
 
+// Every dialog test of this program loads the module built beside it.
+[[maybe_unused]] const bool kModuleChosen = [] {
+  SetDialogModulePathForTests(ORVELLA_DIALOG_MODULE_PATH);
+  return true;
+}();
+
 class CameraPropModule : public ::testing::Test {
  protected:
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
@@ -35,7 +41,7 @@ class CameraPropModule : public ::testing::Test {
 TEST_F(CameraPropModule, MissingModuleNamesThePath) {
   EXPECT_EXIT(
       {
-        setenv("ORVELLA_DIALOG_MODULE", "/nonexistent/liborvella-dialog.so", 1);
+        SetDialogModulePathForTests("/nonexistent/liborvella-dialog.so");
         RunExpectingRefusal();
       },
       ::testing::ExitedWithCode(0), "reason: cannot load the settings dialog /nonexistent/liborvella-dialog.so");

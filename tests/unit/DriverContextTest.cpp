@@ -2,6 +2,7 @@
 // the log file and its pending lines, and concurrent writers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <sstream>
@@ -202,6 +203,90 @@ TEST_F(DriverContextTest, ConcurrentWritersProduceWholeLines) {
     ++count;
   }
   EXPECT_EQ(count, kThreads * kLines);
+}
+
+}  // namespace
+}  // namespace orvella
+
+namespace orvella {
+namespace {
+
+// Who called the callback with what, in call order.
+struct PieceLog {
+  std::mutex lock;
+  std::vector<std::pair<std::thread::id, std::string>> pieces;
+  void Add(const char* text) {
+    std::lock_guard<std::mutex> guard(lock);
+    pieces.emplace_back(std::this_thread::get_id(), text);
+  }
+};
+PieceLog pieceLog;
+
+void ORVELLA_CALL YieldBetweenPieces(const char* text) {
+  pieceLog.Add(text);
+  std::this_thread::yield();
+}
+
+TEST_F(DriverContextTest, PairsStayWholeWithManyWritersAndALockDefersThemUntilReleased) {
+  context.debugMsgProc = YieldBetweenPieces;
+  pieceLog.pieces.clear();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        if (i % 10 == 0) {
+          Mutex ours;
+          HostSafeLock<Mutex> hold(ours);
+          context.Log(1, "kept %d", i);
+          context.Log(1, "kept again %d", i);
+        } else {
+          context.Log(1, "line %d", i);
+        }
+      }
+    });
+  for (auto& th : threads) th.join();
+  ASSERT_EQ(pieceLog.pieces.size(), 8u * 200 * 2 + 8u * 20 * 2);
+  int mixed = 0;
+  for (size_t i = 0; i + 1 < pieceLog.pieces.size(); i += 2) {
+    const auto& stamp = pieceLog.pieces[i];
+    const auto& message = pieceLog.pieces[i + 1];
+    if (stamp.first != message.first || stamp.second != "31/12/15 23:59:58: ") ++mixed;
+  }
+  EXPECT_EQ(mixed, 0) << "a time stamp followed by another line's piece";
+}
+
+TEST_F(DriverContextTest, LinesUnderAHostSafeLockReachTheHostOnlyAfterIt) {
+  Mutex ours;
+  {
+    HostSafeLock<Mutex> outer(ours);
+    Mutex inner;
+    {
+      HostSafeLock<Mutex> nested(inner);
+      context.Log(1, "first");
+    }
+    context.Log(1, "second");
+    EXPECT_TRUE(captured.empty()) << "the host was called under a lock of ours";
+  }
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"first\n", "second\n"}));
+}
+
+// A host whose callback waits for another thread that is logging: that
+// thread goes ahead after a short wait instead of deadlocking.
+std::atomic<bool> otherLogged{false};
+DriverContext* waitingContext = nullptr;
+
+void ORVELLA_CALL WaitForAnotherLogger(const char* text) {
+  if (std::string(text) != "waits\n") return;
+  std::thread other([] { waitingContext->Log(1, "other"); });
+  other.join();  // would never return if the other Log waited for this pair
+  otherLogged = true;
+}
+
+TEST_F(DriverContextTest, ACallbackWaitingForAnotherLoggingThreadDoesNotDeadlock) {
+  waitingContext = &context;
+  context.debugMsgProc = WaitForAnotherLogger;
+  context.Log(1, "waits");
+  EXPECT_TRUE(otherLogged);
 }
 
 }  // namespace

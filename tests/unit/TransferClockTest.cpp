@@ -64,6 +64,41 @@ TEST(TransferClockTest, LimitsAndVerdicts) {
   }
 }
 
+TEST(TransferClockTest, ATrickleBelowTheMinimumRateFailsAndASteadyBodyDoesNot) {
+  TransferLimits limits;
+  limits.connectMs = 500;
+  limits.stallMs = 5000;
+  limits.rateWindowMs = 1000;
+  limits.minWindowBytes = 100;
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, int64_t>> progress;  // at ms, bytes so far
+    int askAt;
+    Verdict verdict;
+  };
+  const Case cases[] = {
+      {"a byte now and then", {{0, 0}, {400, 1}, {800, 2}}, 1000, Verdict::TooSlow},
+      {"enough in the first window", {{0, 0}, {400, 100}}, 1000, Verdict::KeepGoing},
+      {"enough, then a trickle", {{0, 0}, {400, 150}, {1000, 150}, {1500, 160}, {1900, 170}}, 2000, Verdict::TooSlow},
+  };
+  for (const Case& c : cases) {
+    TransferClock::TimePoint now{};
+    TransferClock clock([&now] { return now; });
+    clock.Start(limits);
+    int asked = 0;
+    for (const auto& [atMs, bytes] : c.progress) {
+      now = TransferClock::TimePoint{} + std::chrono::milliseconds(atMs);
+      clock.Progress(bytes);
+      if (atMs - asked >= 100) {
+        ASSERT_EQ(Verdict::KeepGoing, clock.Check()) << c.name << " at " << atMs;
+      }
+      asked = atMs;
+    }
+    now = TransferClock::TimePoint{} + std::chrono::milliseconds(c.askAt);
+    EXPECT_EQ(c.verdict, clock.Check()) << c.name;
+  }
+}
+
 TEST(TransferClockTest, ReasonNamesTheLimitAndStartBeginsAfresh) {
   TransferClock::TimePoint now{};
   TransferClock clock([&now] { return now; });
