@@ -1,6 +1,7 @@
 // Decoding and conversion of a downloaded picture into an image buffer.
 // One implementation per platform: GDI+ (ImageDecoder_gdiplus.cpp) and
-// libjpeg-turbo / libpng (ImageDecoder_jpeg.cpp).
+// libjpeg-turbo, libpng and gdk-pixbuf (ImageDecoder_jpeg.cpp, one file per
+// format under decode/).
 //
 // Thread safety: Start/Shutdown run on a host thread while the worker is not
 // decoding; Decode runs on the camera's worker thread only. One decoder per
