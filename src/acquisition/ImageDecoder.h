@@ -1,12 +1,14 @@
 // Decoding and conversion of a downloaded picture into an image buffer.
 // One implementation per platform: GDI+ (ImageDecoder_gdiplus.cpp) and
-// libjpeg-turbo / libpng (ImageDecoder_jpeg.cpp).
+// libjpeg-turbo, libpng and gdk-pixbuf (ImageDecoder_jpeg.cpp, one file per
+// format under decode/).
 //
 // Thread safety: Start/Shutdown run on a host thread while the worker is not
 // decoding; Decode runs on the camera's worker thread only. One decoder per
 // camera worker; nothing is shared between decoders.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 namespace orvella {
@@ -26,6 +28,11 @@ class ImageDecoder {
   // any time, any number of times.
   void Start();
   void Shutdown();
+
+  // A decode in progress stops soon after `*stop` becomes true (checked
+  // between rows and between a progressive picture's scans) and raises; null
+  // for none. The flag must outlive the decoder.
+  void SetAbortFlag(const std::atomic<bool>* stop);
 
   // Decodes the stream's last download and writes its top-left region of at
   // most width x height pixels into `target`, as blue-green-red bytes when

@@ -108,6 +108,7 @@ void CopyGrayscale(gp::GpBitmap* decodedImage, const ImageRegion& region) {
 struct ImageDecoder::Impl {
   ULONG_PTR gdiplusToken = 0;
   bool started = false;
+  const std::atomic<bool>* stop = nullptr;
 };
 
 ImageDecoder::ImageDecoder() : impl(std::make_unique<Impl>()) {}
@@ -115,6 +116,9 @@ ImageDecoder::ImageDecoder() : impl(std::make_unique<Impl>()) {}
 ImageDecoder::~ImageDecoder() {
   Shutdown();
 }
+
+// GDI+ decodes a picture in one call; the flag is seen before the copy.
+void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) { impl->stop = stop; }
 
 void ImageDecoder::Start() {
   if (impl->started) return;
@@ -149,6 +153,7 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
   GdipGetImageWidth(decoded.p, &imageWidth);
   GdipGetImageHeight(decoded.p, &imageHeight);
   ImageRegion region = FitRegion(width, height, imageWidth, imageHeight, target, colour);
+  if (impl->stop && impl->stop->load()) throw std::runtime_error("ImageDecoder::Decode: stopped");
   if (colour) {
     CopyColour(decoded.p, region);
   } else {

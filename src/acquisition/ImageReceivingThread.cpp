@@ -139,6 +139,7 @@ bool ImageReceivingThread::Init(ImageSink* owner, int newPort, const char* name)
   state->stream.SetConnectionTimeout(owner->ReadSource(unused));
   state->stream.OpenSession();  // raises; the caller's clean-up runs Destroy
   state->decoder.Start();
+  state->decoder.SetAbortFlag(&state->stop);
   platform::PinLibrary();
   try {
     thread = std::thread(&ImageReceivingThread::static_ThreadMain, state);
@@ -159,9 +160,12 @@ void ImageReceivingThread::Destroy() {
   log.Log(2, "ImageReceivingThread::Destroy: entering on port=%d\n", oldPort);
   std::shared_ptr<WorkerState> s = std::move(state);
   if (thread.joinable()) {
-    s->Detach();
+    // Stop first: a download or a decode in progress ends within
+    // milliseconds, so detaching the camera never waits for a whole picture.
+    s->stop = true;
     s->Signal(true);
     s->stream.Abort();
+    s->Detach();
     if (thread.get_id() == std::this_thread::get_id()) {
       thread.detach();  // closed from inside a host callback: the worker ends on return
     } else if (s->WaitFinished(1000)) {
@@ -219,7 +223,7 @@ bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
   if (!camera) return false;
   ImageSink::Frame frame = camera->WriteFrame();
   decoder.Decode(stream, frame.target, frame.width, frame.height, frame.colour);
-  return camera->HandOver(port, callback);
+  return !stop && camera->HandOver(port, callback);
 }
 
 void WorkerState::ThreadMain() {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/JpegPool.h"
+#include "acquisition/decode/JpegPool.h"
 #include "support/TestImages.h"
 
 namespace orvella {

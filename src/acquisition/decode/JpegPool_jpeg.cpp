@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <new>
 
-#include "acquisition/JpegPool.h"
+#include "acquisition/decode/JpegPool.h"
 
 namespace orvella {
 

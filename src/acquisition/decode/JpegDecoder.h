@@ -1,0 +1,30 @@
+// JPEG through libjpeg-turbo, decoding only what the region needs: the top
+// rows (it stops after the last one) and the left columns, so a picture whose
+// header claims an enormous size costs no more than its region.
+//
+// Thread safety: one decoder per camera worker, used by that worker only.
+#pragma once
+
+#include <memory>
+
+#include "acquisition/decode/DecodeCommon.h"
+
+namespace orvella::decode {
+
+class JpegDecoder {
+ public:
+  // Raises std::bad_alloc when libjpeg cannot start.
+  JpegDecoder();
+  ~JpegDecoder();
+  JpegDecoder(const JpegDecoder&) = delete;
+  JpegDecoder& operator=(const JpegDecoder&) = delete;
+
+  // Every way out leaves the decompressor ready for the next picture.
+  void Decode(const Request& request, Scratch& scratch);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state;
+};
+
+}  // namespace orvella::decode

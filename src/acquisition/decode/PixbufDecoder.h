@@ -1,0 +1,16 @@
+// BMP, GIF, TIFF and ICO (the other formats GDI+ reads) through gdk-pixbuf,
+// which decodes whole pictures: headers that would make it allocate more
+// than a camera picture ever needs are refused before it sees them.
+//
+// Thread safety: runs on the calling worker; gdk-pixbuf's loaders are
+// independent objects.
+#pragma once
+
+#include "acquisition/decode/DecodeCommon.h"
+#include "acquisition/decode/Format.h"
+
+namespace orvella::decode {
+
+void DecodePixbuf(Format format, const Request& request);
+
+}  // namespace orvella::decode
