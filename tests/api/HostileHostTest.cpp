@@ -36,7 +36,7 @@ struct Hostile {
   bool served = false;
   bool waitTimedOut = false;
 };
-Hostile* hostile = nullptr;
+std::atomic<Hostile*> hostile{nullptr};
 
 void ORVELLA_CALL HostileCallback(const char* text) {
   orvella::test::ApiLog::Callback(text);
