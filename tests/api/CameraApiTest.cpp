@@ -22,7 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 class CameraApiTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1); }
+  void SetUp() override {
+    ORVELLA_REQUIRE_SERVERS();
+    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+  }
   // Settings for Camera 1: the URL, colour or gray, and log level 3 so the
   // worker's lines are visible.
   void Configure(const std::string& url, bool gray = false, int rate = 2, int level = 3) {

@@ -207,7 +207,7 @@ void ORVELLA_CALL Reenter(int, int portNo) {
 class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action>> {
  protected:
   void SetUp() override {
-    if (!orvella::test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+    ORVELLA_REQUIRE_SERVERS();
     fault = std::get<0>(GetParam());
     action = std::get<1>(GetParam());
     cell = std::string(fault.name) + "-" + ActionName(action);
@@ -668,7 +668,7 @@ namespace {
 // cycle fails at once for its size, not after the stall limit while the
 // refused body is read to its end.
 TEST(FaultRefusalTest, OversizedBodyFailsForItsSizeWhileTheServerKeepsSending) {
-  if (!orvella::test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+  ORVELLA_REQUIRE_SERVERS();
   Host host;
   ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
   const std::string path = "/r/endless";
