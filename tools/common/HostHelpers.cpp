@@ -42,6 +42,20 @@ bool lineStart ORVELLA_GUARDED_BY(printLock) = true;
 
 }  // namespace
 
+void AddHostOptions(orvella::tools::Options& options, HostOptions& o) {
+  o.library = ExecutableDir() + kPathSeparator + kLibraryName;
+  options.Text("--url", o.section.url)
+      .Text("--library", o.library)
+      .Text("--dir", o.dir)
+      .Text("--simcam", o.simcamArgs)
+      .Number("--width", o.section.width, 1, 1600)
+      .Number("--height", o.section.height, 1, 1200)
+      .Number("--rate", o.section.rate, 1, 60)
+      .Number("--log-level", o.section.logLevel, 0, 4)
+      .Flag("--gray", o.section.gray)
+      .Flag("--verbose", o.verbose);
+}
+
 void WriteCameraSections(const std::string& path, const std::vector<std::string>& cameras, const CameraSection& keys) {
   std::string kept, name;
   bool ours = false;

@@ -11,6 +11,7 @@
 
 #include "Orvella.h"
 #include "common/HostPlatform.h"
+#include "common/Options.h"
 
 namespace orvella::host {
 
@@ -26,6 +27,19 @@ struct CameraSection {
   int width = 640, height = 480, rate = 2, logLevel = 1;
   bool gray = false;
 };
+
+// The options the sample host and the viewer share: the driver and its
+// system directory, their cameras' sections, the simulated camera's extra
+// options and whether the driver's lines are printed.
+struct HostOptions {
+  std::string library, dir, simcamArgs;
+  CameraSection section;
+  bool verbose = false;
+};
+
+// Declares --url, --library (default: beside this program), --dir, --simcam,
+// --width, --height, --rate, --log-level, --gray and --verbose.
+void AddHostOptions(orvella::tools::Options& options, HostOptions& o);
 
 // Rewrites the settings file with a fresh section for each of `cameras`
 // (names compared without case); every other line stays as it was.

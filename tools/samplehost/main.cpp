@@ -41,31 +41,22 @@ const char kUsage[] =
     "  --verbose          print the driver's log lines\n"
     "  --simcam \"ARGS\"    extra arguments for the simulated camera, e.g. \"--fail-every 5\"\n";
 
-struct Options {
-  std::string url, library, dir, camera = "Camera 1", save, simcamArgs;
-  int width = 640, height = 480, rate = 2, count = 20, timeoutMs = 5000, logLevel = 1;
-  bool gray = false, continuous = false, verbose = false;
+struct Options : HostOptions {
+  std::string camera = "Camera 1", save;
+  int count = 20, timeoutMs = 5000;
+  bool continuous = false;
 };
 
 Options ParseArgs(int argc, char** argv) {
   Options o;
   if (argc == 1) o.save = "orvella-images";  // the out-of-the-box run
-  orvella::tools::Options("orvella-host", kUsage)
-      .Text("--url", o.url)
-      .Text("--library", o.library)
-      .Text("--dir", o.dir)
-      .Text("--camera", o.camera)
+  orvella::tools::Options options("orvella-host", kUsage);
+  AddHostOptions(options, o);
+  options.Text("--camera", o.camera)
       .Text("--save", o.save)
-      .Text("--simcam", o.simcamArgs)
-      .Number("--width", o.width, 1, 1600)
-      .Number("--height", o.height, 1, 1200)
-      .Number("--rate", o.rate, 1, 60)
       .Number("--count", o.count, 1, 100000000)
       .Number("--timeout-ms", o.timeoutMs, 1, 3600000)
-      .Number("--log-level", o.logLevel, 0, 4)
-      .Flag("--gray", o.gray)
       .Flag("--continuous", o.continuous)
-      .Flag("--verbose", o.verbose)
       .Parse(argc, argv);
   return o;
 }
@@ -112,7 +103,7 @@ Camera Prepare(const Driver& driver, const Options& o, int port, const int size[
   driver.setCompleteCallback(0, port, OnComplete);
   if (o.continuous) driver.setProperty(0, port, "continuous", 1);
   std::printf("%s open on port %d: %dx%d, %d bits per pixel, %s from %s\n", o.camera.c_str(), port, size[0], size[1],
-              pixelBits, o.continuous ? "continuous" : "triggered", o.url.c_str());
+              pixelBits, o.continuous ? "continuous" : "triggered", o.section.url.c_str());
   return {port, size[0], size[1], pixelBits / 8};
 }
 
@@ -191,17 +182,15 @@ void PrintSummary(const Options& o, Tally& t, double seconds) {
 
 int Run(Options o) {
   std::unique_ptr<SimCamProcess> simcam;
-  if (o.url.empty()) {
-    simcam = StartSimCam(o.width, o.height, o.simcamArgs);
-    o.url = simcam->Url();
+  if (o.section.url.empty()) {
+    simcam = StartSimCam(o.section.width, o.section.height, o.simcamArgs);
+    o.section.url = simcam->Url();
   }
   if (o.dir.empty()) o.dir = MakeTempDir();
-  WriteCameraSections(o.dir + kPathSeparator + "Orvella.ini", {o.camera},
-                      {o.url, o.width, o.height, o.rate, o.logLevel, o.gray});
+  WriteCameraSections(o.dir + kPathSeparator + "Orvella.ini", {o.camera}, o.section);
   std::printf("settings and log in %s\n", o.dir.c_str());
   if (!o.save.empty() && !MakeDir(o.save)) throw std::runtime_error("cannot make the directory " + o.save);
 
-  if (o.library.empty()) o.library = ExecutableDir() + kPathSeparator + kLibraryName;
   DriverLibrary library(o.library);
   Driver driver(library);
 

@@ -49,33 +49,24 @@ const char kUsage[] =
     "  --timeout-s N      give up (exit 1) when no screenshot after N seconds (default 30)\n"
     "  --open-settings-after N  open the first slot's settings dialog after N images (demo, tests)\n";
 
-struct Options {
-  std::string url, library, dir, simcamArgs, screenshot;
+struct Options : HostOptions {
+  std::string screenshot;
   std::vector<std::string> cameras;
-  int width = 640, height = 480, rate = 10, logLevel = 1, frames = 5, timeoutS = 30, openSettingsAfter = 0;
-  bool gray = false, verbose = false;
+  int frames = 5, timeoutS = 30, openSettingsAfter = 0;
 };
 
 Options ParseArgs(int argc, char** argv) {
   Options o;
+  o.section.rate = 10;
   int slots = 0;
-  orvella::tools::Options("orvella-viewer", kUsage)
-      .Text("--url", o.url)
-      .Text("--library", o.library)
-      .Text("--dir", o.dir)
-      .Text("--simcam", o.simcamArgs)
-      .Text("--screenshot", o.screenshot)
+  orvella::tools::Options options("orvella-viewer", kUsage);
+  AddHostOptions(options, o);
+  options.Text("--screenshot", o.screenshot)
       .Texts("--camera", o.cameras)
-      .Number("--width", o.width, 1, 1600)
-      .Number("--height", o.height, 1, 1200)
-      .Number("--rate", o.rate, 1, 60)
-      .Number("--log-level", o.logLevel, 0, 4)
       .Number("--frames", o.frames, 1, 100000)
       .Number("--timeout-s", o.timeoutS, 1, 3600)
       .Number("--slots", slots, 1, 10)
       .Number("--open-settings-after", o.openSettingsAfter, 1, 100000)
-      .Flag("--gray", o.gray)
-      .Flag("--verbose", o.verbose)
       .Parse(argc, argv);
   for (int k = 1; k <= slots; ++k) o.cameras.push_back("Camera " + std::to_string(k));
   if (o.cameras.empty()) o.cameras.push_back("Camera 1");
@@ -371,19 +362,18 @@ int Run(Options o) {
   std::unique_ptr<SimCamProcess> simcam;
   if (o.dir.empty()) o.dir = MakeTempDir();
   const std::string settingsPath = o.dir + kPathSeparator + "Orvella.ini";
-  bool keepSettings = o.url.empty();
+  bool keepSettings = o.section.url.empty();
   for (const std::string& c : o.cameras) keepSettings = keepSettings && HasImageUrl(settingsPath, c);
   if (!keepSettings) {
-    if (o.url.empty()) {
-      simcam = StartSimCam(o.width, o.height, o.simcamArgs);
-      o.url = simcam->Url();
+    if (o.section.url.empty()) {
+      simcam = StartSimCam(o.section.width, o.section.height, o.simcamArgs);
+      o.section.url = simcam->Url();
     }
-    WriteCameraSections(settingsPath, o.cameras, {o.url, o.width, o.height, o.rate, o.logLevel, o.gray});
+    WriteCameraSections(settingsPath, o.cameras, o.section);
   }
   std::printf("settings and log in %s\n", o.dir.c_str());
   viewer.options = o;
 
-  if (o.library.empty()) o.library = ExecutableDir() + kPathSeparator + kLibraryName;
   DriverLibrary library(o.library);
   viewer.driver = std::make_unique<DriverExports>(library);
   DriverExports& d = *viewer.driver;
