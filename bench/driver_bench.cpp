@@ -7,11 +7,6 @@
 // file each) in its own process, so the process CPU time measured here is the
 // driver's and the host's alone. This program also counts every heap
 // allocation of the process (AllocationCounter.cpp).
-//
-// Usage: driver_bench [--simcam PATH] [--library PATH] [--python PYTHON] [--opencv-script PATH]
-//                     [--wine-run PATH --wine-host PATH] [--quick]
-//                     [--only components,latency,rows,opencv,cameras,wine] [--case "Camera 5"]
-//                     [--repeat N] [--seconds S]   (the last three for profiling)
 #include <curl/curl.h>
 #include <sys/resource.h>
 #include <turbojpeg.h>
@@ -39,19 +34,17 @@
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
 #include "camera/ImageBuffer.h"
+#include "common/DriverExports.h"
+#include "common/HostHelpers.h"
+#include "common/Options.h"
 #include "driver/DriverContext.h"
 #include "driver/Orvella.h"
-#include "samplehost/DriverExports.h"
-#include "samplehost/HostPlatform.h"
 
 namespace {
 
 using namespace orvella::bench;
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
+using orvella::host::Clock;
+using orvella::host::Ms;
 
 double Median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -126,23 +119,27 @@ struct Options {
   double seconds = 0;
 };
 
+const char kUsage[] =
+    "usage: driver_bench [--simcam PATH] [--library PATH] [--python PYTHON] [--opencv-script PATH]\n"
+    "                    [--wine-run PATH --wine-host PATH] [--quick]\n"
+    "                    [--only components,latency,rows,opencv,cameras,wine] [--case \"Camera 5\"]\n"
+    "                    [--repeat N] [--seconds S]   (the last three for profiling)\n";
+
 Options ParseArgs(int argc, char** argv) {
   Options o;
-  const std::pair<const char*, std::string*> texts[] = {
-      {"--simcam", &o.simcam},    {"--library", &o.library},
-      {"--python", &o.python},    {"--opencv-script", &o.opencvScript},
-      {"--wine-run", &o.wineRun}, {"--wine-host", &o.wineHost},
-      {"--only", &o.only},        {"--case", &o.latencyCase}};
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    bool known = false;
-    if (a == "--quick") o.quick = known = true;
-    if (a == "--repeat" && i + 1 < argc) o.repeat = std::max(1, std::atoi(argv[++i])), known = true;
-    if (a == "--seconds" && i + 1 < argc) o.seconds = std::atof(argv[++i]), known = true;
-    for (const auto& [name, text] : texts)
-      if (a == name && i + 1 < argc) *text = argv[++i], known = true;
-    if (!known) throw std::runtime_error("unknown or incomplete option " + a);
-  }
+  orvella::tools::Options("driver_bench", kUsage)
+      .Text("--simcam", o.simcam)
+      .Text("--library", o.library)
+      .Text("--python", o.python)
+      .Text("--opencv-script", o.opencvScript)
+      .Text("--wine-run", o.wineRun)
+      .Text("--wine-host", o.wineHost)
+      .Text("--only", o.only)
+      .Text("--case", o.latencyCase)
+      .Flag("--quick", o.quick)
+      .Number("--repeat", o.repeat, 1, 1000000)
+      .Real("--seconds", o.seconds, 0, 1e6)
+      .Parse(argc, argv);
   return o;
 }
 
@@ -769,10 +766,5 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return Run(ParseArgs(argc, argv));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "driver_bench: %s\n", e.what());
-    return 1;
-  }
+  return orvella::tools::ReportFailures("driver_bench", [&] { return Run(ParseArgs(argc, argv)); });
 }

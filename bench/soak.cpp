@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "Orvella.h"
+#include "common/Options.h"
 
 namespace {
 
@@ -105,13 +106,12 @@ struct Options {
 
 Options Parse(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string name = argv[i];
-    if (name == "--minutes") o.minutes = std::atof(argv[i + 1]);
-    if (name == "--cameras") o.cameras = std::clamp(std::atoi(argv[i + 1]), 1, kMaxCameras);
-    if (name == "--rate") o.rate = std::clamp(std::atoi(argv[i + 1]), 1, 60);
-    if (name == "--flaky") o.flaky = std::clamp(std::atoi(argv[i + 1]), 0, 100);
-  }
+  orvella::tools::Options("soak", "usage: soak [--minutes N] [--cameras N] [--rate N] [--flaky PERCENT]\n")
+      .Real("--minutes", o.minutes, 0, 1e6)
+      .Number("--cameras", o.cameras, 1, kMaxCameras)
+      .Number("--rate", o.rate, 1, 60)
+      .Number("--flaky", o.flaky, 0, 100)
+      .Parse(argc, argv);
   return o;
 }
 

@@ -22,7 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 class CameraApiTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1); }
+  void SetUp() override {
+    ORVELLA_REQUIRE_SERVERS();
+    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+  }
   // Settings for Camera 1: the URL, colour or gray, and log level 3 so the
   // worker's lines are visible.
   void Configure(const std::string& url, bool gray = false, int rate = 2, int level = 3) {
@@ -30,6 +33,14 @@ class CameraApiTest : public ::testing::Test {
                                     {"Grayscale", gray ? "1" : "0"},
                                     {"RefreshRate", std::to_string(rate)},
                                     {"LogLevel", std::to_string(level)}});
+  }
+  // Camera 1 with the small pattern on `port`, `callback` its completion
+  // callback, and one grab asked for.
+  void GrabWithCallback(int port, CompleteCallback callback) {
+    Configure(HttpUrl("/files/pattern_320x240.jpg"));
+    ASSERT_EQ(host.Open("Camera 1", port), 1);
+    ASSERT_EQ(setCompleteCallback(0, port, callback), 1);
+    ASSERT_EQ(doCVLGrab(0, port), 1);
   }
   // Largest difference between the image and the test pattern.
   int PatternError(const std::vector<unsigned char>& image) {
@@ -209,10 +220,7 @@ void ORVELLA_CALL CloseFromCallback(int, int portNo) {
 }
 
 TEST_F(CameraApiTest, CallbackMayCloseItsOwnPort) {
-  Configure(HttpUrl("/files/pattern_320x240.jpg"));
-  ASSERT_EQ(host.Open("Camera 1", 11), 1);
-  ASSERT_EQ(setCompleteCallback(0, 11, CloseFromCallback), 1);
-  ASSERT_EQ(doCVLGrab(0, 11), 1);
+  ASSERT_NO_FATAL_FAILURE(GrabWithCallback(11, CloseFromCallback));
   ASSERT_TRUE(host.WaitCallbacks(11, 1, 10s));
   for (int i = 0; i < 100 && doCVLGrab(0, 11); ++i) std::this_thread::sleep_for(20ms);
   EXPECT_EQ(doCVLGrab(0, 11), 0) << "closed from inside its own callback";
@@ -229,10 +237,7 @@ void ORVELLA_CALL ReadAndGrabAgain(int, int portNo) {
 }
 
 TEST_F(CameraApiTest, CallbackMayReadRowsAndGrabAgain) {
-  Configure(HttpUrl("/files/pattern_320x240.jpg"));
-  ASSERT_EQ(host.Open("Camera 1", 12), 1);
-  ASSERT_EQ(setCompleteCallback(0, 12, ReadAndGrabAgain), 1);
-  ASSERT_EQ(doCVLGrab(0, 12), 1);
+  ASSERT_NO_FATAL_FAILURE(GrabWithCallback(12, ReadAndGrabAgain));
   EXPECT_TRUE(host.WaitCallbacks(12, 5, 20s)) << "each callback's grab runs the next cycle";
   setCompleteCallback(0, 12, nullptr);
   closeCVLPort(0, 12);

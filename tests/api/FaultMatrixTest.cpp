@@ -209,7 +209,7 @@ void ORVELLA_CALL Reenter(int, int portNo) {
 class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action>> {
  protected:
   void SetUp() override {
-    if (!orvella::test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+    ORVELLA_REQUIRE_SERVERS();
     fault = std::get<0>(GetParam());
     action = std::get<1>(GetParam());
     cell = std::string(fault.name) + "-" + ActionName(action);
@@ -408,6 +408,14 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
     }
   }
 
+  // The start of the single-grab actions: the camera open, its last good
+  // image, the fault served and a grab asked for.
+  struct FaultyGrab {
+    Image last;
+    int callbacks = 0, requests = 0;
+  };
+  void StartFaultyGrab(FaultyGrab& grab);
+
   void RunSingleGrab();
   void RunContinuous();
   void RunInterrupted(bool byFinalize);
@@ -422,25 +430,29 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
   bool failed = false;  // the faulty cycles failed (rather than delivered slowly)
 };
 
-void FaultMatrixTest::RunSingleGrab() {
+void FaultMatrixTest::StartFaultyGrab(FaultyGrab& grab) {
   Open();
-  Image last = GoodFirst() ? (ServeGood(), GrabGood()) : ReadImage();
-  int callbacks = host.Callbacks(kPort);
-
+  grab.last = GoodFirst() ? (ServeGood(), GrabGood()) : ReadImage();
+  grab.callbacks = host.Callbacks(kPort);
   ServeFault();
-  int requests = Requests();
+  grab.requests = Requests();
   ASSERT_EQ(doCVLGrab(0, kPort), 1);
-  ASSERT_TRUE(AwaitFaultyCycle(callbacks));
+}
+
+void FaultMatrixTest::RunSingleGrab() {
+  FaultyGrab grab;
+  ASSERT_NO_FATAL_FAILURE(StartFaultyGrab(grab));
+  ASSERT_TRUE(AwaitFaultyCycle(grab.callbacks));
   if (failed) {
     if (!fault.slow) {  // a second failing cycle of the same run
       ASSERT_EQ(doCVLGrab(0, kPort), 1);
-      WaitRequests(requests, 2);
+      WaitRequests(grab.requests, 2);
     }
-    ExpectNothingDelivered(callbacks, last);
+    ExpectNothingDelivered(grab.callbacks, grab.last);
   }
 
   ServeNext();
-  ExpectNewImage(GrabGood(), last);
+  ExpectNewImage(GrabGood(), grab.last);
   ExpectOneRunLogged();
   Close();
 }
@@ -474,15 +486,12 @@ void FaultMatrixTest::RunContinuous() {
 }
 
 void FaultMatrixTest::RunInterrupted(bool byFinalize) {
-  Open();
-  Image last = GoodFirst() ? (ServeGood(), GrabGood()) : ReadImage();
-  int callbacks = host.Callbacks(kPort);
-
-  ServeFault();
-  int requests = Requests();
-  ASSERT_EQ(doCVLGrab(0, kPort), 1);
-  if (requests >= 0) {
-    ASSERT_TRUE(WaitFor([&] { return Requests() > requests; }, 5s)) << "the cycle never started";
+  FaultyGrab grab;
+  ASSERT_NO_FATAL_FAILURE(StartFaultyGrab(grab));
+  const Image& last = grab.last;
+  const int callbacks = grab.callbacks;
+  if (grab.requests >= 0) {
+    ASSERT_TRUE(WaitFor([&] { return Requests() > grab.requests; }, 5s)) << "the cycle never started";
   } else {
     std::this_thread::sleep_for(20ms);
   }
@@ -661,7 +670,7 @@ namespace {
 // cycle fails at once for its size, not after the stall limit while the
 // refused body is read to its end.
 TEST(FaultRefusalTest, OversizedBodyFailsForItsSizeWhileTheServerKeepsSending) {
-  if (!orvella::test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+  ORVELLA_REQUIRE_SERVERS();
   Host host;
   ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
   const std::string path = "/r/endless";

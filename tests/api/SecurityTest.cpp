@@ -31,7 +31,7 @@ std::string Base() {
 class SecurityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!orvella::test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+    ORVELLA_REQUIRE_SERVERS();
     ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
   }
   // Writes the camera's section as raw text (what a hostile or broken editor

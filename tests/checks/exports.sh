@@ -1,15 +1,31 @@
 #!/bin/sh
-# The library exports exactly the 17 documented names, undecorated; the DLL
-# needs no DLL beyond Windows' own.
+# The library exports exactly the 17 names of src/driver/exports.txt,
+# undecorated, and Orvella.h declares exactly those; the DLL needs no DLL
+# beyond Windows' own.
+# Usage: exports.sh BUILD_DIR PLATFORM SOURCE_DIR
 set -eu
 build=$1
 platform=$2
-expected="closeCVLPort configureCamera doCVLGrab finalize getCVLCameraConfigNames getCVLGrabRow getCVLMaxNoOfGrabbers getCVLMaxNoOfPorts getCVLNoOfSupportedCameras getProperty getPropertyRange initialize openCVLPort setCompleteCallback setDebugMsgProc setProperty setSystemPath"
+driver=$3/src/driver
+sorted() { sort | tr '\n' ' ' | sed 's/ $//'; }
+expected=$(grep -E '^[A-Za-z_]' "$driver/exports.txt" | sorted)
+declared=$(sed -n 's/^ORVELLA_API .* ORVELLA_CALL \([A-Za-z_0-9]*\)(.*/\1/p' "$driver/Orvella.h" | sorted)
+
+if [ "$(echo "$expected" | wc -w)" -ne 17 ]; then
+  echo "exports.txt lists $(echo "$expected" | wc -w) names, not 17"
+  exit 1
+fi
+if [ "$declared" != "$expected" ]; then
+  echo "Orvella.h and exports.txt differ"
+  echo "exports.txt: $expected"
+  echo "Orvella.h:   $declared"
+  exit 1
+fi
 
 if [ "$platform" = win32 ]; then
   dll=$(find "$build" -name Orvella.dll | head -n 1)
   dump=$(i686-w64-mingw32-objdump -p "$dll")
-  actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -o '\] [A-Za-z_@0-9?]*$' | cut -c3- | sort | tr '\n' ' ' | sed 's/ $//')
+  actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -o '\] [A-Za-z_@0-9?]*$' | cut -c3- | sorted)
   imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
   for d in $imports; do
     case "$d" in
@@ -19,7 +35,7 @@ if [ "$platform" = win32 ]; then
   done
 else
   so=$(find "$build" -name liborvella.so | head -n 1)
-  actual=$(nm -D --defined-only "$so" | awk '$2 ~ /^[TW]$/ {print $3}' | sort | tr '\n' ' ' | sed 's/ $//')
+  actual=$(nm -D --defined-only "$so" | awk '$2 ~ /^[TW]$/ {print $3}' | sorted)
 fi
 
 if [ "$actual" != "$expected" ]; then

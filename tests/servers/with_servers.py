@@ -1,7 +1,10 @@
 #!/usr/bin/python3
-"""Runs a test program with the loopback test servers around it.
+"""Runs a test program with the loopback test servers around it, or keeps the
+servers running in the background for many programs.
 
 Usage: with_servers.py [-- program [args...]]
+       with_servers.py --start FILE | --stop FILE
+       with_servers.py --use FILE -- program [args...]
 
 Starts the HTTP server (http_server.py) and the FTP server (ftp_server.py) on
 free loopback ports, serving a fresh temporary data directory that
@@ -15,6 +18,13 @@ make_test_images.py (when present) fills with test pictures. The program sees:
 The servers stop and the directory goes when the program ends, however it
 ends; the exit code is the program's (128 + signal when a signal killed it).
 Without a program the servers run until interrupted (Ctrl-C), for use by hand.
+
+--start FILE starts the servers in the background and returns once they
+serve; FILE then holds the four variables above as NAME=VALUE lines (test
+programs read it when ORVELLA_SERVERS_FILE names it), its log goes to
+FILE.log. They run until --stop FILE, or until the process that ran --start
+(ctest: the fixture that starts them once for every test) has ended.
+--use FILE runs a program with the variables of servers started so.
 """
 import ctypes
 import os
@@ -23,12 +33,10 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-
-from ftp_server import TestFTPServer  # noqa: E402
-from http_server import TestHTTPServer  # noqa: E402
 
 
 class Stop(Exception):
@@ -48,42 +56,63 @@ def _die_with_parent():
         pass
 
 
-def main():
-    argv = sys.argv[1:]
-    if argv and argv[0] == "--":
-        argv = argv[1:]
-    argv = [a for a in argv if a]  # an empty emulator argument from CMake
+class Servers:
+    """The two servers and their data directory, from start() to stop()."""
 
-    data_dir = tempfile.mkdtemp(prefix="orvella-data-")
-    http = ftp = child = None
+    def __init__(self):
+        self.data_dir = tempfile.mkdtemp(prefix="orvella-data-")
+        self.http = self.ftp = None
+
+    def start(self):
+        from ftp_server import TestFTPServer
+        from http_server import TestHTTPServer
+
+        maker = os.path.join(HERE, "make_test_images.py")
+        if os.path.exists(maker):
+            subprocess.check_call([sys.executable, maker, self.data_dir])
+        self.http = TestHTTPServer(("127.0.0.1", 0), self.data_dir)
+        self.http.start()
+        self.ftp = TestFTPServer(("127.0.0.1", 0), self.data_dir)
+        self.ftp.start()
+        self.http.ftp = self.ftp
+
+    def variables(self):
+        return {"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
+                "ORVELLA_DATA_DIR": self.data_dir, "ORVELLA_PYTHON": sys.executable}
+
+    def stop(self):
+        try:
+            if self.http is not None:
+                self.http.stop()
+            if self.ftp is not None:
+                self.ftp.stop()
+        finally:
+            shutil.rmtree(self.data_dir, ignore_errors=True)
+
+
+def _ignore_signals():
+    # A second signal (timeout(1) signals the whole group) must not cut the
+    # clean-up short.
+    for s in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(s, signal.SIG_IGN)
+
+
+def run(argv):
+    servers = Servers()
+    child = None
     code = 1
     signal.signal(signal.SIGTERM, _raise_stop)
     signal.signal(signal.SIGHUP, _raise_stop)
     try:
-        maker = os.path.join(HERE, "make_test_images.py")
-        if os.path.exists(maker):
-            subprocess.check_call([sys.executable, maker, data_dir])
-
-        http = TestHTTPServer(("127.0.0.1", 0), data_dir)
-        http.start()
-        ftp = TestFTPServer(("127.0.0.1", 0), data_dir)
-        ftp.start()
-        http.ftp = ftp
-
+        servers.start()
         env = os.environ.copy()
-        env["ORVELLA_HTTP_PORT"] = str(http.port)
-        env["ORVELLA_FTP_PORT"] = str(ftp.port)
-        env["ORVELLA_DATA_DIR"] = data_dir
-        env["ORVELLA_PYTHON"] = sys.executable
-
+        env.update(servers.variables())
         if not argv:
-            print("ORVELLA_HTTP_PORT=%d ORVELLA_FTP_PORT=%d ORVELLA_DATA_DIR=%s" % (http.port, ftp.port, data_dir),
+            print(" ".join("%s=%s" % kv for kv in servers.variables().items() if kv[0] != "ORVELLA_PYTHON"),
                   flush=True)
             print("Serving; Ctrl-C stops.", flush=True)
             while True:
                 signal.pause()
-            return 0
-
         child = subprocess.Popen(argv, env=env, preexec_fn=_die_with_parent)
         code = child.wait()
         child = None
@@ -92,10 +121,7 @@ def main():
     except (KeyboardInterrupt, Stop):
         code = 130
     finally:
-        # A second signal (timeout(1) signals the whole group) must not cut
-        # the clean-up short.
-        for s in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-            signal.signal(s, signal.SIG_IGN)
+        _ignore_signals()
         try:
             if child is not None:
                 child.terminate()
@@ -105,12 +131,119 @@ def main():
                     child.kill()
                     child.wait()
         finally:
-            if http is not None:
-                http.stop()
-            if ftp is not None:
-                ftp.stop()
-            shutil.rmtree(data_dir, ignore_errors=True)
+            servers.stop()
     return code
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+
+
+def serve(path, watched):
+    """The background side of --start: serves until SIGTERM or until the
+    watched process has ended, then removes `path`."""
+    servers = Servers()
+    signal.signal(signal.SIGTERM, _raise_stop)
+    signal.signal(signal.SIGHUP, _raise_stop)
+    try:
+        servers.start()
+        variables = dict(servers.variables(), ORVELLA_SERVERS_PID=str(os.getpid()))
+        with open(path + ".tmp", "w") as f:
+            f.write("".join("%s=%s\n" % kv for kv in variables.items()))
+        os.replace(path + ".tmp", path)  # readers never see half a file
+        while _alive(watched):
+            time.sleep(1)
+    except (KeyboardInterrupt, Stop):
+        pass
+    finally:
+        _ignore_signals()
+        try:
+            servers.stop()
+        finally:
+            if _owner(path) == os.getpid():
+                os.remove(path)
+    return 0
+
+
+def _read(path):
+    """The NAME=VALUE lines of a servers file; {} when there is none."""
+    try:
+        with open(path) as f:
+            return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+    except OSError:
+        return {}
+
+
+def _owner(path):
+    """The pid of the background servers that wrote `path`, or None."""
+    try:
+        return int(_read(path)["ORVELLA_SERVERS_PID"])
+    except (KeyError, ValueError):
+        return None
+
+
+def use(path, argv):
+    variables = _read(path)
+    if "ORVELLA_HTTP_PORT" not in variables:
+        sys.stderr.write("no test servers in %s (with_servers.py --start)\n" % path)
+        return 1
+    os.execvpe(argv[0], argv, dict(os.environ, **variables))
+
+
+def stop(path):
+    pid = _owner(path)
+    if pid is not None and _alive(pid):
+        os.kill(pid, signal.SIGTERM)
+        # They remove the file once stopped; their exit may be reaped late.
+        for _ in range(200):
+            if _owner(path) != pid or not _alive(pid):
+                break
+            time.sleep(0.05)
+    if os.path.exists(path):
+        os.remove(path)
+    return 0
+
+
+def start(path):
+    stop(path)  # servers left by a run that was killed
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    # Detached, and with none of our output: ctest waits for the output of a
+    # test to close, so a server holding it would hold ctest.
+    with open(path + ".log", "w") as log:
+        server = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--serve", path, str(os.getppid())],
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
+    for _ in range(600):
+        if _owner(path) == server.pid:
+            with open(path) as f:
+                sys.stdout.write(f.read())
+            return 0
+        if server.poll() is not None:
+            break
+        time.sleep(0.05)
+    if server.poll() is None:
+        server.kill()
+    with open(path + ".log") as log:
+        sys.stderr.write("the test servers did not start:\n" + log.read())
+    return 1
+
+
+def main():
+    argv = sys.argv[1:]
+    if len(argv) == 2 and argv[0] in ("--start", "--stop"):
+        return (start if argv[0] == "--start" else stop)(argv[1])
+    if len(argv) == 3 and argv[0] == "--serve":
+        return serve(argv[1], int(argv[2]))
+    if len(argv) >= 4 and argv[0] == "--use" and argv[2] == "--":
+        return use(argv[1], [a for a in argv[3:] if a])
+    if argv and argv[0] == "--":
+        argv = argv[1:]
+    return run([a for a in argv if a])  # an empty emulator argument from CMake is dropped
 
 
 if __name__ == "__main__":

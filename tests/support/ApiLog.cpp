@@ -4,18 +4,7 @@
 
 namespace orvella::test {
 
-namespace {
-std::mutex lock;
-std::vector<std::string> lines;
-bool expectMessage = false;
-ApiLog* current = nullptr;
-}  // namespace
-
 ApiLog::ApiLog() {
-  std::lock_guard<std::mutex> guard(lock);
-  lines.clear();
-  expectMessage = false;
-  current = this;
   setSystemPath(scratch.path().c_str());
 }
 
@@ -26,44 +15,6 @@ ApiLog::~ApiLog() {
     SetLevel(1);
     finalize();
   }
-  std::lock_guard<std::mutex> guard(lock);
-  current = nullptr;
-}
-
-void ORVELLA_CALL ApiLog::Callback(const char* text) {
-  std::lock_guard<std::mutex> guard(lock);
-  // Stamps and messages alternate; a stamp always ends in ": ".
-  if (!expectMessage) {
-    expectMessage = true;
-    return;
-  }
-  expectMessage = false;
-  lines.emplace_back(text ? text : "");
-}
-
-std::vector<std::string> ApiLog::Lines() const {
-  std::lock_guard<std::mutex> guard(lock);
-  return lines;
-}
-
-std::string ApiLog::Text() const {
-  std::string all;
-  for (const auto& l : Lines()) all += l;
-  return all;
-}
-
-bool ApiLog::Contains(const std::string& part) const { return Count(part) > 0; }
-
-int ApiLog::Count(const std::string& part) const {
-  int n = 0;
-  for (const auto& l : Lines())
-    if (l.find(part) != std::string::npos) ++n;
-  return n;
-}
-
-void ApiLog::Clear() {
-  std::lock_guard<std::mutex> guard(lock);
-  lines.clear();
 }
 
 void ApiLog::SetLevel(int level) {

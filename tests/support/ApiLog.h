@@ -1,27 +1,19 @@
-// Collects the driver's debug-callback lines for API tests, and brings the
-// driver back to its initial state between tests.
+// The driver's log for API tests, a fresh system directory for its settings
+// and log file, and bringing the driver back to its initial state between
+// tests.
 #pragma once
 
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "driver/Orvella.h"
+#include "support/LogCapture.h"
 #include "support/Scratch.h"
 
 namespace orvella::test {
 
-class ApiLog {
+class ApiLog : public LogCapture {
  public:
   ApiLog();
   ~ApiLog();
-  // The host callback: a stamp, then a message (the stamp is dropped here).
-  static void ORVELLA_CALL Callback(const char* text);
-  std::vector<std::string> Lines() const;
-  std::string Text() const;
-  bool Contains(const std::string& part) const;
-  int Count(const std::string& part) const;
-  void Clear();
   // Writes LogLevel for every camera section so the next open takes it.
   void SetLevel(int level);
   const std::string& dir() const { return scratch.path(); }

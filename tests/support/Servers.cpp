@@ -17,6 +17,14 @@ bool ServersAvailable() {
   return HttpPort() > 0 && FtpPort() > 0 && !DataDir().empty();
 }
 
+std::string ServersMissing() {
+  const std::string file = Env(kServersFileVariable);
+  if (file.empty()) return "";
+  if (file == kNoServers)
+    return "this test needs the loopback servers: add its suite to SERVER_SUITES in tests/CMakeLists.txt";
+  return "the servers file " + file + " names no running servers (did the servers_start test fail?)";
+}
+
 int HttpPort() {
   return PortFrom("ORVELLA_HTTP_PORT");
 }

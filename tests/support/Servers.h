@@ -9,8 +9,22 @@
 
 namespace orvella::test {
 
-// True when the program runs under with_servers.py (the ports are known).
+// True when the ports are known: the program runs under with_servers.py, or
+// ctest started the servers once for the run (see support/TestEnv.h).
 bool ServersAvailable();
+// Why a test that needs the servers must fail without them: "" for a program
+// run by hand (its server tests skip), otherwise what went wrong in ctest's run.
+std::string ServersMissing();
+
+// First in a server test or its fixture's SetUp: skips without the servers
+// when run by hand, fails when ctest runs it without them.
+#define ORVELLA_REQUIRE_SERVERS()                                                   \
+  do {                                                                              \
+    if (::orvella::test::ServersAvailable()) break;                                 \
+    const std::string missing = ::orvella::test::ServersMissing();                  \
+    if (missing.empty()) GTEST_SKIP() << "run under tests/servers/with_servers.py"; \
+    FAIL() << missing;                                                              \
+  } while (0)
 
 int HttpPort();
 int FtpPort();

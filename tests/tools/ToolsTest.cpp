@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -19,15 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "ToolTestSupport.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Picture {
-  int width = 0, height = 0, channels = 0;
-  std::vector<unsigned char> pixels;
-  int At(int x, int y, int c) const { return pixels[(static_cast<size_t>(y) * width + x) * channels + c]; }
-};
+using orvella::tooltest::Picture;
+using orvella::tooltest::ReadPng;
+using orvella::tooltest::RunCommand;
+using orvella::tooltest::TempDir;
 
 Picture DecodeJpeg(const std::string& jpeg) {
   Picture p;
@@ -46,19 +46,6 @@ Picture DecodeJpeg(const std::string& jpeg) {
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-Picture ReadPng(const fs::path& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  Picture p;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
-  p.channels = PNG_IMAGE_SAMPLE_CHANNELS(image.format);
-  image.format = p.channels == 1 ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-  p.width = static_cast<int>(image.width), p.height = static_cast<int>(image.height);
-  p.pixels.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, p.pixels.data(), 0, nullptr)) return Picture{};
-  return p;
 }
 
 // Largest difference between `got` and the top-left of the served colour
@@ -82,15 +69,6 @@ std::string Numbered(const char* pattern, int n) {
   std::snprintf(name, sizeof name, pattern, n);
   return name;
 }
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "orvella-tools-XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
 
 // orvella-simcam on a free port, stopped at the end of the test.
 struct SimCam {
@@ -123,20 +101,8 @@ struct SimCam {
   }
 };
 
-struct Result {
-  int exitCode;
-  std::string output;
-};
-
-Result RunHost(const std::string& args) {
-  const std::string command = std::string(ORVELLA_HOST) + " --library " + ORVELLA_LIBRARY + " " + args + " 2>&1";
-  Result r{-1, ""};
-  std::FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
-  const int status = pclose(pipe);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+orvella::tooltest::CommandResult RunHost(const std::string& args) {
+  return RunCommand(std::string(ORVELLA_HOST) + " --library " + ORVELLA_LIBRARY + " " + args);
 }
 
 // One keep-alive connection to the simulated camera.
@@ -202,8 +168,8 @@ TEST(SimCam, ServesFreshPicturesAndFaultsOnOneKeptAliveConnection) {
 TEST(SampleHost, SavesTheServedColourPicturesCroppedToTheirTopLeft) {
   TempDir dump, saved, dir;
   SimCam cam({"--width", "320", "--height", "240", "--dump", dump.path.string()});
-  const Result r = RunHost("--url " + cam.url + " --dir " + dir.path.string() +
-                           " --width 200 --height 100 --count 3 --save " + saved.path.string());
+  const auto r = RunHost("--url " + cam.url + " --dir " + dir.path.string() +
+                         " --width 200 --height 100 --count 3 --save " + saved.path.string());
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("received 3 of 3 images"), std::string::npos) << r.output;
 
@@ -230,8 +196,8 @@ TEST(SampleHost, SavesTheServedColourPicturesCroppedToTheirTopLeft) {
 TEST(SampleHost, GrayPicturesFollowTheLuminanceWeights) {
   TempDir dump, saved, dir;
   SimCam cam({"--width", "320", "--height", "240", "--dump", dump.path.string()});
-  const Result r = RunHost("--url " + cam.url + " --dir " + dir.path.string() + " --width 320 --height 240 --gray" +
-                           " --count 1 --save " + saved.path.string());
+  const auto r = RunHost("--url " + cam.url + " --dir " + dir.path.string() + " --width 320 --height 240 --gray" +
+                         " --count 1 --save " + saved.path.string());
   ASSERT_EQ(r.exitCode, 0) << r.output;
   const Picture got = ReadPng(saved.path / "image-0001.png");
   ASSERT_EQ(got.channels, 1);
@@ -243,14 +209,14 @@ TEST(SampleHost, ReportsFailedCyclesAndFailsWithoutAnyImage) {
   TempDir dir;
   {
     SimCam cam({"--width", "160", "--height", "120", "--fail-every", "2"});
-    const Result r = RunHost("--url " + cam.url + " --dir " + dir.path.string() +
-                             " --width 160 --height 120 --count 4 --timeout-ms 1000 --verbose");
+    const auto r = RunHost("--url " + cam.url + " --dir " + dir.path.string() +
+                           " --width 160 --height 120 --count 4 --timeout-ms 1000 --verbose");
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("received 2 of 4 images"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("ERR:"), std::string::npos) << "failed cycles log ERR lines:\n" << r.output;
     EXPECT_NE(r.output.find("OK:"), std::string::npos) << "a good cycle after a failure logs OK:\n" << r.output;
   }
-  const Result none =
+  const auto none =
       RunHost("--url http://127.0.0.1:1/image.jpg --dir " + dir.path.string() + " --count 1 --timeout-ms 1000");
   EXPECT_NE(none.exitCode, 0) << none.output;
   EXPECT_NE(none.output.find("received 0 of 1 images"), std::string::npos) << none.output;

@@ -3,7 +3,6 @@
 // $ORVELLA_ARTIFACT_DIR.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "ToolTestSupport.h"
+
 namespace {
 
 std::string ArtifactDir() {
@@ -26,50 +27,11 @@ std::string ArtifactDir() {
   return path;
 }
 
-// The viewer's settings and log directory, removed afterwards.
-struct TempDir {
-  std::string path;
-  TempDir() {
-    std::string tmpl = "/tmp/orvella-viewer-test-XXXXXX";
-    path = mkdtemp(tmpl.data()) ? tmpl : "/tmp";
-  }
-  ~TempDir() {
-    if (path != "/tmp") std::system(("rm -rf '" + path + "'").c_str());
-  }
-};
-
-struct Rgb {
-  int width = 0, height = 0;
-  std::vector<unsigned char> pixels;
-  const unsigned char* At(int x, int y) const { return &pixels[(size_t(y) * width + x) * 3]; }
-};
-
-Rgb ReadPng(const std::string& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  Rgb p;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
-  image.format = PNG_FORMAT_RGB;
-  p.width = int(image.width), p.height = int(image.height);
-  p.pixels.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, p.pixels.data(), 0, nullptr)) return Rgb{};
-  return p;
-}
-
-struct CommandResult {
-  int exitCode = -1;
-  std::string output;
-};
-
-CommandResult RunCommand(const std::string& command) {
-  CommandResult r;
-  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
-  const int status = pclose(pipe);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using orvella::tooltest::CommandResult;
+using orvella::tooltest::Picture;
+using orvella::tooltest::ReadPng;
+using orvella::tooltest::RunCommand;
+using orvella::tooltest::TempDir;
 
 // What the simulated camera draws, seen in one half of the screenshot: its
 // red square (220, 30, 40), and the many colours of its gradient, where a
@@ -79,14 +41,14 @@ struct Seen {
   size_t colours = 0;
 };
 
-Seen Look(const Rgb& shot, int x0, int x1) {
+Seen Look(const Picture& shot, int x0, int x1) {
   Seen seen;
   std::set<int> colours;
   for (int y = 0; y < shot.height; ++y)
     for (int x = x0; x < x1; ++x) {
-      const unsigned char* p = shot.At(x, y);
-      if (std::abs(p[0] - 220) < 35 && p[1] < 75 && p[2] < 85) ++seen.redPixels;
-      colours.insert((p[0] >> 4) << 8 | (p[1] >> 4) << 4 | (p[2] >> 4));
+      const int r = shot.At(x, y, 0), g = shot.At(x, y, 1), b = shot.At(x, y, 2);
+      if (std::abs(r - 220) < 35 && g < 75 && b < 85) ++seen.redPixels;
+      colours.insert((r >> 4) << 8 | (g >> 4) << 4 | (b >> 4));
     }
   seen.colours = colours.size();
   return seen;
@@ -97,12 +59,12 @@ TEST(ViewerTest, ShowsLiveImagesOfEverySlot) {
   std::remove(shotPath.c_str());
   TempDir dir;
   const CommandResult run =
-      RunCommand(std::string(ORVELLA_VIEWER) + " --library " + ORVELLA_LIBRARY + " --dir " + dir.path +
+      RunCommand(std::string(ORVELLA_VIEWER) + " --library " + ORVELLA_LIBRARY + " --dir " + dir.path.string() +
                  " --slots 2 --rate 10 --frames 8 --timeout-s 90 --screenshot " + shotPath);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("Camera 2: "), std::string::npos) << run.output;
 
-  const Rgb shot = ReadPng(shotPath);
+  const Picture shot = ReadPng(shotPath);
   ASSERT_GT(shot.width, 0) << "no readable screenshot at " << shotPath;
   // Two slots side by side: each half shows a live picture.
   for (int half = 0; half < 2; ++half) {

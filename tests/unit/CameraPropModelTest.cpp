@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -50,6 +51,21 @@ class CameraPropModelTest : public ::testing::Test {
     model.InitControls();
   }
 
+  // Types each text into its box, then checks the status line and OK.
+  struct Typing {
+    int control;
+    const char* text;
+    const char* status;
+    bool okEnabled;
+  };
+  void TypeAndExpect(std::initializer_list<Typing> steps) {
+    for (const Typing& t : steps) {
+      view.Type(t.control, t.text);
+      EXPECT_EQ(view.status, t.status) << "after typing " << t.text;
+      EXPECT_EQ(view.okEnabled, t.okEnabled) << "after typing " << t.text;
+    }
+  }
+
   std::unique_ptr<OrvellaCameraPropData> data = std::make_unique<OrvellaCameraPropData>();
   FakeView view;
   CameraPropModel model{data.get(), &view};
@@ -83,33 +99,20 @@ TEST_F(CameraPropModelTest, EmptyUrlDisablesOkUntilOneCharacterIsTyped) {
 }
 
 TEST_F(CameraPropModelTest, RangesAreInclusive) {
-  view.Type(IDC_WIDTH, "1601");
-  EXPECT_EQ(view.status, "Image width not in range");
-  EXPECT_FALSE(view.okEnabled);
-  view.Type(IDC_WIDTH, "1600");
-  EXPECT_EQ(view.status, "");
-  EXPECT_TRUE(view.okEnabled);
-
-  view.Type(IDC_HEIGHT, "-1");
-  EXPECT_EQ(view.status, "Image height not in range");
-  view.Type(IDC_HEIGHT, "1200");
-  view.Type(IDC_REFRESH_RATE_UNIT, "61");
-  EXPECT_EQ(view.status, "Image refresh rate multiplier not in range");
-  view.Type(IDC_REFRESH_RATE_UNIT, "60");
-  EXPECT_TRUE(view.okEnabled);
+  TypeAndExpect({{IDC_WIDTH, "1601", "Image width not in range", false},
+                 {IDC_WIDTH, "1600", "", true},
+                 {IDC_HEIGHT, "-1", "Image height not in range", false},
+                 {IDC_HEIGHT, "1200", "", true},
+                 {IDC_REFRESH_RATE_UNIT, "61", "Image refresh rate multiplier not in range", false},
+                 {IDC_REFRESH_RATE_UNIT, "60", "", true}});
 }
 
 TEST_F(CameraPropModelTest, LastFailingCheckNamesTheProblem) {
-  view.Type(IDC_LOG_LEVEL, "5");
-  view.Type(IDC_REFRESH_RATE, "0");
-  EXPECT_EQ(view.status, "Image refresh rate not in range");
-  EXPECT_FALSE(view.okEnabled);
-  view.Type(IDC_REFRESH_RATE, "3");
-  EXPECT_EQ(view.status, "Log level not in range");
-  EXPECT_FALSE(view.okEnabled);
+  TypeAndExpect({{IDC_LOG_LEVEL, "5", "Log level not in range", false},
+                 {IDC_REFRESH_RATE, "0", "Image refresh rate not in range", false},
+                 {IDC_REFRESH_RATE, "3", "Log level not in range", false}});
   EXPECT_FALSE(model.OnOk()) << "a forged OK click must not pass a failing check";
-  view.Type(IDC_LOG_LEVEL, "4");
-  EXPECT_TRUE(view.okEnabled);
+  TypeAndExpect({{IDC_LOG_LEVEL, "4", "", true}});
 }
 
 TEST_F(CameraPropModelTest, LettersInAnIntegerBoxReadAsZero) {

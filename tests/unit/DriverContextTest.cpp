@@ -11,83 +11,69 @@
 #include <vector>
 
 #include "driver/DriverContext.h"
+#include "support/LogCapture.h"
 #include "support/Scratch.h"
 
 namespace orvella {
 namespace {
 
-std::mutex capturedLock;
-std::vector<std::string> captured;
-DriverContext* reentrant = nullptr;
+using test::LogCapture;
 
-void ORVELLA_CALL Capture(const char* text) {
-  std::lock_guard<std::mutex> guard(capturedLock);
-  captured.emplace_back(text);
-}
+DriverContext* reentrant = nullptr;
 
 // Logs again from inside the callback, on the same thread.
 void ORVELLA_CALL CaptureAndLogAgain(const char* text) {
-  Capture(text);
+  LogCapture::Callback(text);
   if (std::string(text) == "outer\n") reentrant->Log(1, "inner");
 }
 
-std::tm FixedTime() {
+std::tm Time(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
-  t.tm_year = 2015 - 1900;
-  t.tm_mon = 11;
-  t.tm_mday = 31;
-  t.tm_hour = 23;
-  t.tm_min = 59;
-  t.tm_sec = 58;
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
   return t;
+}
+
+std::tm FixedTime() {
+  return Time(2015, 12, 31, 23, 59, 58);
 }
 
 class DriverContextTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    captured.clear();
-    context.debugMsgProc = Capture;
+    context.debugMsgProc = LogCapture::Callback;
     context.SetTimeSource(FixedTime);
   }
-  std::vector<std::string> Messages() {
-    std::vector<std::string> out;
-    for (size_t i = 1; i < captured.size(); i += 2) out.push_back(captured[i]);
-    return out;
-  }
+  LogCapture log;
   DriverContext context;
 };
 
 TEST_F(DriverContextTest, LevelFilterPassesOnlyLevelsUpToTheCurrentOne) {
   context.Log(2, "hidden");
   context.Log(1, "shown");
-  ASSERT_EQ(Messages(), std::vector<std::string>{"shown\n"});
+  ASSERT_EQ(log.Lines(), std::vector<std::string>{"shown\n"});
 
   context.logLevel = 0;
   context.Log(1, "nothing at level 0");
-  EXPECT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(log.Lines().size(), 1u);
 
   context.logLevel = 4;
   context.Log(4, "row trace");
-  EXPECT_EQ(Messages().back(), "row trace\n");
+  EXPECT_EQ(log.Lines().back(), "row trace\n");
 }
 
 TEST_F(DriverContextTest, CallbackGetsStampThenMessageSeparately) {
   context.Log(1, "value=%d name=%s", 7, "x");
-  ASSERT_EQ(captured.size(), 2u);
-  EXPECT_EQ(captured[0], "31/12/15 23:59:58: ");
-  EXPECT_EQ(captured[1], "value=7 name=x\n");
+  EXPECT_EQ(log.Pieces(), (std::vector<std::string>{"31/12/15 23:59:58: ", "value=7 name=x\n"}));
 }
 
 TEST_F(DriverContextTest, StampIsZeroPaddedDayMonthYear) {
   char stamp[DriverContext::kStampSize];
-  std::tm t{};
-  t.tm_year = 2009 - 1900;
-  t.tm_mon = 2;
-  t.tm_mday = 7;
-  t.tm_hour = 14;
-  t.tm_min = 5;
-  t.tm_sec = 9;
-  DriverContext::FormatStamp(t, stamp, sizeof stamp);
+  DriverContext::FormatStamp(Time(2009, 3, 7, 14, 5, 9), stamp, sizeof stamp);
   EXPECT_STREQ(stamp, "07/03/09 14:05:09: ");
 }
 
@@ -97,7 +83,7 @@ TEST_F(DriverContextTest, LineEndIsAddedOnlyWhereThereIsRoom) {
   context.Log(1, "%s", std::string(1023, 'c').c_str());
   context.Log(1, "ends\n");
   context.Log(1, "%s", "");
-  auto m = Messages();
+  auto m = log.Lines();
   ASSERT_EQ(m.size(), 5u);
   EXPECT_EQ(m[0], std::string(1021, 'a') + "\n");
   EXPECT_EQ(m[1], std::string(1022, 'b'));
@@ -108,20 +94,20 @@ TEST_F(DriverContextTest, LineEndIsAddedOnlyWhereThereIsRoom) {
 
 TEST_F(DriverContextTest, OverlongMessageIsCutToTheBuffer) {
   context.Log(1, "%s", std::string(5000, 'z').c_str());
-  ASSERT_EQ(Messages().size(), 1u);
-  EXPECT_EQ(Messages()[0], std::string(1023, 'z'));
+  ASSERT_EQ(log.Lines().size(), 1u);
+  EXPECT_EQ(log.Lines()[0], std::string(1023, 'z'));
 }
 
 TEST_F(DriverContextTest, PercentInArgumentsIsPrintedAsText) {
   context.Log(1, "url=(%s)", "http://host/a%20b%s%n");
-  EXPECT_EQ(Messages()[0], "url=(http://host/a%20b%s%n)\n");
+  EXPECT_EQ(log.Lines()[0], "url=(http://host/a%20b%s%n)\n");
 }
 
 TEST_F(DriverContextTest, CallbackMayLogAgainOnTheSameThread) {
   reentrant = &context;
   context.debugMsgProc = CaptureAndLogAgain;
   context.Log(1, "outer");
-  auto m = Messages();
+  auto m = log.Lines();
   ASSERT_EQ(m.size(), 2u);
   EXPECT_EQ(m[0], "outer\n");
   EXPECT_EQ(m[1], "inner\n");
@@ -162,7 +148,7 @@ TEST_F(DriverContextTest, UnwritableDirectoryLosesTheLineButNotTheCallback) {
   context.SetSystemPath(missing.c_str());
   context.logIntoFile = true;
   context.Log(1, "lost");
-  EXPECT_EQ(Messages(), std::vector<std::string>{"lost\n"});
+  EXPECT_EQ(log.Lines(), std::vector<std::string>{"lost\n"});
   EXPECT_FALSE(test::FileExists(context.GetLogFilePath()));
 }
 
@@ -265,9 +251,9 @@ TEST_F(DriverContextTest, LinesUnderAHostSafeLockReachTheHostOnlyAfterIt) {
       context.Log(1, "first");
     }
     context.Log(1, "second");
-    EXPECT_TRUE(captured.empty()) << "the host was called under a lock of ours";
+    EXPECT_TRUE(log.Pieces().empty()) << "the host was called under a lock of ours";
   }
-  EXPECT_EQ(Messages(), (std::vector<std::string>{"first\n", "second\n"}));
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"first\n", "second\n"}));
 }
 
 // A host whose callback waits for another thread that is logging: that

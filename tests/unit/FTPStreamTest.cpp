@@ -238,7 +238,7 @@ TEST(FTPStreamComTest, SetContentGrowsLikeADownload) {
 class FTPStreamDownloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::ServersAvailable()) GTEST_SKIP() << "run under tests/servers/with_servers.py";
+    ORVELLA_REQUIRE_SERVERS();
     stream.OpenSession();
   }
   FTPStream stream;

@@ -1,45 +1,17 @@
 // Image buffer: geometry, row addresses, refused sizes and rows, memory reuse.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "camera/ImageBuffer.h"
-#include "driver/DriverContext.h"
+#include "support/DriverLogCapture.h"
 
 namespace orvella {
 namespace {
 
-std::mutex linesLock;
-std::vector<std::string> lines;
-
-void ORVELLA_CALL CaptureLine(const char* text) {
-  std::lock_guard<std::mutex> guard(linesLock);
-  lines.emplace_back(text);
-}
-
 class ImageBufferTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    lines.clear();
-    oldProc = GetDriverContext().debugMsgProc.exchange(CaptureLine);
-    oldLevel = GetDriverContext().logLevel.exchange(1);
-  }
-  void TearDown() override {
-    GetDriverContext().debugMsgProc = oldProc;
-    GetDriverContext().logLevel = oldLevel;
-  }
-  // True when a logged message (stamps dropped) equals `message`.
-  static bool Logged(const std::string& message) {
-    std::lock_guard<std::mutex> guard(linesLock);
-    for (const std::string& l : lines)
-      if (l == message) return true;
-    return false;
-  }
-
-  DebugMsgProc oldProc = nullptr;
-  int oldLevel = 1;
+  test::DriverLogCapture log{1};
   ImageBuffer buffer;
 };
 
@@ -59,9 +31,9 @@ TEST_F(ImageBufferTest, GrayRowsAreOneByteAPixelAndRowsOutsideAreRefused) {
   EXPECT_EQ(buffer.size, 640 * 480);
   EXPECT_EQ(buffer.GetLine(479), buffer.data.get() + 479 * 640) << "last row";
   EXPECT_EQ(buffer.GetLine(480), nullptr);
-  EXPECT_TRUE(Logged("ImageBuffer::GetLine: ERROR: line index out of range: 480\n"));
+  EXPECT_TRUE(log.Has("ImageBuffer::GetLine: ERROR: line index out of range: 480\n"));
   EXPECT_EQ(buffer.GetLine(-1), nullptr);
-  EXPECT_TRUE(Logged("ImageBuffer::GetLine: ERROR: line index out of range: -1\n"));
+  EXPECT_TRUE(log.Has("ImageBuffer::GetLine: ERROR: line index out of range: -1\n"));
 }
 
 TEST_F(ImageBufferTest, EmptyOrNegativeOrOverflowingSizesAreRefusedAndChangeNothing) {
@@ -69,7 +41,7 @@ TEST_F(ImageBufferTest, EmptyOrNegativeOrOverflowingSizesAreRefusedAndChangeNoth
   unsigned char* memory = buffer.data.get();
 
   EXPECT_FALSE(buffer.Allocate(0, 480, true));
-  EXPECT_TRUE(Logged("ImageBuffer::Allocate: ERROR: incorrect size 0\n"));
+  EXPECT_TRUE(log.Has("ImageBuffer::Allocate: ERROR: incorrect size 0\n"));
   EXPECT_FALSE(buffer.Allocate(640, -1, false));
   // 3 x 30000 x 30000 does not fit 32 bits: refused, never wrapped into a small block.
   EXPECT_FALSE(buffer.Allocate(30000, 30000, true));
@@ -85,13 +57,13 @@ TEST_F(ImageBufferTest, NeverAllocatedBufferRefusesEveryRow) {
   EXPECT_EQ(buffer.size, 0);
   EXPECT_EQ(buffer.data, nullptr);
   EXPECT_EQ(buffer.GetLine(0), nullptr);
-  EXPECT_TRUE(Logged("ImageBuffer::GetLine: ERROR: line index out of range: 0\n")) << "height is 0";
+  EXPECT_TRUE(log.Has("ImageBuffer::GetLine: ERROR: line index out of range: 0\n")) << "height is 0";
 
   // A geometry without memory (an allocation that ran out of memory).
   buffer.width = 8;
   buffer.height = 8;
   EXPECT_EQ(buffer.GetLine(0), nullptr);
-  EXPECT_TRUE(Logged("ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n"));
+  EXPECT_TRUE(log.Has("ImageBuffer::GetLine: ERROR: cannot proceed since it finds unallocated buffer\n"));
 }
 
 TEST_F(ImageBufferTest, SameByteCountKeepsMemoryAndContentOtherCountReallocates) {

@@ -68,35 +68,22 @@ class PatternTest : public DecoderTest, public ::testing::WithParamInterface<For
   int Tolerance(bool colour) { return GetParam().tolerance + (colour ? 0 : 1); }
 };
 
-TEST_P(PatternTest, LargerPictureIsCroppedToItsTopLeftNotScaled) {
-  for (bool colour : {true, false}) {
-    SCOPED_TRACE(colour ? "colour" : "gray");
-    Prepare(640, 480, colour, kUntouched);
-    ASSERT_TRUE(Decode(Name("pattern_800x600"), 640, 480, colour)) << error;
-    std::string where;
-    EXPECT_EQ(PatternMismatches(buffer, 640, 480, Tolerance(colour), &where), 0) << where;
-  }
-}
-
-TEST_P(PatternTest, SmallerPictureFillsTopLeftAndLeavesTheRestAlone) {
-  for (bool colour : {true, false}) {
-    SCOPED_TRACE(colour ? "colour" : "gray");
-    Prepare(640, 480, colour, kUntouched);
-    ASSERT_TRUE(Decode(Name("pattern_320x240"), 640, 480, colour)) << error;
-    std::string where;
-    EXPECT_EQ(PatternMismatches(buffer, 320, 240, Tolerance(colour), &where), 0) << where;
-    EXPECT_EQ(TouchedOutside(buffer, 320, 240), 0);
-  }
-}
-
-TEST_P(PatternTest, PictureOfExactlyTheConfiguredSizeFillsEveryPixel) {
-  for (bool colour : {true, false}) {
-    SCOPED_TRACE(colour ? "colour" : "gray");
-    Prepare(640, 480, colour, kUntouched);
-    ASSERT_TRUE(Decode(Name("pattern_640x480"), 640, 480, colour)) << error;
-    std::string where;
-    EXPECT_EQ(PatternMismatches(buffer, 640, 480, Tolerance(colour), &where), 0) << where;
-  }
+// Into a 640 x 480 buffer: a larger picture is cropped to its top left, a
+// smaller one fills the top left and leaves the rest alone; none is scaled.
+TEST_P(PatternTest, PictureLandsTopLeftCroppedNeverScaled) {
+  const struct {
+    const char* stem;
+    int width, height;  // the region the picture covers
+  } pictures[] = {{"pattern_800x600", 640, 480}, {"pattern_320x240", 320, 240}, {"pattern_640x480", 640, 480}};
+  for (const auto& p : pictures)
+    for (bool colour : {true, false}) {
+      SCOPED_TRACE(std::string(p.stem) + (colour ? " colour" : " gray"));
+      Prepare(640, 480, colour, kUntouched);
+      ASSERT_TRUE(Decode(Name(p.stem), 640, 480, colour)) << error;
+      std::string where;
+      EXPECT_EQ(PatternMismatches(buffer, p.width, p.height, Tolerance(colour), &where), 0) << where;
+      EXPECT_EQ(TouchedOutside(buffer, p.width, p.height), 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PatternTest, ::testing::Values(Format{"jpg", 4}, Format{"png", 0}, Format{"bmp", 0}),

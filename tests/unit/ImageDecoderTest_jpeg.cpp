@@ -7,11 +7,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "driver/DriverContext.h"
+#include "support/DriverLogCapture.h"
 #include "support/ImageDecoderFixture.h"
 
 namespace orvella {
@@ -21,33 +20,8 @@ using test::DecoderTest;
 using test::GrayOf;
 using test::PatternPixel;
 
-std::mutex linesLock;
-std::vector<std::string> lines;
-
-void ORVELLA_CALL CaptureLine(const char* text) {
-  std::lock_guard<std::mutex> guard(linesLock);
-  lines.emplace_back(text);
-}
-
 class JpegDecoderTest : public DecoderTest {
  protected:
-  void SetUp() override {
-    DecoderTest::SetUp();
-    lines.clear();
-    oldProc = GetDriverContext().debugMsgProc.exchange(CaptureLine);
-    oldLevel = GetDriverContext().logLevel.exchange(3);
-  }
-  void TearDown() override {
-    GetDriverContext().debugMsgProc = oldProc;
-    GetDriverContext().logLevel = oldLevel;
-    DecoderTest::TearDown();
-  }
-  static int LinesContaining(const std::string& part) {
-    std::lock_guard<std::mutex> guard(linesLock);
-    int n = 0;
-    for (const std::string& l : lines) n += l.find(part) != std::string::npos;
-    return n;
-  }
   // Runs in a child process with its address space limited to what it uses
   // now plus `headroomMb`, and exits with the decode's GDI+ status (0: decoded).
   void DecodeUnderAddressLimit(const char* file, int headroomMb) {
@@ -63,8 +37,8 @@ class JpegDecoderTest : public DecoderTest {
     bool ok = Decode(file, 640, 480, true);
     std::_Exit(ok ? 0 : (status ? status : 101));
   }
-  DebugMsgProc oldProc = nullptr;
-  int oldLevel = 1;
+
+  test::DriverLogCapture log{3};
 };
 
 TEST_F(JpegDecoderTest, DownloadThatStopsInsideTheRegionFailsButRowsAboveTheCutDecode) {
@@ -72,7 +46,7 @@ TEST_F(JpegDecoderTest, DownloadThatStopsInsideTheRegionFailsButRowsAboveTheCutD
   Prepare(640, 480, true, 0);
   EXPECT_FALSE(Decode("truncated.jpg", 640, 480, true));
   EXPECT_EQ(error, "GDI Error 2");
-  EXPECT_EQ(LinesContaining("ImageDecoder::Decode: ERROR: JPEG: premature end of data"), 1);
+  EXPECT_EQ(log.Count("ImageDecoder::Decode: ERROR: JPEG: premature end of data"), 1);
 
   Prepare(640, 64, true, 0);
   ASSERT_TRUE(Decode("truncated.jpg", 640, 64, true)) << "the first 64 rows are all there: " << error;
@@ -82,7 +56,7 @@ TEST_F(JpegDecoderTest, DownloadThatStopsInsideTheRegionFailsButRowsAboveTheCutD
 TEST_F(JpegDecoderTest, DamagedDataStillGivesAPictureAndOneWarning) {
   Prepare(640, 480, true, 0);
   ASSERT_TRUE(Decode("damaged.jpg", 640, 480, true)) << error;
-  EXPECT_EQ(LinesContaining("ImageDecoder::Decode: WARNING: JPEG: Corrupt JPEG data"), 1);
+  EXPECT_EQ(log.Count("ImageDecoder::Decode: WARNING: JPEG: Corrupt JPEG data"), 1);
   // The rows before the damage are intact.
   for (int x : {0, 100, 639}) EXPECT_NEAR(buffer.GetLine(0)[3 * x + 1], PatternPixel(x, 0).g, 4) << x;
 }
@@ -91,10 +65,10 @@ TEST_F(JpegDecoderTest, UndecodableDataNamesTheLibraryReasonAtLevel3) {
   Prepare(64, 64, true, 0);
   EXPECT_FALSE(Decode("corrupt.jpg", 64, 64, true));
   EXPECT_EQ(status, 2);
-  EXPECT_EQ(LinesContaining("ImageDecoder::Decode: ERROR: JPEG: "), 1);
+  EXPECT_EQ(log.Count("ImageDecoder::Decode: ERROR: JPEG: "), 1);
   EXPECT_FALSE(Decode("text.html", 64, 64, true));
   EXPECT_EQ(error, "GDI Error 2") << "what GDI+ says for data it cannot decode";
-  EXPECT_EQ(LinesContaining("ImageDecoder::Decode: ERROR: decoder: not a picture format GDI+ reads"), 1);
+  EXPECT_EQ(log.Count("ImageDecoder::Decode: ERROR: decoder: not a picture format GDI+ reads"), 1);
 }
 
 TEST_F(JpegDecoderTest, CmykJpegIsConvertedToColourAndGray) {

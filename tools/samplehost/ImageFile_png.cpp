@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "samplehost/HostPlatform.h"
+#include "samplehost/ImageFile.h"
 
 namespace orvella::host {
 

@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/Options.h"
 #include "simcam/Picture.h"
 
 namespace {
@@ -75,63 +76,29 @@ struct Config {
   bool verbose = false;
 };
 
-[[noreturn]] void Usage(const std::string& problem) {
-  std::fprintf(stderr, "orvella-simcam: %s\n%s", problem.c_str(), kUsage);
-  std::exit(2);
-}
-
 Config ParseArgs(int argc, char** argv) {
   Config c;
-  const std::pair<const char*, std::string*> texts[] = {{"--bind", &c.bind},
-                                                        {"--fail-mode", &c.failMode},
-                                                        {"--dump", &c.dumpDir},
-                                                        {"--ftp-dir", &c.ftpDir},
-                                                        {"--file", &c.file}};
-  const struct {
-    const char* name;
-    long* value;
-    long lo, hi;
-  } numbers[] = {{"--port", &c.port, 0, 65535},
-                 {"--width", &c.width, 16, 8192},
-                 {"--height", &c.height, 16, 8192},
-                 {"--quality", &c.quality, 1, 100},
-                 {"--latency-ms", &c.latencyMs, 0, 600000},
-                 {"--fail-every", &c.failEvery, 0, 1L << 30},
-                 {"--frames-cache", &c.framesCache, 0, 100000},
-                 {"--ftp", &c.ftpPort, 0, 65535},
-                 {"--ftp-interval-ms", &c.ftpIntervalMs, 1, 600000},
-                 {"--seed", &c.seed, 0, 1L << 30}};
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    }
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    bool known = a == "--verbose";
-    c.verbose = c.verbose || known;
-    if (a == "--fail-rate") {
-      char* end = nullptr;
-      c.failRate = value ? std::strtod(value, &end) : -1;
-      if (!value || !*value || *end || !(c.failRate >= 0 && c.failRate <= 1)) Usage("--fail-rate takes 0..1");
-      ++i, known = true;
-    }
-    for (const auto& [name, text] : texts)
-      if (a == name) {
-        if (!value) Usage(a + " needs a value");
-        *text = value, ++i, known = true;
-      }
-    for (const auto& n : numbers)
-      if (a == n.name) {
-        char* end = nullptr;
-        const long v = value ? std::strtol(value, &end, 10) : 0;
-        if (!value || !*value || *end || v < n.lo || v > n.hi)
-          Usage(a + " takes a number in " + std::to_string(n.lo) + ".." + std::to_string(n.hi));
-        *n.value = v, ++i, known = true;
-      }
-    if (!known) Usage("unknown option " + a);
-  }
-  if (c.failMode != "500" && c.failMode != "drop" && c.failMode != "mixed") Usage("--fail-mode: 500, drop or mixed");
+  orvella::tools::Options options("orvella-simcam", kUsage);
+  options.Text("--bind", c.bind)
+      .Text("--fail-mode", c.failMode)
+      .Text("--dump", c.dumpDir)
+      .Text("--ftp-dir", c.ftpDir)
+      .Text("--file", c.file)
+      .Number("--port", c.port, 0, 65535)
+      .Number("--width", c.width, 16, 8192)
+      .Number("--height", c.height, 16, 8192)
+      .Number("--quality", c.quality, 1, 100)
+      .Number("--latency-ms", c.latencyMs, 0, 600000)
+      .Number("--fail-every", c.failEvery, 0, 1L << 30)
+      .Number("--frames-cache", c.framesCache, 0, 100000)
+      .Number("--ftp", c.ftpPort, 0, 65535)
+      .Number("--ftp-interval-ms", c.ftpIntervalMs, 1, 600000)
+      .Number("--seed", c.seed, 0, 1L << 30)
+      .Real("--fail-rate", c.failRate, 0, 1)
+      .Flag("--verbose", c.verbose);
+  options.Parse(argc, argv);
+  if (c.failMode != "500" && c.failMode != "drop" && c.failMode != "mixed")
+    options.Fail("--fail-mode: 500, drop or mixed");
   return c;
 }
 

@@ -14,24 +14,21 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "samplehost/DriverExports.h"
-#include "samplehost/HostPlatform.h"
+#include "common/DriverExports.h"
+#include "common/HostHelpers.h"
+#include "common/Options.h"
 
 namespace {
 
 using namespace orvella::host;
-using Clock = std::chrono::steady_clock;
 
 const char kUsage[] =
     "usage: orvella-viewer [options]\n"
@@ -52,124 +49,28 @@ const char kUsage[] =
     "  --timeout-s N      give up (exit 1) when no screenshot after N seconds (default 30)\n"
     "  --open-settings-after N  open the first slot's settings dialog after N images (demo, tests)\n";
 
-struct Options {
-  std::string url, library, dir, simcamArgs, screenshot;
+struct Options : HostOptions {
+  std::string screenshot;
   std::vector<std::string> cameras;
-  int width = 640, height = 480, rate = 10, logLevel = 1, frames = 5, timeoutS = 30, openSettingsAfter = 0;
-  bool gray = false, verbose = false;
+  int frames = 5, timeoutS = 30, openSettingsAfter = 0;
 };
-
-[[noreturn]] void Usage(const std::string& problem) {
-  std::fprintf(stderr, "orvella-viewer: %s\n%s", problem.c_str(), kUsage);
-  std::exit(2);
-}
 
 Options ParseArgs(int argc, char** argv) {
   Options o;
+  o.section.rate = 10;
   int slots = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    }
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    const std::pair<const char*, std::string*> texts[] = {{"--url", &o.url},
-                                                          {"--library", &o.library},
-                                                          {"--dir", &o.dir},
-                                                          {"--simcam", &o.simcamArgs},
-                                                          {"--screenshot", &o.screenshot}};
-    const struct {
-      const char* name;
-      int* value;
-      long lo, hi;
-    } numbers[] = {{"--width", &o.width, 1, 1600},     {"--height", &o.height, 1, 1200},
-                   {"--rate", &o.rate, 1, 60},         {"--log-level", &o.logLevel, 0, 4},
-                   {"--frames", &o.frames, 1, 100000}, {"--timeout-s", &o.timeoutS, 1, 3600},
-                   {"--slots", &slots, 1, 10},         {"--open-settings-after", &o.openSettingsAfter, 1, 100000}};
-    bool known = false;
-    if (a == "--gray") o.gray = known = true;
-    if (a == "--verbose") o.verbose = known = true;
-    if (a == "--camera") {
-      if (!value) Usage("--camera needs a value");
-      o.cameras.push_back(value), ++i, known = true;
-    }
-    for (const auto& [name, text] : texts)
-      if (a == name) {
-        if (!value) Usage(a + " needs a value");
-        *text = value, ++i, known = true;
-      }
-    for (const auto& n : numbers)
-      if (a == n.name) {
-        char* end = nullptr;
-        const long v = value ? std::strtol(value, &end, 10) : 0;
-        if (!value || !*value || *end || v < n.lo || v > n.hi)
-          Usage(a + " takes a number in " + std::to_string(n.lo) + ".." + std::to_string(n.hi));
-        *n.value = static_cast<int>(v), ++i, known = true;
-      }
-    if (!known) Usage("unknown option " + a);
-  }
+  orvella::tools::Options options("orvella-viewer", kUsage);
+  AddHostOptions(options, o);
+  options.Text("--screenshot", o.screenshot)
+      .Texts("--camera", o.cameras)
+      .Number("--frames", o.frames, 1, 100000)
+      .Number("--timeout-s", o.timeoutS, 1, 3600)
+      .Number("--slots", slots, 1, 10)
+      .Number("--open-settings-after", o.openSettingsAfter, 1, 100000)
+      .Parse(argc, argv);
   for (int k = 1; k <= slots; ++k) o.cameras.push_back("Camera " + std::to_string(k));
   if (o.cameras.empty()) o.cameras.push_back("Camera 1");
   return o;
-}
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-// The settings file as [section] -> lines, in file order.
-using Sections = std::vector<std::pair<std::string, std::vector<std::string>>>;
-
-Sections ReadSettings(const std::string& path) {
-  Sections sections;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[' && line.find(']') != std::string::npos)
-      sections.push_back({line.substr(1, line.find(']') - 1), {}});
-    else if (!sections.empty())
-      sections.back().second.push_back(line);
-  }
-  return sections;
-}
-
-bool HasImageUrl(const Sections& sections, const std::string& camera) {
-  for (const auto& [name, lines] : sections)
-    if (Lower(name) == Lower(camera))
-      for (const std::string& line : lines)
-        if (Lower(line).rfind("imageurl=", 0) == 0 && line.size() > 9) return true;
-  return false;
-}
-
-// Writes our cameras' sections; the others stay as they were.
-void WriteSettings(const Options& o, const std::string& path) {
-  Sections sections = ReadSettings(path);
-  std::ofstream out(path, std::ios::trunc);
-  for (const auto& [name, lines] : sections) {
-    bool ours = false;
-    for (const std::string& c : o.cameras) ours = ours || Lower(c) == Lower(name);
-    if (ours) continue;
-    out << "[" << name << "]\n";
-    for (const std::string& line : lines) out << line << "\n";
-  }
-  for (const std::string& c : o.cameras)
-    out << "[" << c << "]\nheight=" << o.height << "\nwidth=" << o.width << "\nGrayscale=" << (o.gray ? 1 : 0)
-        << "\nRefreshRate=" << o.rate << "\nRefreshRateUnit=1\nImageUrl=" << o.url << "\nLogLevel=" << o.logLevel
-        << "\nConnectionTimeout=3000\n";
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
-}
-
-std::vector<std::string> SplitWords(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
 }
 
 // ---- slots --------------------------------------------------------------------
@@ -230,15 +131,6 @@ void ORVELLA_CALL OnComplete(int, int port) {
     slot->fresh = true;
   }
   if (!slot->idleQueued.exchange(true)) g_idle_add(ShowNewest, slot);
-}
-
-void ORVELLA_CALL OnDebugMessage(const char* text) {  // any thread
-  static std::mutex lock;
-  static bool lineStart = true;  // guarded by lock
-  std::lock_guard<std::mutex> guard(lock);
-  const size_t n = std::strlen(text);
-  std::fprintf(stderr, "%s%s", lineStart ? "driver: " : "", text);
-  if (n) lineStart = text[n - 1] == '\n';
 }
 
 // Opens the slot's port with the camera's current settings.
@@ -444,36 +336,8 @@ GtkWidget* BuildSlotView(Slot& s) {
   return frame;
 }
 
-int Run(Options o) {
-  std::unique_ptr<SimCamProcess> simcam;
-  if (o.dir.empty()) o.dir = MakeTempDir();
-  const std::string settingsPath = o.dir + kPathSeparator + "Orvella.ini";
-  bool keepSettings = o.url.empty();
-  for (const std::string& c : o.cameras) keepSettings = keepSettings && HasImageUrl(ReadSettings(settingsPath), c);
-  if (!keepSettings) {
-    if (o.url.empty()) {
-      std::vector<std::string> args{
-          "--port", "0", "--width", std::to_string(o.width), "--height", std::to_string(o.height)};
-      for (const std::string& a : SplitWords(o.simcamArgs)) args.push_back(a);
-      simcam = std::make_unique<SimCamProcess>(ExecutableDir() + kPathSeparator + "orvella-simcam", args);
-      o.url = simcam->Url();
-      std::printf("simulated camera at %s\n", o.url.c_str());
-    }
-    WriteSettings(o, settingsPath);
-  }
-  std::printf("settings and log in %s\n", o.dir.c_str());
-  viewer.options = o;
-
-  if (o.library.empty()) o.library = ExecutableDir() + kPathSeparator + kLibraryName;
-  DriverLibrary library(o.library);
-  viewer.driver = std::make_unique<DriverExports>(library);
-  DriverExports& d = *viewer.driver;
-  if (!d.initialize(o.dir.c_str(), o.verbose ? OnDebugMessage : nullptr)) throw std::runtime_error("initialize failed");
-  struct Finalize {
-    DriverExports& d;
-    ~Finalize() { d.finalize(); }
-  } finalize{d};
-
+// The window with a slot for each camera, two a row, on ports 1, 2, ...
+void BuildWindow(const std::vector<std::string>& cameras) {
   viewer.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(viewer.window), "Orvella viewer");
   g_signal_connect(viewer.window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
@@ -484,7 +348,7 @@ int Run(Options o) {
   gtk_container_add(GTK_CONTAINER(viewer.window), grid);
 
   int port = 1;
-  for (const std::string& camera : o.cameras) {
+  for (const std::string& camera : cameras) {
     auto s = std::make_unique<Slot>();
     s->camera = camera;
     s->port = port++;
@@ -492,6 +356,35 @@ int Run(Options o) {
     gtk_grid_attach(GTK_GRID(grid), BuildSlotView(*s), index % 2, index / 2, 1, 1);
     viewer.slots.push_back(std::move(s));
   }
+}
+
+int Run(Options o) {
+  std::unique_ptr<SimCamProcess> simcam;
+  if (o.dir.empty()) o.dir = MakeTempDir();
+  const std::string settingsPath = o.dir + kPathSeparator + "Orvella.ini";
+  bool keepSettings = o.section.url.empty();
+  for (const std::string& c : o.cameras) keepSettings = keepSettings && HasImageUrl(settingsPath, c);
+  if (!keepSettings) {
+    if (o.section.url.empty()) {
+      simcam = StartSimCam(o.section.width, o.section.height, o.simcamArgs);
+      o.section.url = simcam->Url();
+    }
+    WriteCameraSections(settingsPath, o.cameras, o.section);
+  }
+  std::printf("settings and log in %s\n", o.dir.c_str());
+  viewer.options = o;
+
+  DriverLibrary library(o.library);
+  viewer.driver = std::make_unique<DriverExports>(library);
+  DriverExports& d = *viewer.driver;
+  if (!d.initialize(o.dir.c_str(), o.verbose ? PrintDriverLine : nullptr))
+    throw std::runtime_error("initialize failed");
+  struct Finalize {
+    DriverExports& d;
+    ~Finalize() { d.finalize(); }
+  } finalize{d};
+
+  BuildWindow(o.cameras);
   // Whatever happens from here on, the ports are closed before finalize.
   struct ClosePorts {
     DriverExports& d;
@@ -535,10 +428,5 @@ int main(int argc, char** argv) {
                  std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "unset");
     return 1;
   }
-  try {
-    return Run(std::move(o));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "orvella-viewer: %s\n", e.what());
-    return 1;
-  }
+  return orvella::tools::ReportFailures("orvella-viewer", [&] { return Run(std::move(o)); });
 }

@@ -1,22 +1,16 @@
-// The driver's 17 exports, resolved by name from a library loaded at run
-// time, as a host application does; Orvella.h gives only their types.
+// The driver's exports, resolved by name from a library loaded at run time,
+// as a host application does; Orvella.h gives their types. A name in the
+// export list that Orvella.h does not declare fails the build here.
 #ifndef ORVELLA_TOOLS_DRIVEREXPORTS_H
 #define ORVELLA_TOOLS_DRIVEREXPORTS_H
 
 #include <stdexcept>
 
 #include "Orvella.h"
-#include "samplehost/HostPlatform.h"
+#include "OrvellaExportList.h"  // made from src/driver/exports.txt
+#include "common/HostPlatform.h"
 
 namespace orvella::host {
-
-// clang-format off
-#define ORVELLA_EXPORT_LIST(X)                                                                  \
-  X(initialize) X(finalize) X(setSystemPath) X(setDebugMsgProc)                                 \
-  X(getCVLMaxNoOfGrabbers) X(getCVLMaxNoOfPorts) X(getCVLNoOfSupportedCameras)                  \
-  X(getCVLCameraConfigNames) X(openCVLPort) X(closeCVLPort) X(doCVLGrab) X(getCVLGrabRow)       \
-  X(setCompleteCallback) X(getPropertyRange) X(getProperty) X(setProperty) X(configureCamera)
-// clang-format on
 
 struct DriverExports {
 #define ORVELLA_EXPORT_MEMBER(name) decltype(&::name) name = nullptr;

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "samplehost/HostPlatform.h"
+#include "common/HostPlatform.h"
 
 namespace orvella::host {
 

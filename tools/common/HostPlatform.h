@@ -1,6 +1,6 @@
-// What the sample host needs from the operating system: loading the driver
-// the way a host does, files and directories, the simulated camera process,
-// and saving pictures. One implementation file per platform.
+// What the tools that host the driver need from the operating system: loading
+// the driver the way a host does, files and directories, and the simulated
+// camera process. One implementation file per platform.
 #ifndef ORVELLA_TOOLS_HOSTPLATFORM_H
 #define ORVELLA_TOOLS_HOSTPLATFORM_H
 
@@ -45,11 +45,6 @@ class SimCamProcess {
   long pid = -1;
   std::string url;
 };
-
-// Writes a picture (channels 3: blue-green-red, 1: gray; rows top to bottom)
-// to stem + the platform's picture extension; returns the file name or
-// throws std::runtime_error.
-std::string SaveImage(const std::string& stem, int width, int height, int channels, const unsigned char* pixels);
 
 }  // namespace orvella::host
 

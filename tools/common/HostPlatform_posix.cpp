@@ -11,7 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "samplehost/HostPlatform.h"
+#include "common/HostPlatform.h"
 
 namespace orvella::host {
 namespace {
