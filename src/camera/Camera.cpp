@@ -154,26 +154,23 @@ bool Camera::SetProperty(const char* prop, int value) {
     SetContinuousGrab(value != 0);
     return true;
   }
-  if (EqualsNoCase(prop, settings.width.name.c_str())) {
-    settings.width.value = value;
-    context->Log(3, "...width: value=%d \n", value);
-  } else if (EqualsNoCase(prop, settings.height.name.c_str())) {
-    settings.height.value = value;
-    context->Log(3, "...height: value=%d \n", value);
-  } else if (EqualsNoCase(prop, settings.grayscale.name.c_str())) {
-    int stored = value > 0 ? 1 : 0;
-    settings.grayscale.value = stored;
-    context->Log(3, "...grayscale: value=%d \n", stored);
-  } else if (EqualsNoCase(prop, settings.refreshRate.name.c_str())) {
-    settings.refreshRate.value = value;
-    context->Log(3, "...refresh rate: value=%d \n", value);
-  } else if (EqualsNoCase(prop, settings.refreshRateUnit.name.c_str())) {
-    settings.refreshRateUnit.value = value;
-    context->Log(3, "...refresh rate: value=%d \n", value);
-  } else {
-    return false;
+  struct Writable {
+    Param<int>& setting;
+    const char* logged;
+  };
+  const Writable writable[] = {{settings.width, "...width: value=%d \n"},
+                               {settings.height, "...height: value=%d \n"},
+                               {settings.grayscale, "...grayscale: value=%d \n"},
+                               {settings.refreshRate, "...refresh rate: value=%d \n"},
+                               {settings.refreshRateUnit, "...refresh rate: value=%d \n"}};
+  for (const Writable& w : writable) {
+    if (!EqualsNoCase(prop, w.setting.name.c_str())) continue;
+    int stored = &w.setting == &settings.grayscale ? (value > 0 ? 1 : 0) : value;
+    w.setting.value = stored;
+    context->Log(3, w.logged, stored);
+    return true;
   }
-  return true;
+  return false;
 }
 
 void Camera::SetContinuousGrab(bool mode) {

@@ -71,6 +71,15 @@ class HostileHostTest : public ::testing::Test {
     std::remove((host.log.dir() + orvella::test::PathSeparator() + "Orvella.ini").c_str());
     host.WriteSettings("Camera 1", {{"ImageUrl", HttpUrl("/files/" + file)}, {"LogLevel", std::to_string(level)}});
   }
+  // From now on the debug callback does `action` on the first worker line
+  // holding `trigger`.
+  void Arm(Hostile& h, const char* trigger, Action action) {
+    h.trigger = trigger;
+    h.action = action;
+    h.mainThread = std::this_thread::get_id();
+    hostile = &h;
+    setDebugMsgProc(HostileCallback);
+  }
   // After whatever happened, the driver starts and grabs as before.
   void ExpectDriverStillWorks() {
     std::this_thread::sleep_for(100ms);  // let a detached worker finish its line
@@ -106,11 +115,7 @@ TEST_F(HostileHostTest, CloseOrFinalizeFromTheDebugCallbackOnAWorkerLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " / " + c.trigger);
     Hostile h;
-    h.trigger = c.trigger;
-    h.action = c.action;
-    h.mainThread = std::this_thread::get_id();
-    hostile = &h;
-    setDebugMsgProc(HostileCallback);
+    Arm(h, c.trigger, c.action);
     Configure(c.file, 3);
     ASSERT_EQ(host.Open("Camera 1", 1), 1);
     ASSERT_EQ(doCVLGrab(0, 1), 1);
@@ -124,11 +129,7 @@ TEST_F(HostileHostTest, CloseOrFinalizeFromTheDebugCallbackOnAWorkerLine) {
 
 TEST_F(HostileHostTest, FinalizeFromTheWorkersLeavingLineWhileTheHostCloses) {
   Hostile h;
-  h.trigger = "ThreadMain: leaving";
-  h.action = Action::Finalize;
-  h.mainThread = std::this_thread::get_id();
-  hostile = &h;
-  setDebugMsgProc(HostileCallback);
+  Arm(h, "ThreadMain: leaving", Action::Finalize);
   Configure("pattern_640x480.jpg", 3);
   ASSERT_EQ(host.Open("Camera 1", 1), 1);
   closeCVLPort(0, 1);
@@ -144,11 +145,7 @@ TEST_F(HostileHostTest, CloseReturnsWhileTheCallbackWaitsForTheClosingThread) {
 #endif
     SCOPED_TRACE(trigger);
     Hostile h;
-    h.trigger = trigger;
-    h.action = Action::WaitForMainThread;
-    h.mainThread = std::this_thread::get_id();
-    hostile = &h;
-    setDebugMsgProc(HostileCallback);
+    Arm(h, trigger, Action::WaitForMainThread);
     Configure("damaged.jpg", 3);
     ASSERT_EQ(host.Open("Camera 1", 1), 1);
     ASSERT_EQ(doCVLGrab(0, 1), 1);
