@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "driver/Platform.h"
@@ -20,7 +21,9 @@ struct KeptLine {
   std::string stamp;
   std::string message;
 };
-thread_local std::vector<KeptLine> deferred;
+// A plain pointer, freed when the outermost lock ends: a thread_local with a
+// destructor crashes at thread exit in mingw-w64's runtime.
+thread_local std::vector<KeptLine>* deferred = nullptr;
 thread_local bool inPair = false;
 
 }  // namespace
@@ -61,7 +64,8 @@ void DriverContext::Log(int level, const char* format, ...) {
   FormatStamp(now, stamp, sizeof stamp);
 
   if (deferDepth > 0) {
-    deferred.push_back(KeptLine{this, stamp, message});
+    if (!deferred) deferred = new std::vector<KeptLine>();
+    deferred->push_back(KeptLine{this, stamp, message});
     return;
   }
   Emit(stamp, message);
@@ -100,11 +104,11 @@ void DriverContext::ReleasePair() {
 DeferredLog::DeferredLog() { ++deferDepth; }
 
 DeferredLog::~DeferredLog() {
-  if (--deferDepth > 0 || deferred.empty()) return;
-  // Lines logged meanwhile (a callback may log more, which goes straight out).
-  std::vector<KeptLine> lines;
-  lines.swap(deferred);
-  for (const KeptLine& line : lines) line.context->Emit(line.stamp.c_str(), line.message.c_str());
+  if (--deferDepth > 0 || !deferred) return;
+  // Taken first: a callback may log more, which goes straight out.
+  std::unique_ptr<std::vector<KeptLine>> lines(deferred);
+  deferred = nullptr;
+  for (const KeptLine& line : *lines) line.context->Emit(line.stamp.c_str(), line.message.c_str());
 }
 
 void DriverContext::WriteToFile(const char* stamp, const char* message) {
