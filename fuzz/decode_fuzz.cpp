@@ -1,7 +1,9 @@
 // Any bytes as a downloaded picture: through the download stream into the
 // decoder, into buffers of a fixed geometry, colour and gray. A failure must
 // be an exception of the kinds the worker logs; every byte of the buffers is
-// read afterwards (what a host copying rows would read).
+// read afterwards (what a host copying rows would read). The seeds hold every
+// format the decoder reads; the smoke run's per-input time limit holds the
+// decoders to their budget.
 #include <cstdint>
 #include <cstdlib>
 #include <exception>

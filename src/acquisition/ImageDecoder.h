@@ -40,7 +40,10 @@ class ImageDecoder {
   // The region is further limited to the target's own geometry and rows are
   // written with the target's own row length, so no write leaves the buffer.
   // Pixels outside the region keep their content. Raises GDIException (or
-  // Win32Exception) on failure; a target without memory fails the cycle.
+  // Win32Exception) on failure; a target without memory fails the cycle. A
+  // picture over its budget (decode/DecodeCommon.h: scans, passes, time)
+  // raises "ImageDecoder::Decode: picture too costly to decode (...)"; a
+  // stop, "ImageDecoder::Decode: stopped".
   void Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour);
 
  private:

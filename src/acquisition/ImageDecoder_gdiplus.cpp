@@ -1,7 +1,9 @@
 // Windows decoder: GDI+ through its flat API, reading the download stream as
 // an IStream. Colour is converted by GDI+ straight into the image buffer (a
 // lock with a caller-supplied buffer); gray goes through a 32-bit bitmap drawn
-// with a grayscale colour matrix.
+// with a grayscale colour matrix. GDI+ decodes a whole picture in one call
+// that cannot be interrupted, so the header pre-check (decode/Precheck.h)
+// refuses first what would cost too much memory or work, or lacks rows.
 // clang-format off
 #include <windows.h>
 #include <objidl.h>
@@ -15,6 +17,9 @@
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/ImageRegion.h"
 #include "acquisition/PixelTarget.h"
+#include "acquisition/decode/DecodeCommon.h"
+#include "acquisition/decode/Format.h"
+#include "acquisition/decode/Precheck.h"
 #include "driver/Errors.h"
 
 namespace orvella {
@@ -117,7 +122,7 @@ ImageDecoder::~ImageDecoder() {
   Shutdown();
 }
 
-// GDI+ decodes a picture in one call; the flag is seen before the copy.
+// GDI+ decodes a picture in one call; the flag is seen before it and before the copy.
 void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) { impl->stop = stop; }
 
 void ImageDecoder::Start() {
@@ -146,6 +151,10 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
   // GDI+ reads from the current position; a picture decoded before left it at the end.
   LARGE_INTEGER start = {};
   stream.Seek(start, STREAM_SEEK_SET, nullptr);
+  const decode::Budget budget(impl->stop);
+  if (int status = budget.Check()) decode::FailWith(status, "GDI+", decode::kOverTimeLimit);
+  const decode::Request request{stream.Data(), stream.Size(), target, width, height, colour, budget};
+  decode::Precheck(decode::SniffFormat(request.data, request.size), request, true);
 
   Bitmap decoded;
   CheckGdiStatus(GdipCreateBitmapFromStream(&stream, &decoded.p));
@@ -153,7 +162,7 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
   GdipGetImageWidth(decoded.p, &imageWidth);
   GdipGetImageHeight(decoded.p, &imageHeight);
   ImageRegion region = FitRegion(width, height, imageWidth, imageHeight, target, colour);
-  if (impl->stop && impl->stop->load()) throw std::runtime_error("ImageDecoder::Decode: stopped");
+  if (int status = budget.Check()) decode::FailWith(status, "GDI+", decode::kOverTimeLimit);
   if (colour) {
     CopyColour(decoded.p, region);
   } else {

@@ -1,7 +1,9 @@
 // Linux decoder: the download's first bytes name its format (decode/Format.h)
 // and the table below the decoder for it: JPEG through libjpeg-turbo, PNG
 // through libpng, BMP / GIF / TIFF / ICO (the other formats GDI+ reads)
-// through gdk-pixbuf. Anything else fails as GDI+ fails on it.
+// through gdk-pixbuf. Anything else fails as GDI+ fails on it. Every picture
+// passes the header pre-check first (decode/Precheck.h) and runs on a budget
+// its decoder checks between rows, scans and pieces of data.
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/decode/DecodeCommon.h"
@@ -9,6 +11,7 @@
 #include "acquisition/decode/JpegDecoder.h"
 #include "acquisition/decode/PixbufDecoder.h"
 #include "acquisition/decode/PngDecoder.h"
+#include "acquisition/decode/Precheck.h"
 
 namespace orvella {
 
@@ -33,12 +36,15 @@ void DecodePixbuf(Kept&, Format format, const Request& request) {
   decode::DecodePixbuf(format, request);
 }
 
+// `whole`: the decoder holds the whole picture (libjpeg and libpng read
+// only the region's rows and take their memory from it).
 const struct {
   Format format;
+  bool whole;
   void (*decode)(Kept&, Format, const Request&);
 } kDecoders[] = {
-    {Format::kJpeg, DecodeJpeg},  {Format::kPng, DecodePng},     {Format::kBmp, DecodePixbuf},
-    {Format::kGif, DecodePixbuf}, {Format::kTiff, DecodePixbuf}, {Format::kIco, DecodePixbuf},
+    {Format::kJpeg, false, DecodeJpeg}, {Format::kPng, false, DecodePng},    {Format::kBmp, true, DecodePixbuf},
+    {Format::kGif, true, DecodePixbuf}, {Format::kTiff, true, DecodePixbuf}, {Format::kIco, true, DecodePixbuf},
 };
 
 }  // namespace
@@ -57,10 +63,14 @@ void ImageDecoder::Shutdown() {}
 void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) { impl->stop = stop; }
 
 void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour) {
-  const Request request{stream.Data(), stream.Size(), target, width, height, colour};
+  const decode::Budget budget(impl->stop);
+  if (int status = budget.Check()) decode::FailWith(status, "decoder", decode::kOverTimeLimit);
+  const Request request{stream.Data(), stream.Size(), target, width, height, colour, budget};
   const Format format = decode::SniffFormat(request.data, request.size);
   for (const auto& d : kDecoders) {
-    if (d.format == format) return d.decode(impl->kept, format, request);
+    if (d.format != format) continue;
+    decode::Precheck(format, request, d.whole);
+    return d.decode(impl->kept, format, request);
   }
   decode::Fail(decode::kInvalidParameter, "decoder", request.size ? "not a picture format GDI+ reads" : "no data");
 }

@@ -180,11 +180,9 @@ def main():
     write(directory, "corrupt.jpg", bytes(bad))
     # Garbage inside the entropy-coded data (no 0xFF, so no false markers):
     # decoders warn and go on.
-    rnd = random.Random(3)
-    damaged = bytearray(whole)
-    for k in range(start + 2000, start + 2400):
-        damaged[k] = rnd.randrange(0xFF)
-    write(directory, "damaged.jpg", bytes(damaged))
+    # Junk between two header segments: decoders warn and go on.
+    dht = whole.find(b"\xff\xc4")
+    write(directory, "damaged.jpg", whole[:dht] + bytes(range(1, 41)) + whole[dht:])
 
     # Headers claiming 30000 x 30000 px over the data of a small picture.
     tiny = pattern(64, 64)
@@ -197,6 +195,161 @@ def main():
     tiny.save(bmp, "BMP")
     bmp = bmp.getvalue()
     write(directory, "huge.bmp", bmp[:18] + struct.pack("<ii", 30000, 30000) + bmp[26:])
+
+    truncated_pictures(directory, whole)
+    bomb_pictures(directory)
+
+
+def jpeg_segments(data):
+    """(start, end) of each marker segment after SOI, a scan's entropy-coded data included."""
+    i, out = 2, []
+    while i < len(data):
+        marker = data[i + 1]
+        if marker == 0xD9:
+            return out + [(i, i + 2)]
+        end = i + 2 + struct.unpack(">H", data[i + 2:i + 4])[0]
+        while marker == 0xDA and not (data[end] == 0xFF and data[end + 1] != 0 and not 0xD0 <= data[end + 1] <= 0xD7):
+            end += 1
+        out.append((i, end))
+        i = end
+    return out
+
+
+def lzw(indices, minimum):
+    """GIF's LZW code stream of `indices` (clear first, end code last), in sub-blocks."""
+    clear, codes, size, held, nbits, out = 1 << minimum, {}, minimum + 1, 0, 0, bytearray()
+
+    def emit(code):
+        nonlocal held, nbits
+        held |= code << nbits
+        nbits += size
+        while nbits >= 8:
+            out.append(held & 255)
+            held >>= 8
+            nbits -= 8
+    emit(clear)
+    run = b""
+    for i in indices:
+        longer = run + bytes([i])
+        if len(longer) == 1 or longer in codes:
+            run = longer
+            continue
+        emit(codes[run] if len(run) > 1 else run[0])
+        codes[longer] = clear + 2 + len(codes)
+        if len(codes) + clear + 1 == 1 << size and size < 12:
+            size += 1
+        if len(codes) + clear + 2 == 4096:
+            emit(clear)
+            codes, size = {}, minimum + 1
+        run = bytes([i])
+    emit(codes[run] if len(run) > 1 else run[0])
+    emit(clear + 1)
+    out += bytes([held]) if nbits else b""
+    return b"".join(bytes([len(out[k:k + 255])]) + out[k:k + 255] for k in range(0, len(out), 255)) + b"\0"
+
+
+def gif_frame(left, top, width, height, data):
+    return b"\x2c" + struct.pack("<HHHHB", left, top, width, height, 0) + b"\x02" + data
+
+
+def gif(width, height, *frames):
+    palette = bytes([255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255])
+    return b"GIF89a" + struct.pack("<HHBBB", width, height, 0xF1, 0, 0) + palette + b"".join(frames) + b"\x3b"
+
+
+def bmp_rle8(img):
+    """A bottom-up RLE8 BMP of a palette picture: runs, end of line, end of bitmap."""
+    width, height = img.size
+    body = bytearray()
+    for y in reversed(range(height)):
+        row = [img.getpixel((x, y)) for x in range(width)]
+        x = 0
+        while x < width:
+            n = 1
+            while x + n < width and n < 255 and row[x + n] == row[x]:
+                n += 1
+            body += bytes([n, row[x]])
+            x += n
+        body += b"\0\0"
+    body += b"\0\1"
+    palette = img.getpalette()[:768]
+    colours = b"".join(bytes([palette[3 * i + 2], palette[3 * i + 1], palette[3 * i], 0]) for i in range(256))
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 1, len(body), 2835, 2835, 256, 0)
+    offset = 14 + len(info) + len(colours)
+    return b"BM" + struct.pack("<IHHI", offset + len(body), 0, 0, offset) + info + colours + bytes(body)
+
+
+def truncated_pictures(directory, whole):
+    """Data that ends inside the rows a 320 x 240 region needs, with each format's end marker where it has one."""
+    start = scan_start(whole)
+    write(directory, "truncated_eoi.jpg", whole[:start + (len(whole) - start) * 2 // 5] + b"\xff\xd9")
+    progressive = jpeg_bytes(pattern(640, 480), quality=100, subsampling=0, progressive=True)
+    write(directory, "truncated_eoi_progressive.jpg", progressive[:len(progressive) // 2] + b"\xff\xd9")
+    # An AC scan cut short in the middle of a progressive picture: the next
+    # scan's marker ends the damage, every row is there (coarser).
+    scans = [s for s in jpeg_segments(progressive) if progressive[s[0] + 1] == 0xDA and progressive[s[0] + 7] != 0]
+    first, end = max(scans[:-1], key=lambda s: s[1] - s[0])
+    data = first + 2 + struct.unpack(">H", progressive[first + 2:first + 4])[0]
+    write(directory, "damaged_scan.jpg", progressive[:(data + end) // 2] + progressive[end:])
+    small = pattern(320, 240)
+    rows = [[small.getpixel((x, y)) for x in range(320)] for y in range(240)]
+    plain = png(320, 240, rows)
+    idat = plain.find(b"IDAT")
+    short = zlib.compressobj(9)
+    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in rows)
+    data = short.compress(raw[:len(raw) // 2]) + short.flush(zlib.Z_SYNC_FLUSH)
+    write(directory, "truncated_iend.png", plain[:idat - 4] + png_chunk(b"IDAT", data) + png_chunk(b"IEND", b""))
+
+    bmp = open(os.path.join(directory, "pattern_320x240.bmp"), "rb").read()
+    write(directory, "truncated_half.bmp", bmp[:len(bmp) // 2])
+    offset, row_bytes = struct.unpack("<I", bmp[10:14])[0], 320 * 3
+    top_down = bmp[:22] + struct.pack("<i", -240) + bmp[26:offset] + b"".join(
+        bmp[offset + r * row_bytes:offset + (r + 1) * row_bytes] for r in reversed(range(240)))
+    write(directory, "truncated_topdown.bmp", top_down[:offset + 120 * row_bytes])
+    rle = bmp_rle8(small.convert("P", palette=Image.ADAPTIVE, colors=27))
+    write(directory, "truncated_rle.bmp", rle[:len(rle) // 2])
+
+    blocks = [(x // 16 + y // 16) % 4 for y in range(240) for x in range(320)]
+    write(directory, "complete.gif", gif(320, 240, gif_frame(0, 0, 320, 240, lzw(blocks, 2))))
+    # The code stream ends (end code, trailer) after 100 of the 240 rows.
+    write(directory, "truncated_short.gif", gif(320, 240, gif_frame(0, 0, 320, 240, lzw(blocks[:320 * 100], 2))))
+    # Not truncated: a first frame smaller than the screen leaves background.
+    write(directory, "small_frame.gif", gif(320, 240, gif_frame(0, 0, 100, 100, lzw([1] * 10000, 2))))
+
+
+def bomb_pictures(directory):
+    """Small files that claim far more memory or work than a camera picture needs."""
+    # A flat progressive picture with one short AC scan repeated 1000 times:
+    # each repeat costs a pass over all 262144 blocks.
+    flat = jpeg_bytes(Image.new("L", (4096, 4096), 128), quality=90, progressive=True)
+    segments = jpeg_segments(flat)
+    k = next(j for j, (s, _) in enumerate(segments) if flat[s + 1] == 0xDA and flat[s + 7] != 0)
+    repeat = flat[segments[k - 1][0]:segments[k][1]]  # the scan and its Huffman table
+    write(directory, "bomb_scans.jpg", flat[:segments[k][1]] + repeat * 1000 + flat[segments[k][1]:])
+    # 20000 x 20000 interlaced: the first six passes cover every even row.
+    size, raw = 20000, zlib.compressobj(9)
+    passes = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
+    data = b"".join(raw.compress(b"\0" * ((1 + (len(range(x, size, dx)) + 7) // 8) * len(range(y, size, dy))))
+                    for x, y, dx, dy in passes) + raw.flush()
+    ihdr = struct.pack(">IIBBBBB", size, size, 1, 0, 0, 0, 1)
+    write(directory, "bomb_interlaced.png",
+          b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", data) + png_chunk(b"IEND", b""))
+    # 8200 x 8200 px (over 256 MiB at 4 bytes a pixel) in a 1 x 1 GIF screen.
+    frame = io.BytesIO()
+    Image.new("P", (8200, 8200), 0).save(frame, "GIF")
+    frame = bytearray(frame.getvalue())
+    frame[6:10] = struct.pack("<HH", 1, 1)
+    write(directory, "bomb_frame.gif", bytes(frame))
+    # The big frame second, after a small one.
+    write(directory, "bomb_frames.gif", gif(64, 64, gif_frame(0, 0, 64, 64, lzw([0] * 4096, 2)),
+                                            gif_frame(0, 0, 8200, 8200, lzw([0] * 64, 2))))
+    tiff = io.BytesIO()
+    Image.new("1", (8200, 8200), 1).save(tiff, "TIFF", compression="tiff_adobe_deflate")
+    write(directory, "bomb_deflate.tif", tiff.getvalue())
+    # An icon whose directory says 16 x 16 but whose bitmap says 8200 x 8200.
+    header = struct.pack("<IiiHHIIiiII", 40, 8200, 16400, 1, 32, 0, 0, 0, 0, 0, 0)
+    write(directory, "bomb_icon.ico",
+          struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, len(header), 22) + header)
 
 
 if __name__ == "__main__":

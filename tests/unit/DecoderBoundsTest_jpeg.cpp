@@ -56,6 +56,11 @@ TEST(DecoderBoundsTest, HeadersPointingFarPastTheDataAreRefusedAsInvalid) {
   static const char kFarPixels[] =
       "\x42\x4d\xb6\x05\x20\x7a\x00\x20\x7a\x00\x03\x00\x00\xfe\x0c\x00"
       "\x00\x00\x61\x00\x00\x4d\xb6\x00\x20\x00\xc4\x06";
+  // RLE BMP (a whole one: end of bitmap) whose palette claims 4 billion colours.
+  static const char kHugePalette[] =
+      "BM\x38\x00\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00\x28\x00\x00\x00"
+      "\x1e\x00\x00\x00\x01\x00\x08\x00\x01\x00\x00\x00\x02\x00\x00\x00\x13\x0b\x00\x00"
+      "\x13\x0b\x00\x00\x00\xf5\xf5\xf5\x00\x00\x00\x00\x00\x01";
   // ICO whose one image lies 650 MiB into the file.
   static const char kFarIcon[] =
       "\x00\x00\x01\x00\x01\x00\x10\x0b\x00\x00\x00\x00\x20\x00\x1e\x01"
@@ -65,6 +70,7 @@ TEST(DecoderBoundsTest, HeadersPointingFarPastTheDataAreRefusedAsInvalid) {
     std::string bytes;
   } cases[] = {{"long BMP header", Bytes(kLongHeader, sizeof kLongHeader - 1)},
                {"BMP pixels far away", Bytes(kFarPixels, sizeof kFarPixels - 1)},
+               {"BMP palette of 4 billion colours", Bytes(kHugePalette, sizeof kHugePalette - 1)},
                {"ICO image far away", Bytes(kFarIcon, sizeof kFarIcon - 1)}};
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   for (const Case& c : cases) {

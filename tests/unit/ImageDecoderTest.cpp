@@ -224,6 +224,54 @@ TEST_F(DecoderTest, BrokenFilesFailCleanlyAndTheNextPictureStillDecodes) {
   }
 }
 
+TEST_F(DecoderTest, PicturesClaimingTooMuchOrLackingNeededRowsFailBeforeDecoding) {
+  // Small files whose headers claim more memory or passes than any camera
+  // picture needs, and data that ends inside the region's rows whatever end
+  // marker follows: refused from the header on both products.
+  enum Want { kDecodes, kTooLarge, kTooLargeOrCostly, kTooCostly, kMissingRows };
+  const struct {
+    const char* file;
+    int height;  // of the region; 320 px wide
+    Want want;
+  } cases[] = {
+      {"bomb_frame.gif", 240, kTooLarge},               // 1 x 1 screen, 8200 x 8200 frame
+      {"bomb_frames.gif", 240, kTooLarge},              // the big frame second
+      {"bomb_deflate.tif", 240, kTooLarge},             // 8200 x 8200 in 12 KB
+      {"bomb_icon.ico", 240, kTooLarge},                // 16 x 16 in the directory, 8200 x 8200 in the bitmap
+      {"bomb_scans.jpg", 240, kTooCostly},              // one scan repeated 1000 times over 4096 x 4096
+      {"bomb_interlaced.png", 240, kTooLargeOrCostly},  // 20000 x 20000, all passes before the rows
+      {"truncated_half.bmp", 240, kMissingRows},        // bottom-up: the top rows come last
+      {"truncated_rle.bmp", 240, kMissingRows},
+      {"truncated_topdown.bmp", 240, kMissingRows},
+      {"truncated_short.gif", 240, kMissingRows},  // end code and trailer after 100 rows
+      {"small_frame.gif", 240, kDecodes},          // a frame smaller than the screen: background
+      {"complete.gif", 240, kDecodes},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " height " + std::to_string(c.height));
+    Prepare(320, 240, true, kUntouched);
+    const bool decoded = Decode(c.file, 320, c.height, true);
+    const bool costly = error.rfind("ImageDecoder::Decode: picture too costly to decode (", 0) == 0;
+    switch (c.want) {
+      case kDecodes:
+        EXPECT_TRUE(decoded) << error;
+        break;
+      case kTooLarge:
+        EXPECT_EQ(error, "GDI Error 3");
+        break;
+      case kTooLargeOrCostly:
+        EXPECT_TRUE(error == "GDI Error 3" || costly) << error;
+        break;
+      case kTooCostly:
+        EXPECT_TRUE(costly) << error;
+        break;
+      case kMissingRows:
+        EXPECT_EQ(error, "GDI Error 2");
+        break;
+    }
+  }
+}
+
 TEST_F(DecoderTest, ConfiguredSizeLargerThanTheBufferStaysInsideIt) {
   // Width and Height raised while the camera is open: the buffer keeps its
   // size and only its own rows are written, at its own row length. Guard

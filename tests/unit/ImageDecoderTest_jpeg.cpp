@@ -1,16 +1,24 @@
 // The Linux decoder's own choices: incomplete downloads fail while damaged
-// data still gives a picture, CMYK JPEGs, and headers claiming enormous
-// pictures that must not cost memory for the whole picture.
+// data still gives a picture, CMYK JPEGs, headers claiming enormous
+// pictures that must not cost memory for the whole picture, and every
+// decoder ending a picture between rows when its budget runs out.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "support/DriverLogCapture.h"
+#include "acquisition/decode/Format.h"
+#include "acquisition/decode/JpegDecoder.h"
+#include "acquisition/decode/PixbufDecoder.h"
+#include "acquisition/decode/PngDecoder.h"
+#include "driver/DriverContext.h"
 #include "support/ImageDecoderFixture.h"
 
 namespace orvella {
@@ -20,8 +28,40 @@ using test::DecoderTest;
 using test::GrayOf;
 using test::PatternPixel;
 
+std::mutex linesLock;
+std::vector<std::string> lines;
+std::atomic<std::atomic<bool>*> raiseOnWarning{nullptr};  // a flag the next warning line raises
+
+void ORVELLA_CALL CaptureLine(const char* text) {
+  std::lock_guard<std::mutex> guard(linesLock);
+  lines.emplace_back(text);
+  std::atomic<bool>* flag = raiseOnWarning.load();
+  if (flag && std::string(text).find("WARNING") != std::string::npos) *flag = true;
+}
+
 class JpegDecoderTest : public DecoderTest {
  protected:
+  void SetUp() override {
+    DecoderTest::SetUp();
+    ClearLines();
+    oldProc = GetDriverContext().debugMsgProc.exchange(CaptureLine);
+    oldLevel = GetDriverContext().logLevel.exchange(3);
+  }
+  void TearDown() override {
+    GetDriverContext().debugMsgProc = oldProc;
+    GetDriverContext().logLevel = oldLevel;
+    DecoderTest::TearDown();
+  }
+  static void ClearLines() {
+    std::lock_guard<std::mutex> guard(linesLock);
+    lines.clear();
+  }
+  static int LinesContaining(const std::string& part) {
+    std::lock_guard<std::mutex> guard(linesLock);
+    int n = 0;
+    for (const std::string& l : lines) n += l.find(part) != std::string::npos;
+    return n;
+  }
   // Runs in a child process with its address space limited to what it uses
   // now plus `headroomMb`, and exits with the decode's GDI+ status (0: decoded).
   void DecodeUnderAddressLimit(const char* file, int headroomMb) {
@@ -37,38 +77,114 @@ class JpegDecoderTest : public DecoderTest {
     bool ok = Decode(file, 640, 480, true);
     std::_Exit(ok ? 0 : (status ? status : 101));
   }
-
-  test::DriverLogCapture log{3};
+  DebugMsgProc oldProc = nullptr;
+  int oldLevel = 1;
 };
 
-TEST_F(JpegDecoderTest, DownloadThatStopsInsideTheRegionFailsButRowsAboveTheCutDecode) {
-  // truncated.jpg keeps the first 40 % of the scan of a 640 x 480 picture.
-  Prepare(640, 480, true, 0);
-  EXPECT_FALSE(Decode("truncated.jpg", 640, 480, true));
-  EXPECT_EQ(error, "GDI Error 2");
-  EXPECT_EQ(log.Count("ImageDecoder::Decode: ERROR: JPEG: premature end of data"), 1);
-
-  Prepare(640, 64, true, 0);
-  ASSERT_TRUE(Decode("truncated.jpg", 640, 64, true)) << "the first 64 rows are all there: " << error;
-  EXPECT_EQ(buffer.GetLine(63)[3 * 639 + 2], PatternPixel(639, 63).r);
+TEST_F(JpegDecoderTest, DataEndingInsideTheRegionFailsWhateverEndMarkerFollows) {
+  // The JPEGs keep the first 40 % (progressive: half) of a 640 x 480
+  // picture, the _eoi ones with an end marker after the cut; the PNG ends
+  // its data (and then the file) after half its rows.
+  const struct {
+    const char* file;
+    const char* line;
+  } cases[] = {{"truncated.jpg", "ERROR: JPEG: premature end of data"},
+               {"truncated_eoi.jpg", "ERROR: JPEG: premature end of data"},
+               {"truncated_eoi_progressive.jpg", "ERROR: JPEG: premature end of data"},
+               {"truncated_iend.png", "ERROR: PNG: Not enough image data"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    ClearLines();
+    Prepare(640, 480, true, 0);
+    EXPECT_FALSE(Decode(c.file, 640, 480, true));
+    EXPECT_EQ(error, "GDI Error 2");
+    EXPECT_EQ(LinesContaining(std::string("ImageDecoder::Decode: ") + c.line), 1);
+  }
+  // Regions above the cut decode (the top-down BMP keeps 120 of its 240 rows).
+  for (const char* file : {"truncated.jpg", "truncated_eoi.jpg", "truncated_topdown.bmp"}) {
+    Prepare(320, 64, true, 0);
+    ASSERT_TRUE(Decode(file, 320, 64, true)) << file << ": the first 64 rows are all there: " << error;
+    EXPECT_EQ(buffer.GetLine(63)[3 * 319 + 2], PatternPixel(319, 63).r) << file;
+  }
 }
 
 TEST_F(JpegDecoderTest, DamagedDataStillGivesAPictureAndOneWarning) {
-  Prepare(640, 480, true, 0);
-  ASSERT_TRUE(Decode("damaged.jpg", 640, 480, true)) << error;
-  EXPECT_EQ(log.Count("ImageDecoder::Decode: WARNING: JPEG: Corrupt JPEG data"), 1);
-  // The rows before the damage are intact.
-  for (int x : {0, 100, 639}) EXPECT_NEAR(buffer.GetLine(0)[3 * x + 1], PatternPixel(x, 0).g, 4) << x;
+  // Junk between header segments; a progressive scan cut short, ended by the next scan's marker.
+  for (const char* file : {"damaged_scan.jpg", "damaged.jpg"}) {
+    SCOPED_TRACE(file);
+    ClearLines();
+    Prepare(640, 480, true, 0);
+    ASSERT_TRUE(Decode(file, 640, 480, true)) << error;
+    EXPECT_EQ(LinesContaining("ImageDecoder::Decode: WARNING: JPEG: Corrupt JPEG data"), 1);
+  }
+  // damaged.jpg's pixels are all intact, down to the last row.
+  for (int x : {0, 100, 639}) EXPECT_NEAR(buffer.GetLine(479)[3 * x + 1], PatternPixel(x, 479).g, 4) << x;
+}
+
+TEST_F(JpegDecoderTest, ACloseWhileDecodingEndsThePictureAtTheNextCheck) {
+  // The warning's log line, written in the middle of the decode, raises the
+  // camera's stop flag; the decode must not run on to the end.
+  std::atomic<bool> stop{false};
+  decoder.SetAbortFlag(&stop);
+  raiseOnWarning = &stop;
+  for (const char* file : {"damaged.jpg", "damaged_scan.jpg"}) {
+    SCOPED_TRACE(file);
+    stop = false;
+    Prepare(640, 480, true, 0);
+    EXPECT_FALSE(Decode(file, 640, 480, true));
+    EXPECT_EQ(error, "ImageDecoder::Decode: stopped");
+  }
+  raiseOnWarning = nullptr;
+  decoder.SetAbortFlag(nullptr);
+}
+
+// The per-format decoders, as the decoder's table calls them.
+void DecodeByFormat(const decode::Request& request) {
+  decode::Scratch scratch;
+  const decode::Format format = decode::SniffFormat(request.data, request.size);
+  if (format == decode::Format::kJpeg) return decode::JpegDecoder().Decode(request, scratch);
+  if (format == decode::Format::kPng) return decode::DecodePng(request, scratch);
+  decode::DecodePixbuf(format, request);
+}
+
+TEST_F(JpegDecoderTest, EveryDecoderChecksItsBudgetAsItGoes) {
+  // A time limit already passed and a camera already closing: each decoder
+  // must notice between its rows, scans or pieces of data, not only at the end.
+  std::atomic<bool> closing{true};
+  const decode::Budget expired(nullptr, std::chrono::milliseconds(-1));
+  const decode::Budget stopped(&closing);
+  for (const char* file :
+       {"pattern_640x480.jpg", "photo_800x600_progressive.jpg", "pattern_640x480.png", "pattern_320x240_interlaced.png",
+        "pattern_640x480.bmp", "pattern_320x240.gif", "pattern_320x240.tif"}) {
+    const std::string bytes = test::ReadTestImage(file);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (const decode::Budget* budget : {&expired, &stopped}) {
+      SCOPED_TRACE(std::string(file) + (budget == &stopped ? " stopped" : " over time"));
+      Prepare(320, 240, true, 0);
+      error.clear();
+      try {
+        DecodeByFormat({data, bytes.size(), buffer, 320, 240, true, *budget});
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+      if (budget == &stopped) {
+        EXPECT_EQ(error, "ImageDecoder::Decode: stopped");
+      } else {
+        EXPECT_EQ(error.rfind("ImageDecoder::Decode: picture too costly to decode (", 0), 0u) << error;
+        EXPECT_NE(error.find(": more than 1500 ms)"), std::string::npos) << error;
+      }
+    }
+  }
 }
 
 TEST_F(JpegDecoderTest, UndecodableDataNamesTheLibraryReasonAtLevel3) {
   Prepare(64, 64, true, 0);
   EXPECT_FALSE(Decode("corrupt.jpg", 64, 64, true));
   EXPECT_EQ(status, 2);
-  EXPECT_EQ(log.Count("ImageDecoder::Decode: ERROR: JPEG: "), 1);
+  EXPECT_EQ(LinesContaining("ImageDecoder::Decode: ERROR: JPEG: "), 1);
   EXPECT_FALSE(Decode("text.html", 64, 64, true));
   EXPECT_EQ(error, "GDI Error 2") << "what GDI+ says for data it cannot decode";
-  EXPECT_EQ(log.Count("ImageDecoder::Decode: ERROR: decoder: not a picture format GDI+ reads"), 1);
+  EXPECT_EQ(LinesContaining("ImageDecoder::Decode: ERROR: decoder: not a picture format GDI+ reads"), 1);
 }
 
 TEST_F(JpegDecoderTest, CmykJpegIsConvertedToColourAndGray) {
@@ -110,8 +226,11 @@ TEST_F(JpegDecoderTest, EnormousHeaderCostsOnlyTheRegion) {
   // row: the decoder refuses that size, as GDI+ runs out of memory, without
   // trying to get it.
   EXPECT_EXIT(DecodeUnderAddressLimit("huge_progressive.jpg", 64), ::testing::ExitedWithCode(3), "");
-  // gdk-pixbuf would hold the whole BMP: refused from its header.
-  EXPECT_EXIT(DecodeUnderAddressLimit("huge.bmp", 64), ::testing::ExitedWithCode(3), "");
+  // gdk-pixbuf would hold the whole picture: refused from its header (GIF:
+  // from its frame's, the screen is 1 x 1).
+  for (const char* file : {"huge.bmp", "bomb_deflate.tif", "bomb_frame.gif"}) {
+    EXPECT_EXIT(DecodeUnderAddressLimit(file, 64), ::testing::ExitedWithCode(3), "") << file;
+  }
 }
 
 }  // namespace

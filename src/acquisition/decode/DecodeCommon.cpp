@@ -1,16 +1,28 @@
 #include "acquisition/decode/DecodeCommon.h"
 
-#include <cstdint>
 #include <new>
+#include <stdexcept>
+#include <string>
 
 #include "driver/DriverContext.h"
 #include "driver/Errors.h"
 
 namespace orvella::decode {
 
+const char* const kOverTimeLimit = "more than 1500 ms";
+static_assert(kDecodeTimeLimit.count() == 1500, "kOverTimeLimit names the limit");
+
 void Fail(int status, const char* library, const char* detail) {
   GetDriverContext().Log(3, "ImageDecoder::Decode: ERROR: %s: %s\n", library, detail);
   throw GDIException(status);
+}
+
+void FailWith(int status, const char* library, const char* detail) {
+  if (status == kStopped) throw std::runtime_error("ImageDecoder::Decode: stopped");
+  if (status != kTooCostly) Fail(status, library, detail);
+  GetDriverContext().Log(3, "ImageDecoder::Decode: ERROR: %s: too costly: %s\n", library, detail);
+  throw std::runtime_error(std::string("ImageDecoder::Decode: picture too costly to decode (") + library + ": " +
+                           detail + ")");
 }
 
 void LogFromLibrary(const char* format, const char* text) noexcept {

@@ -1,6 +1,8 @@
 // JPEG through libjpeg-turbo, decoding only what the region needs: the top
 // rows (it stops after the last one) and the left columns, so a picture whose
-// header claims an enormous size costs no more than its region.
+// header claims an enormous size costs no more than its region. libjpeg's
+// progress monitor checks the request's budget before each batch of rows and
+// throughout every scan.
 //
 // Thread safety: one decoder per camera worker, used by that worker only.
 #pragma once

@@ -27,10 +27,14 @@ struct JpegErrors {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   int status;
-  bool exhausted;  // the source ran out of data
   bool truncated;  // the decoder needed data past the end
   bool warned;     // one warning logged for this picture
   char message[JMSG_LENGTH_MAX];
+};
+
+struct JpegProgress {
+  jpeg_progress_mgr pub;
+  const Budget* budget;
 };
 
 JpegErrors& ErrorsOf(j_common_ptr c) {
@@ -48,13 +52,17 @@ void JpegErrorExit(j_common_ptr c) {
 }
 
 // Warnings (level -1) never abort: corrupt data still gives a usable picture,
-// and only the first is logged. Data missing at the end is a failure, though:
-// it marks a download that stopped early.
+// and only the first is logged. Reaching the end of the picture while
+// decoding needed data is a failure, though: the data of those rows is
+// missing, whether the download stopped early (the source then feeds an end
+// marker) or an end marker follows the cut. Other markers met early (a
+// restart marker after damaged data) only end the damage.
 void JpegEmitMessage(j_common_ptr c, int level) {
   if (level >= 0) return;  // traces
   JpegErrors& e = ErrorsOf(c);
   c->err->num_warnings++;
-  if (c->err->msg_code == JWRN_HIT_MARKER && e.exhausted) e.truncated = true;
+  if (c->err->msg_code == JWRN_HIT_MARKER && reinterpret_cast<j_decompress_ptr>(c)->unread_marker == JPEG_EOI)
+    e.truncated = true;
   if (!e.warned) {
     e.warned = true;
     char text[JMSG_LENGTH_MAX];
@@ -65,15 +73,32 @@ void JpegEmitMessage(j_common_ptr c, int level) {
 
 void JpegOutputMessage(j_common_ptr) {}
 
+// Called before each batch of rows and, for multi-scan files, each iMCU row
+// of every scan: a closing camera, the time limit or more scans than any
+// encoder writes (libjpeg only warns about a repeated scan) end the picture.
+void JpegProgressMonitor(j_common_ptr c) {
+  const Budget* budget = reinterpret_cast<JpegProgress*>(c->progress)->budget;
+  const int status = budget ? budget->Check() : 0;
+  const bool tooManyScans = reinterpret_cast<j_decompress_ptr>(c)->input_scan_number > kMaxJpegScans;
+  if (!status && !tooManyScans) return;
+  JpegErrors& e = ErrorsOf(c);
+  e.status = status ? status : kTooCostly;
+  if (status) {
+    std::snprintf(e.message, sizeof e.message, "%s", status == kStopped ? "stopped" : kOverTimeLimit);
+  } else {
+    std::snprintf(e.message, sizeof e.message, "more than %d scans", kMaxJpegScans);
+  }
+  std::longjmp(e.jump, 1);
+}
+
 // The downloaded bytes as libjpeg's source. At the end it feeds an EOI
-// marker, as libjpeg's own sources do, and notes that the data ran out.
+// marker, as libjpeg's own sources do.
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
 void JpegInitSource(j_decompress_ptr) {}
 void JpegTermSource(j_decompress_ptr) {}
 
 boolean JpegFillInput(j_decompress_ptr c) {
-  ErrorsOf(reinterpret_cast<j_common_ptr>(c)).exhausted = true;
   c->src->next_input_byte = kEndOfImage;
   c->src->bytes_in_buffer = sizeof kEndOfImage;
   return TRUE;
@@ -108,6 +133,7 @@ struct JpegDecoder::State {
   JpegImagePool pool;  // must outlive the decompressor, which ~State destroys first
   jpeg_decompress_struct jpeg{};
   JpegErrors errors{};
+  JpegProgress progress{};
   jpeg_source_mgr source{};
   std::vector<JSAMPROW> rowPointers;  // the target's rows, for direct decoding
   std::vector<JSAMPROW> scratchRows;  // rows inside the scratch area
@@ -119,6 +145,8 @@ JpegDecoder::State::State() {
   errors.pub.emit_message = JpegEmitMessage;
   errors.pub.output_message = JpegOutputMessage;
   if (Create() != 0) throw std::bad_alloc();
+  progress.pub.progress_monitor = JpegProgressMonitor;
+  jpeg.progress = &progress.pub;
   jpeg.mem->max_memory_to_use = long(kMaxPictureMemory);
   pool.Install(&jpeg);  // a steady stream of pictures allocates nothing
   source.init_source = JpegInitSource;
@@ -136,7 +164,7 @@ int JpegDecoder::State::Create() {
 
 int JpegDecoder::State::ReadHeader(const unsigned char* data, size_t size) {
   if (setjmp(errors.jump)) return errors.status;
-  errors.exhausted = errors.truncated = errors.warned = false;
+  errors.truncated = errors.warned = false;
   errors.pub.num_warnings = 0;
   source.next_input_byte = data;
   source.bytes_in_buffer = size;
@@ -241,17 +269,18 @@ void JpegDecoder::Decode(const Request& request, Scratch& scratch) {
     ~Abort() { jpeg_abort_decompress(jpeg); }
   } abort{&s.jpeg};
 
-  if (int status = s.ReadHeader(request.data, request.size)) Fail(status, "JPEG", s.errors.message);
+  s.progress.budget = &request.budget;
+  if (int status = s.ReadHeader(request.data, request.size)) FailWith(status, "JPEG", s.errors.message);
   ImageRegion region =
       FitRegion(request.width, request.height, s.jpeg.image_width, s.jpeg.image_height, request.target, request.colour);
   if (region.width == 0 || region.height == 0) Fail(kInvalidParameter, "JPEG", "empty region");
-  if (int status = s.Start(request.colour, region.width)) Fail(status, "JPEG", s.errors.message);
+  if (int status = s.Start(request.colour, region.width)) FailWith(status, "JPEG", s.errors.message);
 
   bool direct = request.colour && s.jpeg.out_color_space == JCS_EXT_BGR && s.jpeg.output_width == region.width;
   s.PrepareRows(region, direct, scratch);
   int status = s.ReadRows(region, request.colour, direct);
-  if (status && s.errors.truncated) Fail(status, "JPEG", "premature end of data");
-  if (status) Fail(status, "JPEG", s.errors.message);
+  if (status > 0 && s.errors.truncated) Fail(status, "JPEG", "premature end of data");
+  if (status) FailWith(status, "JPEG", s.errors.message);
 }
 
 }  // namespace orvella::decode

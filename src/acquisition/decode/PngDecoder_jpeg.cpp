@@ -77,11 +77,14 @@ void StoreRow(const unsigned char* row, const ImageRegion& region, uint32_t r, b
   }
 }
 
-int ReadRows(png_structp p, const ImageRegion& region, bool colour, const PngHeader* header, unsigned char* rows) {
+// Between rows: a closing camera or the time limit ends the picture.
+int ReadRows(png_structp p, const ImageRegion& region, bool colour, const PngHeader* header, unsigned char* rows,
+             const Budget* budget) {
   if (setjmp(png_jmpbuf(p))) return kInvalidParameter;
   if (!header->interlaced) {
     bool direct = colour && header->width == region.width;
     for (uint32_t r = 0; r < region.height; ++r) {
+      if (int status = budget->Check()) return status;
       unsigned char* row = direct ? region.Row(r) : rows;
       png_read_row(p, row, nullptr);
       if (!direct) StoreRow(row, region, r, colour);
@@ -89,12 +92,14 @@ int ReadRows(png_structp p, const ImageRegion& region, bool colour, const PngHea
     return 0;
   }
   // Interlaced: each pass adds pixels to every row, so the region's rows
-  // stay in scratch until the last pass; later rows are read and dropped.
+  // stay in scratch until the last pass; later rows are read and dropped
+  // (the next pass's data follows them), except in the last pass.
   const size_t rowBytes = size_t(header->width) * 3;
   const int passes = 7;
   for (int pass = 0; pass < passes; ++pass) {
     for (uint32_t y = 0; y < header->height; ++y) {
       if (pass == passes - 1 && y >= region.height) break;
+      if (int status = budget->Check()) return status;
       png_read_row(p, y < region.height ? rows + y * rowBytes : nullptr, nullptr);
     }
   }
@@ -125,7 +130,8 @@ void DecodePng(const Request& request, Scratch& scratch) {
   size_t rowCount = header.interlaced ? region.height : 1;
   if (rowBytes * rowCount > kMaxPictureMemory) Fail(kOutOfMemory, "PNG", "picture too large");
   unsigned char* rows = scratch.Get(rowBytes * rowCount);
-  if (ReadRows(p, region, request.colour, &header, rows)) {
+  if (int status = ReadRows(p, region, request.colour, &header, rows, &request.budget)) {
+    if (status < 0) FailWith(status, "PNG", kOverTimeLimit);
     bool memory = std::strstr(input.message, "memory") != nullptr;
     Fail(memory ? kOutOfMemory : kInvalidParameter, "PNG", input.message);
   }
