@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "driver/Platform.h"
@@ -20,7 +21,11 @@ struct KeptLine {
   std::string stamp;
   std::string message;
 };
-thread_local std::vector<KeptLine> deferred;
+// Heap-held, and only while lines wait: a thread_local with a destructor is
+// unsafe in the DLL, where mingw's emulated TLS may free a thread's storage
+// before running its destructors (a worker ending then freed the vector's
+// lines a second time).
+thread_local std::vector<KeptLine>* deferred = nullptr;
 thread_local bool inPair = false;
 
 }  // namespace
@@ -61,7 +66,8 @@ void DriverContext::Log(int level, const char* format, ...) {
   FormatStamp(now, stamp, sizeof stamp);
 
   if (deferDepth > 0) {
-    deferred.push_back(KeptLine{this, stamp, message});
+    if (!deferred) deferred = new std::vector<KeptLine>();
+    deferred->push_back(KeptLine{this, stamp, message});
     return;
   }
   Emit(stamp, message);
@@ -100,11 +106,11 @@ void DriverContext::ReleasePair() {
 DeferredLog::DeferredLog() { ++deferDepth; }
 
 DeferredLog::~DeferredLog() {
-  if (--deferDepth > 0 || deferred.empty()) return;
+  if (--deferDepth > 0 || !deferred) return;
   // Lines logged meanwhile (a callback may log more, which goes straight out).
-  std::vector<KeptLine> lines;
-  lines.swap(deferred);
-  for (const KeptLine& line : lines) line.context->Emit(line.stamp.c_str(), line.message.c_str());
+  std::unique_ptr<std::vector<KeptLine>> lines(deferred);
+  deferred = nullptr;
+  for (const KeptLine& line : *lines) line.context->Emit(line.stamp.c_str(), line.message.c_str());
 }
 
 void DriverContext::WriteToFile(const char* stamp, const char* message) {
