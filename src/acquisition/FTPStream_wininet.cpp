@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -33,6 +32,7 @@
 #include "acquisition/TransferClock.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
+#include "driver/WinLock.h"
 #include "driver/Platform.h"
 
 namespace orvella {
@@ -60,8 +60,8 @@ struct Transfer {
   const std::string url;
   const DWORD backstopMs;  // receive and send time-out of the helper's own calls
 
-  Mutex lock;
-  std::condition_variable changed;
+  WinLock lock;  // hands over on every picture: Windows' own (driver/WinLock.h)
+  CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
   TransferClock clock ORVELLA_GUARDED_BY(lock);  // fed by the helper, asked by the worker
   bool finished ORVELLA_GUARDED_BY(lock) = false;
   bool closed ORVELLA_GUARDED_BY(lock) = false;     // the helper has closed its URL handle
@@ -75,13 +75,13 @@ struct Transfer {
   // No wake-up: the worker asks the clock at its own deadlines, and a wake-up
   // per chunk cost more than the chunk under Wine.
   void Report(int bytes) ORVELLA_EXCLUDES(lock) {
-    ScopedLock<Mutex> hold(lock);
+    ScopedLock<WinLock> hold(lock);
     clock.Progress(bytes);
     fill = bytes;
   }
 
   bool Cancelled() ORVELLA_EXCLUDES(lock) {
-    ScopedLock<Mutex> hold(lock);
+    ScopedLock<WinLock> hold(lock);
     return cancelled;
   }
 };
@@ -193,17 +193,17 @@ struct FTPStream::Session {
       error = std::current_exception();
     }
     {
-      ScopedLock<Mutex> hold(t.lock);
+      ScopedLock<WinLock> hold(t.lock);
       t.error = error;
       t.finished = true;
     }
-    t.changed.notify_all();
+    WakeAllConditionVariable(&t.changed);
     url.reset(nullptr);
     {
-      ScopedLock<Mutex> hold(t.lock);
+      ScopedLock<WinLock> hold(t.lock);
       t.closed = true;
     }
-    t.changed.notify_all();
+    WakeAllConditionVariable(&t.changed);
   }
 
   // Open, status check, availability, read loop. Errors are raised here, on
@@ -242,7 +242,7 @@ struct FTPStream::Session {
   // or the clock's verdict; on giving up it tells the helper to stop.
   Stop Watch(Transfer& t) ORVELLA_EXCLUDES(t.lock) {
     Stop stop = Stop::Done;
-    MutexLock hold(t.lock);
+    ScopedLock<WinLock> hold(t.lock);
     while (!t.finished) {
       if (aborted) {
         stop = Stop::Aborted;
@@ -252,7 +252,7 @@ struct FTPStream::Session {
         stop = Stop::TimedOut;
         break;
       }
-      hold.WaitUntil(t.changed, std::chrono::steady_clock::now() + t.clock.NextWait());
+      t.lock.WaitUntil(t.changed, std::chrono::steady_clock::now() + t.clock.NextWait());
     }
     if (stop != Stop::Done) t.cancelled = true;
     return stop;
@@ -275,10 +275,9 @@ HelperThread& FTPStream::Session::ReadyHelper() {
 bool FTPStream::Session::HelperIdle() {
   if (!last) return true;
   Transfer& t = *last;
-  MutexLock hold(t.lock);
+  ScopedLock<WinLock> hold(t.lock);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-  while (!t.closed)
-    if (!hold.WaitUntil(t.changed, deadline)) break;
+  while (!t.closed && std::chrono::steady_clock::now() < deadline) t.lock.WaitUntil(t.changed, deadline);
   return t.closed;
 }
 
@@ -326,8 +325,8 @@ void FTPStream::Abort() {
     current = session->current;
   }
   if (current) {
-    ScopedLock<Mutex> hold(current->lock);
-    current->changed.notify_all();
+    ScopedLock<WinLock> hold(current->lock);
+    WakeAllConditionVariable(&current->changed);
   }
 }
 
@@ -349,7 +348,7 @@ void FTPStream::ReadFile(const char* url) {
   s.Track(nullptr);
   if (stop == Session::Stop::Done) {
     receiveBuffer = std::move(t->buffer);  // ours again
-    ScopedLock<Mutex> hold(t->lock);
+    ScopedLock<WinLock> hold(t->lock);
     if (t->error) std::rethrow_exception(t->error);
     Publish(static_cast<uint32_t>(t->fill));
     return;
@@ -361,7 +360,7 @@ void FTPStream::ReadFile(const char* url) {
   receiveBuffer = ReceiveBuffer();
   stat.cbSize.QuadPart = 0;
   if (stop == Session::Stop::Aborted) throw std::runtime_error(kAbortedText);
-  ScopedLock<Mutex> hold(t->lock);
+  ScopedLock<WinLock> hold(t->lock);
   throw Win32Exception(ERROR_INTERNET_TIMEOUT, Win32Exception::Kind::Internet, t->clock.Reason());
 }
 

@@ -1,19 +1,16 @@
 // A thread that runs its owner's jobs one at a time, and that the owner can
 // leave behind while a job is stuck in a call that cannot be interrupted: it
 // then ends by itself once that job returns. Used by the WinInet download,
-// whose blocking calls ignore their time-outs under Wine.
+// whose blocking calls ignore their time-outs under Wine (Windows only:
+// HelperThread_win32.cpp).
 //
 // Thread safety: Start, Post and Stop belong to the owner (one thread at a
 // time); jobs run on the helper. The helper keeps itself alive while it runs.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <thread>
-
-#include "driver/Mutex.h"
 
 namespace orvella {
 
@@ -25,27 +22,15 @@ class HelperThread {
   // ended (this one from now on). Raises std::system_error without a thread.
   static std::shared_ptr<HelperThread> Start(const std::shared_ptr<std::atomic<int>>& running);
 
-  explicit HelperThread(std::shared_ptr<std::atomic<int>> running) : running(std::move(running)) {}
-  HelperThread(const HelperThread&) = delete;
-  HelperThread& operator=(const HelperThread&) = delete;
+  virtual ~HelperThread() = default;
 
   // Runs `job` after the one in progress, if any. At most one job waits.
-  void Post(Job job) ORVELLA_EXCLUDES(lock);
+  virtual void Post(Job job) = 0;
 
   // Ends the helper after its current job: joined when `idle` (no job
   // running), else detached, with the library pinned so that the job can
   // never run unloaded code. Once per helper.
-  void Stop(bool idle) ORVELLA_EXCLUDES(lock);
-
- private:
-  static void Main(std::shared_ptr<HelperThread> self);
-
-  Mutex lock;
-  std::condition_variable wake;
-  Job next ORVELLA_GUARDED_BY(lock);
-  bool quit ORVELLA_GUARDED_BY(lock) = false;
-  const std::shared_ptr<std::atomic<int>> running;
-  std::thread thread;  // the owner's
+  virtual void Stop(bool idle) = 0;
 };
 
 }  // namespace orvella
