@@ -4,9 +4,10 @@
 # PREFIX/libjpeg-turbo-VERSION-i686/{include,lib}. Prints that directory.
 #
 # The source package comes through a private apt configuration (its own
-# sources list with a deb-src line, lists and cache under PREFIX), so the
-# machine's apt sources are never touched. An existing build of the same
-# version is reused as it is: nothing is fetched or compiled again.
+# sources list with deb-src lines for bookworm and its updates, lists and
+# cache under PREFIX), so the machine's apt sources are never touched. An
+# existing build of the same version is reused as it is: nothing is fetched
+# or compiled again.
 #
 # Usage: libjpeg-turbo-win32.sh PREFIX C_COMPILER
 set -eu
@@ -30,7 +31,11 @@ fi
 work="$prefix/work-$stem"
 rm -rf "$work"
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/sources.list.d" "$work/src"
-echo "deb-src http://deb.debian.org/debian bookworm main" >"$work/apt/sources.list"
+cat >"$work/apt/sources.list" <<EOF
+deb-src http://deb.debian.org/debian bookworm main
+deb-src http://deb.debian.org/debian bookworm-updates main
+deb-src http://deb.debian.org/debian-security bookworm-security main
+EOF
 apt() {
   apt-get -q -o Dir::Etc::SourceList="$work/apt/sources.list" -o Dir::Etc::SourceParts="$work/apt/sources.list.d" \
     -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache" -o APT::Sandbox::User=root "$@"
@@ -39,6 +44,7 @@ apt() {
   apt update
   cd "$work/src"
   apt source --download-only "libjpeg-turbo${version:+=$version}"
+  # apt has checked the files against the signed index already.
   dpkg-source --no-check -x ./*.dsc tree
 } >"$work/fetch.log" 2>&1 || { cat "$work/fetch.log" >&2; exit 1; }
 
