@@ -625,8 +625,8 @@ void MeasureOpenCv(const Options& o, const char* what, const char* camera, const
 // after each of `labels` in its output, or an empty vector when it failed.
 std::vector<double> RunWineBench(const Options& o, const std::string& dir, const Picture& a, const Picture& b,
                                  const std::string& extra, const std::vector<const char*>& labels) {
-  const std::string command = o.wineRun + " " + o.wineBench + " --dir Z:" + dir + " --a " + a.url + " --b " + b.url +
-                              " " + extra + " 2>&1";
+  const std::string command =
+      o.wineRun + " " + o.wineBench + " --dir Z:" + dir + " --a " + a.url + " --b " + b.url + " " + extra + " 2>&1";
   const std::string output = RunCommand(command);
   std::vector<double> values;
   for (const char* label : labels) {
@@ -686,8 +686,8 @@ void MeasureWindows(const Options& o, const std::string& dir, const Picture& a, 
          Format("%.3f ms vs %.3f ms", Median(region), Median(full)), "≤ 0.45", Median(ratios),
          MetAtMost(Median(ratios), 0.45));
 
-  const std::vector<double> cameras = RunWineBench(o, dir, a, b, "--count 0 --seconds " + std::string(o.quick ? "3" : "10"),
-                                                   {"30/s, A colour:", "delivered,"});
+  const std::vector<double> cameras = RunWineBench(
+      o, dir, a, b, "--count 0 --seconds " + std::string(o.quick ? "3" : "10"), {"30/s, A colour:", "delivered,"});
   if (cameras.empty()) return AddRow("Windows DLL under Wine, 10 cameras × 30/s", "did not run", "–", -1, "?");
   // A camera's first and last image may fall just outside the window.
   AddRow("Windows DLL under Wine, 10 cameras × 30/s continuous, A colour: images delivered",

@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Orvella.h"
@@ -124,14 +125,15 @@ int Run(int argc, char** argv) {
   std::string dir, a, b;
   int count = 200;
   double seconds = 10;
+  const std::pair<const char*, std::string*> texts[] = {{"--dir", &dir}, {"--a", &a}, {"--b", &b}};
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
-    if (name == "--dir") dir = value;
-    else if (name == "--a") a = value;
-    else if (name == "--b") b = value;
-    else if (name == "--count") count = std::atoi(value.c_str());
-    else if (name == "--seconds") seconds = std::atof(value.c_str());
-    else throw std::runtime_error("unknown option " + name);
+    bool known = false;
+    for (const auto& [option, text] : texts)
+      if (name == option) *text = value, known = true;
+    if (name == "--count") count = std::atoi(value.c_str()), known = true;
+    if (name == "--seconds") seconds = std::atof(value.c_str()), known = true;
+    if (!known) throw std::runtime_error("unknown option " + name);
   }
   if (dir.empty() || a.empty() || b.empty()) throw std::runtime_error("usage: wine_bench --dir DIR --a URL --b URL");
 

@@ -32,8 +32,8 @@
 #include "acquisition/TransferClock.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
-#include "driver/WinLock.h"
 #include "driver/Platform.h"
+#include "driver/WinLock.h"
 
 namespace orvella {
 
