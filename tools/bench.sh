@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs them all, printing one table:
 # the driver end to end against libcurl + libjpeg-turbo, memcpy and a Python
-# + OpenCV loop (bench/driver_bench), and, when the Windows build is
-# available, the DLL under Wine (informational). Ratios, not times, are the
-# results: both sides are measured in the same run.
+# + OpenCV loop (bench/driver_bench), and, when mingw-w64 and Wine are
+# there, the Windows DLL under Wine (bench/wine_bench) against the Linux
+# product, run in turn. Ratios, not times, are the results: both sides are
+# measured in the same run.
 #
 # Usage: tools/bench.sh [--quick]
 # Build directories: $ORVELLA_BUILD_DIR (default build/native) and
@@ -30,10 +31,10 @@ cmake --build "$build" --target driver_bench orvella-simcam orvella decode_bench
 args=(--python /usr/bin/python3 "$@")
 
 if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
-  echo "bench: building the Windows DLL and sample host in $win32"
-  if cmake --preset win32 -B "$win32" >/dev/null && cmake --build "$win32" --target orvella-host >/dev/null; then
-    host=$(find "$win32" -name orvella-host.exe -type f | head -n 1)
-    [ -n "$host" ] && args+=(--wine-run "$root/cmake/wine-run.sh" --wine-host "$host")
+  echo "bench: building the Windows DLL and its benchmark in $win32"
+  if cmake --preset win32 -B "$win32" >/dev/null && cmake --build "$win32" --target wine_bench >/dev/null; then
+    wine_bench=$(find "$win32" -name wine_bench.exe -type f | head -n 1)
+    [ -n "$wine_bench" ] && args+=(--wine-run "$root/cmake/wine-run.sh" --wine-bench "$wine_bench")
   else
     echo "bench: the Windows build failed; no Wine line"
   fi

@@ -3,37 +3,44 @@
 // Why a helper thread: a blocked synchronous WinInet call is not interrupted
 // by closing its handles under Wine, and InternetOpenUrlA ignores the
 // session's receive time-out there, so a server that accepts and never
-// answers would hold the camera's worker forever. The WinInet calls of one
-// download therefore run on a short-lived helper thread while the worker
+// answers would hold the camera's worker forever. The WinInet calls of the
+// stream's downloads therefore run on a helper thread while the worker
 // watches the clock: it gives up when the answer does not begin within the
-// connection time-out, when the transfer stalls, and at once on Abort. The
-// helper owns everything it touches (a Transfer shared with the worker), so
-// one left behind finishes later without harm; its own calls are bounded by
-// receive time-outs set on its request handle as WinInet creates it.
+// connection time-out, when the transfer stalls, and at once on Abort.
+//
+// The helper lives as long as the stream and takes one download after
+// another: starting a thread per picture cost more under Wine than the
+// download itself. A download given up while the helper is inside a WinInet
+// call leaves that helper behind: it owns everything it touches (its Helper
+// and the Transfer, shared with the worker), finishes the call when WinInet
+// lets it and ends, and the next download starts a new helper. Its own calls
+// are bounded by receive time-outs set on its request handle as WinInet
+// creates it.
 #include <objbase.h>
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "acquisition/FTPStream.h"
+#include "acquisition/HelperThread.h"
 #include "acquisition/TransferClock.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
+#include "driver/WinLock.h"
 
 namespace orvella {
 
 namespace {
-// Helpers of one stream that may still run after their worker gave up;
-// beyond this many a download fails at once rather than add another.
+// Helper threads of one stream still running (the stream's own and those
+// left behind); a download that needs a new one fails at once rather than
+// add one beyond this.
 constexpr int kMaxHelpers = 3;
 
 struct InternetCloser {
@@ -44,19 +51,17 @@ using InternetHandle = std::unique_ptr<void, InternetCloser>;
 // One download, shared by the worker waiting in ReadFile and the helper
 // making the WinInet calls.
 struct Transfer {
-  Transfer(HINTERNET session, const char* url, const TransferLimits& limits, DWORD backstopMs,
-           std::shared_ptr<std::atomic<int>> helpers)
-      : session(session), url(url), backstopMs(backstopMs), helpers(std::move(helpers)) {
+  Transfer(HINTERNET session, const char* url, const TransferLimits& limits, DWORD backstopMs)
+      : session(session), url(url), backstopMs(backstopMs) {
     clock.Start(limits);
   }
 
   const HINTERNET session;
   const std::string url;
   const DWORD backstopMs;  // receive and send time-out of the helper's own calls
-  const std::shared_ptr<std::atomic<int>> helpers;
 
-  Mutex lock;
-  std::condition_variable changed;
+  WinLock lock;  // hands over on every picture: Windows' own (driver/WinLock.h)
+  CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
   TransferClock clock ORVELLA_GUARDED_BY(lock);  // fed by the helper, asked by the worker
   bool finished ORVELLA_GUARDED_BY(lock) = false;
   bool closed ORVELLA_GUARDED_BY(lock) = false;     // the helper has closed its URL handle
@@ -67,17 +72,16 @@ struct Transfer {
   // The helper's until `finished`, then the worker's again.
   ReceiveBuffer buffer;
 
+  // No wake-up: the worker asks the clock at its own deadlines, and a wake-up
+  // per chunk cost more than the chunk under Wine.
   void Report(int bytes) ORVELLA_EXCLUDES(lock) {
-    {
-      ScopedLock<Mutex> hold(lock);
-      clock.Progress(bytes);
-      fill = bytes;
-    }
-    changed.notify_all();
+    ScopedLock<WinLock> hold(lock);
+    clock.Progress(bytes);
+    fill = bytes;
   }
 
   bool Cancelled() ORVELLA_EXCLUDES(lock) {
-    ScopedLock<Mutex> hold(lock);
+    ScopedLock<WinLock> hold(lock);
     return cancelled;
   }
 };
@@ -138,11 +142,16 @@ long long CheckAnswer(HINTERNET url) {
 }  // namespace
 
 struct FTPStream::Session {
+  ~Session();
+
   mutable Mutex lock;
   HINTERNET handle ORVELLA_GUARDED_BY(lock) = nullptr;
   std::shared_ptr<Transfer> current ORVELLA_GUARDED_BY(lock);  // the download in progress, for Abort
   std::atomic<bool> aborted{false};
   std::shared_ptr<std::atomic<int>> helpers = std::make_shared<std::atomic<int>>(0);
+  // ReadFile's (the worker's): the helper, and the last download it took.
+  std::shared_ptr<HelperThread> helper;
+  std::shared_ptr<Transfer> last;
 
   enum class Stop { Done, Aborted, TimedOut };
 
@@ -161,39 +170,51 @@ struct FTPStream::Session {
     current = std::move(t);
   }
 
-  // Helper thread body: the download's WinInet calls, then the hand-back.
-  // The URL handle is closed after the worker has its answer: closing a
-  // request whose body is still coming reads that body to the end first
-  // (Wine keeps the connection for reuse), which for a refused oversized
-  // body would hold the worker for as long as the server keeps sending.
-  static void Fetch(std::shared_ptr<Transfer> t) {
+  // The helper for the next download: the stream's own, unless it is still
+  // closing the last one after 100 ms (reading a refused body to the end),
+  // in which case that one is left to it.
+  HelperThread& ReadyHelper();
+  // Whether the helper has closed the last download's URL handle, waiting
+  // up to 100 ms for it.
+  bool HelperIdle();
+  void DropHelper(bool idle);
+
+  // One download, then the hand-back. The URL handle is closed after the
+  // worker has its answer: closing a request whose body is still coming
+  // reads that body to the end first (Wine keeps the connection for reuse),
+  // which for a refused oversized body would hold the worker for as long as
+  // the server keeps sending.
+  static void Fetch(Transfer& t) ORVELLA_EXCLUDES(t.lock) {
     std::exception_ptr error;
     InternetHandle url;
     try {
-      Download(*t, url);
+      Download(t, url);
     } catch (...) {
       error = std::current_exception();
     }
     {
-      ScopedLock<Mutex> hold(t->lock);
-      t->error = error;
-      t->finished = true;
+      ScopedLock<WinLock> hold(t.lock);
+      t.error = error;
+      t.finished = true;
     }
-    t->changed.notify_all();
+    WakeAllConditionVariable(&t.changed);
     url.reset(nullptr);
-    --*t->helpers;
     {
-      ScopedLock<Mutex> hold(t->lock);
-      t->closed = true;
+      ScopedLock<WinLock> hold(t.lock);
+      t.closed = true;
     }
-    t->changed.notify_all();
+    WakeAllConditionVariable(&t.changed);
   }
 
   // Open, status check, availability, read loop. Errors are raised here, on
   // the thread that saw them, so a Win32Exception captures this thread's
   // last error and server reply; `url` keeps the handle for Fetch to close.
   static void Download(Transfer& t, InternetHandle& url) {
-    url.reset(InternetOpenUrlA(t.session, t.url.c_str(), nullptr, 0, 0, reinterpret_cast<DWORD_PTR>(&t)));
+    // No cookie engine, as on Linux (libcurl's is off): a picture URL needs
+    // none, and under Wine looking cookies up took 8 Wine server calls, more
+    // than half of every request.
+    const DWORD flags = INTERNET_FLAG_NO_COOKIES;
+    url.reset(InternetOpenUrlA(t.session, t.url.c_str(), nullptr, 0, flags, reinterpret_cast<DWORD_PTR>(&t)));
     if (!url.get()) throw Win32Exception();
     t.Report(0);
     const long long announced = CheckAnswer(url.get());
@@ -221,11 +242,11 @@ struct FTPStream::Session {
     }
   }
 
-  // The worker's watch over its helper: until the helper finishes, Abort,
+  // The worker's watch over the helper: until the download finishes, Abort,
   // or the clock's verdict; on giving up it tells the helper to stop.
   Stop Watch(Transfer& t) ORVELLA_EXCLUDES(t.lock) {
     Stop stop = Stop::Done;
-    MutexLock hold(t.lock);
+    ScopedLock<WinLock> hold(t.lock);
     while (!t.finished) {
       if (aborted) {
         stop = Stop::Aborted;
@@ -235,31 +256,40 @@ struct FTPStream::Session {
         stop = Stop::TimedOut;
         break;
       }
-      hold.WaitUntil(t.changed, std::chrono::steady_clock::now() + t.clock.NextWait());
+      t.lock.WaitUntil(t.changed, std::chrono::steady_clock::now() + t.clock.NextWait());
     }
     if (stop != Stop::Done) t.cancelled = true;
     return stop;
   }
-
-  // After a finished download: the helper normally ends at once; one still
-  // closing its handle (reading a refused body to the end) is left to it.
-  static void Release(Transfer& t, std::thread& helper) ORVELLA_EXCLUDES(t.lock) {
-    bool closed = false;
-    {
-      MutexLock hold(t.lock);
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-      while (!t.closed)
-        if (!hold.WaitUntil(t.changed, deadline)) break;
-      closed = t.closed;
-    }
-    if (closed) {
-      helper.join();
-    } else {
-      platform::PinLibrary();  // a helper left running must never meet unloaded code
-      helper.detach();
-    }
-  }
 };
+
+FTPStream::Session::~Session() {
+  if (helper) DropHelper(HelperIdle());
+}
+
+HelperThread& FTPStream::Session::ReadyHelper() {
+  if (helper && !HelperIdle()) DropHelper(false);
+  if (!helper) {
+    if (*helpers >= kMaxHelpers) throw std::runtime_error("FTPStream::ReadFile: earlier downloads are still hanging");
+    helper = HelperThread::Start(helpers);
+  }
+  return *helper;
+}
+
+bool FTPStream::Session::HelperIdle() {
+  if (!last) return true;
+  Transfer& t = *last;
+  ScopedLock<WinLock> hold(t.lock);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  while (!t.closed && std::chrono::steady_clock::now() < deadline) t.lock.WaitUntil(t.changed, deadline);
+  return t.closed;
+}
+
+void FTPStream::Session::DropHelper(bool idle) {
+  helper->Stop(idle);
+  helper.reset();
+  last.reset();
+}
 
 FTPStream::FTPStream() : session(std::make_unique<Session>()) {}
 
@@ -299,8 +329,8 @@ void FTPStream::Abort() {
     current = session->current;
   }
   if (current) {
-    ScopedLock<Mutex> hold(current->lock);
-    current->changed.notify_all();
+    ScopedLock<WinLock> hold(current->lock);
+    WakeAllConditionVariable(&current->changed);
   }
 }
 
@@ -309,41 +339,32 @@ void FTPStream::ReadFile(const char* url) {
   const HINTERNET handle = s.Handle();
   if (s.aborted) throw std::runtime_error(kAbortedText);
   if (!handle) throw std::runtime_error(kNoSessionText);
-  if (*s.helpers >= kMaxHelpers) throw std::runtime_error("FTPStream::ReadFile: earlier downloads are still hanging");
+  HelperThread& helper = s.ReadyHelper();
 
   const TransferLimits limits = Limits();
-  auto t = std::make_shared<Transfer>(handle, url, limits, SetTimeouts(handle, limits), s.helpers);
+  auto t = std::make_shared<Transfer>(handle, url, limits, SetTimeouts(handle, limits));
   t->buffer = std::move(receiveBuffer);
   position = 0;
-
-  std::thread helper;
-  ++*s.helpers;
-  try {
-    helper = std::thread(&Session::Fetch, t);
-  } catch (...) {
-    --*s.helpers;
-    receiveBuffer = std::move(t->buffer);
-    throw;
-  }
+  s.last = t;
   s.Track(t);
+  helper.Post([t] { Session::Fetch(*t); });
   const Session::Stop stop = s.Watch(*t);
   s.Track(nullptr);
   if (stop == Session::Stop::Done) {
-    Session::Release(*t, helper);
     receiveBuffer = std::move(t->buffer);  // ours again
-    ScopedLock<Mutex> hold(t->lock);
+    ScopedLock<WinLock> hold(t->lock);
     if (t->error) std::rethrow_exception(t->error);
     Publish(static_cast<uint32_t>(t->fill));
     return;
   }
 
-  // The helper keeps the old buffer, and with it the previous content.
-  platform::PinLibrary();  // a helper left running must never meet unloaded code
-  helper.detach();
+  // The helper may be stuck in a WinInet call: it is left behind, and keeps
+  // the old buffer, and with it the previous content.
+  s.DropHelper(false);
   receiveBuffer = ReceiveBuffer();
   stat.cbSize.QuadPart = 0;
   if (stop == Session::Stop::Aborted) throw std::runtime_error(kAbortedText);
-  ScopedLock<Mutex> hold(t->lock);
+  ScopedLock<WinLock> hold(t->lock);
   throw Win32Exception(ERROR_INTERNET_TIMEOUT, Win32Exception::Kind::Internet, t->clock.Reason());
 }
 

@@ -96,13 +96,9 @@ enum class Source { kHttp, kRefused, kFtpMissingFile, kFtpWrongPassword };
 // and pads what the data lacks, as for any damaged scan).
 enum class Outcome { kFails, kDelivers, kEither };
 
-// A JPEG cut inside its rows and closed with an end marker: GDI+ pads the
-// missing rows with grey, as for any damaged scan; the Linux decoder refuses it.
-#ifdef _WIN32
-constexpr Outcome kCutBeforeEndMarker = Outcome::kEither;
-#else
+// A JPEG cut inside the needed rows with an end marker appended: both
+// products decode JPEG with libjpeg-turbo and refuse it.
 constexpr Outcome kCutBeforeEndMarker = Outcome::kFails;
-#endif
 
 struct Fault {
   const char* name;

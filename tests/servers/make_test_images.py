@@ -74,6 +74,15 @@ def write(directory, name, data):
         f.write(data)
 
 
+def write_full_decode(directory, name):
+    """NAME.bgr: the picture's full decode as blue-green-red bytes, by the
+    libjpeg-turbo that PIL links (Debian's, the Linux product's): JPEG
+    decodes of both products must equal it to the bit."""
+    with Image.open(os.path.join(directory, name)) as img:
+        r, g, b = img.convert("RGB").split()
+        write(directory, name + ".bgr", Image.merge("RGB", (b, g, r)).tobytes())
+
+
 def patch_sof_size(data, width, height):
     """Rewrites the frame header's size (any SOFn marker)."""
     i = 2
@@ -160,6 +169,9 @@ def main():
     save(photo_img, directory, "photo_800x600.jpg", quality=85, subsampling=2)
     save(photo_img, directory, "photo_800x600_progressive.jpg", quality=85, subsampling=2, progressive=True)
     save(photo_img, directory, "photo_800x600_422.jpg", quality=85, subsampling=1)
+    for name in ("photo_800x600.jpg", "photo_800x600_422.jpg", "photo_800x600_progressive.jpg",
+                 "pattern_333x251.jpg", "pattern_320x240_gray.jpg"):
+        write_full_decode(directory, name)
 
     write(directory, "text.html",
           b"<!DOCTYPE html>\n<html><head><title>Camera</title></head>\n"

@@ -26,7 +26,7 @@ JpegImagePool& PoolOf(j_common_ptr cinfo) {
 // arena has no room (the caller then asks libjpeg).
 template <typename Row, typename Element>
 Row* RowsFrom(void* (*take)(void*, size_t), void* pool, size_t elementsPerRow, size_t rows) {
-  const size_t maxBytes = size_t(1) << 40;  // far beyond any arena; keeps the products exact
+  const size_t maxBytes = SIZE_MAX / 4;  // far beyond any arena (also in 32 bits); keeps the products exact
   if (elementsPerRow > maxBytes / sizeof(Element) || rows > maxBytes / kAlign) return nullptr;
   const size_t rowBytes = RoundUp(elementsPerRow * sizeof(Element), kAlign);
   const size_t pointerBytes = RoundUp(rows * sizeof(Row), kAlign);
