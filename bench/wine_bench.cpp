@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "Orvella.h"
-#include "samplehost/DriverExports.h"
-#include "samplehost/HostPlatform.h"
+#include "common/DriverExports.h"
+#include "common/HostPlatform.h"
 
 namespace {
 
