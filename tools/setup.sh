@@ -11,6 +11,7 @@ pkgs=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils imagemagick
+  lintian
 )
 
 missing=()
