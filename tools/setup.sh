@@ -12,6 +12,7 @@ pkgs=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   nasm dpkg-dev  # libjpeg-turbo cross-built for the DLL (cmake/libjpeg-turbo-win32.sh)
   wine wine32:i386 xvfb xauth x11-utils imagemagick
+  lintian
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine and runs every test of both products:
 # the Linux library (plain, ASan+UBSan, TSan) and the Windows DLL under Wine,
-# then a 20 s smoke run of each fuzzer (fuzz/; long runs: see fuzz/smoke.sh).
+# with the .deb and the zip built from those builds and tried (ctest label
+# "package"), then a 20 s smoke run of each fuzzer (fuzz/; long runs: see
+# fuzz/smoke.sh).
 # The clang preset checks the lock annotations and runs the unit tests on the
 # scalar pixel paths.
 # Usage: tools/test.sh [preset...]   (default: native win32 asan tsan clang fuzz)

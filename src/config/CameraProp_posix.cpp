@@ -1,6 +1,7 @@
 // The camera settings dialog on Linux: the GTK dialog lives in a module of
-// its own (liborvella-dialog.so beside the driver), loaded on first use so
-// that the driver never needs GTK or a display until a dialog is asked for.
+// its own (orvella/liborvella-dialog.so, in the driver's private folder
+// beside it), loaded on first use so that the driver never needs GTK or a
+// display until a dialog is asked for.
 #include <dlfcn.h>
 
 #include <atomic>
@@ -18,7 +19,9 @@ namespace orvella {
 
 namespace {
 
-const char kModuleName[] = "liborvella-dialog.so";
+// Relative to the driver's own directory: the same in the build tree and
+// installed (/usr/lib/<arch>/liborvella.so.1 and /usr/lib/<arch>/orvella/).
+const char kModuleName[] = "orvella/liborvella-dialog.so";
 
 // Set by tests that link the core statically (no library to sit beside);
 // never from the environment, so nothing outside the process picks the code

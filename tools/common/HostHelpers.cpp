@@ -43,7 +43,10 @@ bool lineStart ORVELLA_GUARDED_BY(printLock) = true;
 }  // namespace
 
 void AddHostOptions(orvella::tools::Options& options, HostOptions& o) {
+  // Beside this program in the build tree and the Windows zip; installed on
+  // Linux, where the system finds it.
   o.library = ExecutableDir() + kPathSeparator + kLibraryName;
+  if (!std::ifstream(o.library)) o.library = kLibraryName;
   options.Text("--url", o.section.url)
       .Text("--library", o.library)
       .Text("--dir", o.dir)

@@ -9,7 +9,9 @@
 
 namespace orvella::host {
 
-extern const char kLibraryName[];  // the driver's file name on this platform
+// The driver's file name on this platform (Linux: the SONAME). Given without
+// a directory, the system's own search finds it, as for an installed driver.
+extern const char kLibraryName[];
 extern const char kPathSeparator;
 
 // The driver library, loaded at run time (dlopen / LoadLibraryA) and
@@ -22,6 +24,12 @@ class DriverLibrary {
   DriverLibrary& operator=(const DriverLibrary&) = delete;
   // The exported function of that name, or null.
   void* Symbol(const char* name) const;
+  // The file the system loaded, links resolved.
+  std::string Path() const;
+  // The driver's version ("1.0.0.1"): Windows from the DLL's version resource,
+  // Linux from the library's file name (liborvella.so.<version>); empty when
+  // it has none.
+  std::string Version() const;
 
  private:
   void* handle;
@@ -29,7 +37,8 @@ class DriverLibrary {
 
 std::string ExecutableDir();
 bool MakeDir(const std::string& path);  // true when it exists afterwards
-std::string MakeTempDir();              // throws std::runtime_error
+// A new directory named after `prefix` in the temporary folder; throws std::runtime_error.
+std::string MakeTempDir(const std::string& prefix = "orvella-host");
 
 // orvella-simcam as a child process: started by the constructor, which reads
 // its first output line ("listening on URL"); stopped by the destructor.
@@ -43,6 +52,7 @@ class SimCamProcess {
 
  private:
   long pid = -1;
+  [[maybe_unused]] void* job = nullptr;  // Windows: the job object that ends the camera with us
   std::string url;
 };
 

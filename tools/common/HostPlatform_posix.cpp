@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <link.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -23,7 +24,7 @@ void Stop(pid_t pid) {
 
 }  // namespace
 
-const char kLibraryName[] = "liborvella.so";
+const char kLibraryName[] = "liborvella.so.1";
 const char kPathSeparator = '/';
 
 DriverLibrary::DriverLibrary(const std::string& path) : handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
@@ -36,6 +37,20 @@ DriverLibrary::~DriverLibrary() {
 
 void* DriverLibrary::Symbol(const char* name) const {
   return dlsym(handle, name);
+}
+
+std::string DriverLibrary::Path() const {
+  link_map* map = nullptr;
+  char path[PATH_MAX];
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map || !realpath(map->l_name, path)) return std::string();
+  return path;
+}
+
+// The SONAME link leads to liborvella.so.<version>; the version is in the name.
+std::string DriverLibrary::Version() const {
+  const std::string path = Path();
+  const size_t so = path.find(".so.", path.rfind('/') + 1);
+  return so == std::string::npos ? std::string() : path.substr(so + 4);
 }
 
 std::string ExecutableDir() {
@@ -51,9 +66,9 @@ bool MakeDir(const std::string& path) {
   return mkdir(path.c_str(), 0755) == 0 || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
 }
 
-std::string MakeTempDir() {
+std::string MakeTempDir(const std::string& prefix) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvella-host-XXXXXX";
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
   if (!mkdtemp(tmpl.data()))
     throw std::runtime_error("cannot make a temporary directory: " + std::string(std::strerror(errno)));
   return tmpl;

@@ -1,4 +1,4 @@
-// Saving the host's pictures: PNG on Linux, PPM/PGM on Windows.
+// Saving the host's pictures: PNG on Linux, BMP on Windows.
 #ifndef ORVELLA_TOOLS_IMAGEFILE_H
 #define ORVELLA_TOOLS_IMAGEFILE_H
 

@@ -27,7 +27,7 @@ using namespace orvella::host;
 const char kUsage[] =
     "usage: orvella-host [options]\n"
     "  --url URL          the camera's picture (default: start orvella-simcam and use it)\n"
-    "  --library PATH     the driver (default: beside this program)\n"
+    "  --library PATH     the driver (default: beside this program, else the installed one)\n"
     "  --dir DIR          system directory for Orvella.ini and Orvella.log (default: a new temporary one)\n"
     "  --camera NAME      camera slot (default \"Camera 1\")\n"
     "  --width N --height N  image size (default 640x480)\n"
@@ -35,16 +35,17 @@ const char kUsage[] =
     "  --rate N           RefreshRate, images per second in continuous mode (default 2)\n"
     "  --count N          images to grab (default 20)\n"
     "  --continuous       let the camera refresh by itself instead of triggering each image\n"
-    "  --save DIR         save every image there (PNG; PPM/PGM on Windows)\n"
+    "  --save DIR         save every image there (PNG; BMP on Windows)\n"
     "  --timeout-ms N     how long to wait for each image (default 5000)\n"
     "  --log-level N      the driver's LogLevel 0..4 (default 1)\n"
     "  --verbose          print the driver's log lines\n"
-    "  --simcam \"ARGS\"    extra arguments for the simulated camera, e.g. \"--fail-every 5\"\n";
+    "  --simcam \"ARGS\"    extra arguments for the simulated camera, e.g. \"--fail-every 5\"\n"
+    "  --version          print this program's version and the driver's, then exit\n";
 
 struct Options : HostOptions {
   std::string camera = "Camera 1", save;
   int count = 20, timeoutMs = 5000;
-  bool continuous = false;
+  bool continuous = false, version = false;
 };
 
 Options ParseArgs(int argc, char** argv) {
@@ -57,6 +58,7 @@ Options ParseArgs(int argc, char** argv) {
       .Number("--count", o.count, 1, 100000000)
       .Number("--timeout-ms", o.timeoutMs, 1, 3600000)
       .Flag("--continuous", o.continuous)
+      .Flag("--version", o.version)
       .Parse(argc, argv);
   return o;
 }
@@ -180,7 +182,18 @@ void PrintSummary(const Options& o, Tally& t, double seconds) {
   std::printf("%s\n", o.save.empty() || !t.received ? "" : ("; saved in " + o.save).c_str());
 }
 
+// They ship together: a driver of another version shows here.
+int PrintVersions(const Options& o) {
+  std::printf("orvella-host %s\n", ORVELLA_VERSION);
+  std::fflush(stdout);
+  DriverLibrary library(o.library);
+  const std::string version = library.Version();
+  std::printf("driver %s %s\n", library.Path().c_str(), version.empty() ? "(no version)" : version.c_str());
+  return 0;
+}
+
 int Run(Options o) {
+  if (o.version) return PrintVersions(o);
   std::unique_ptr<SimCamProcess> simcam;
   if (o.section.url.empty()) {
     simcam = StartSimCam(o.section.width, o.section.height, o.simcamArgs);

@@ -1,9 +1,6 @@
 #include "simcam/Picture.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
-#include <stdexcept>
 
 namespace orvella::simcam {
 namespace {
@@ -100,27 +97,6 @@ std::vector<unsigned char> DrawFrame(int width, int height, std::uint64_t n, con
   canvas.Text(4 * scale, 14 * scale, scale, "FRAME " + std::to_string(n));
   canvas.Text(4 * scale, 24 * scale, scale, timeText);
   return rgb;
-}
-
-JpegEncoder::JpegEncoder() : handle(tjInitCompress()) {
-  if (!handle) throw std::runtime_error("tjInitCompress failed");
-}
-
-JpegEncoder::~JpegEncoder() {
-  tjDestroy(handle);
-}
-
-std::string JpegEncoder::Encode(const std::vector<unsigned char>& rgb, int width, int height, int quality) {
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  if (tjCompress2(handle, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, quality, 0) != 0) {
-    std::string reason = tjGetErrorStr2(handle);
-    tjFree(out);
-    throw std::runtime_error("JPEG encoding failed: " + reason);
-  }
-  std::string jpeg(reinterpret_cast<char*>(out), size);
-  tjFree(out);
-  return jpeg;
 }
 
 }  // namespace orvella::simcam

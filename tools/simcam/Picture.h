@@ -13,7 +13,8 @@ namespace orvella::simcam {
 // (width, height, n, timeText), so a test can compare what it received.
 std::vector<unsigned char> DrawFrame(int width, int height, std::uint64_t n, const std::string& timeText);
 
-// One TurboJPEG compressor. Not thread-safe: one per thread.
+// One JPEG compressor (TurboJPEG on Linux, GDI+ on Windows). Not thread-safe:
+// one per thread.
 class JpegEncoder {
  public:
   JpegEncoder();

@@ -1,28 +1,16 @@
 // orvella-simcam: a simulated network camera. Serves a fresh JPEG snapshot
 // at http://ADDR:PORT/image.jpg on every request over HTTP/1.1 keep-alive,
 // optionally the same pictures over FTP, with injectable latency and faults.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -30,13 +18,15 @@
 #include <utility>
 #include <vector>
 
+#include "common/HostPlatform.h"
 #include "common/Options.h"
+#include "driver/Mutex.h"
 #include "simcam/Picture.h"
+#include "simcam/ServerPlatform.h"
 
 namespace {
 
-using orvella::simcam::DrawFrame;
-using orvella::simcam::JpegEncoder;
+using namespace orvella::simcam;
 
 const char kUsage[] =
     "usage: orvella-simcam [options]\n"
@@ -52,7 +42,7 @@ const char kUsage[] =
     "  --frames-cache K     encode K frames at start and serve them in turn\n"
     "  --file PATH          serve this picture file on every request instead (benchmarks)\n"
     "  --dump DIR           also write every served picture to DIR/frame-N.jpg\n"
-    "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib), 0 picks a port\n"
+    "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib, Linux), 0 picks a port\n"
     "  --ftp-dir DIR        directory the FTP server shares (default: a temporary one)\n"
     "  --ftp-interval-ms N  how often the FTP picture is replaced (default 100)\n"
     "  --seed N             seed for --fail-rate (default 1)\n"
@@ -107,8 +97,7 @@ std::string TimeText() {
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   const int ms =
       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  const std::tm tm = LocalTime(t);
   char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
   return text;
@@ -120,8 +109,7 @@ void WriteAtomically(const std::string& path, const std::string& data) {
   std::FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
   const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), path.c_str()) != 0)
-    throw std::runtime_error("cannot write " + path);
+  if (std::fclose(f) != 0 || !ok || !MoveOver(tmp, path)) throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -155,7 +143,7 @@ class Camera {
     const std::uint64_t n = ++requests;
     bool fail = config.failEvery > 0 && n % static_cast<std::uint64_t>(config.failEvery) == 0;
     if (config.failRate > 0) {
-      std::lock_guard<std::mutex> guard(rngLock);
+      orvella::ScopedLock<orvella::Mutex> guard(rngLock);
       fail = fail || std::uniform_real_distribution<double>(0, 1)(rng) < config.failRate;
     }
     if (!fail) return Outcome::kServe;
@@ -186,40 +174,9 @@ class Camera {
   const Config& config;
   std::vector<Picture> cache;  // read-only after construction
   std::atomic<std::uint64_t> requests{0}, frames{0}, failures{0};
-  std::mutex rngLock;
-  std::mt19937_64 rng;  // guarded by rngLock
+  orvella::Mutex rngLock;
+  std::mt19937_64 rng ORVELLA_GUARDED_BY(rngLock);
 };
-
-struct Socket {
-  int fd;
-  explicit Socket(int f) : fd(f) {}
-  ~Socket() {
-    if (fd >= 0) close(fd);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-};
-
-// Head and body in one gathered write: no Nagle wait between them, no copy.
-bool SendAll(int fd, const std::string& head, const std::string& body) {
-  iovec parts[2] = {{const_cast<char*>(head.data()), head.size()}, {const_cast<char*>(body.data()), body.size()}};
-  msghdr message{};
-  message.msg_iov = parts;
-  message.msg_iovlen = 2;
-  for (size_t left = head.size() + body.size(); left > 0;) {
-    const ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    left -= static_cast<size_t>(n);
-    for (size_t done = static_cast<size_t>(n); done > 0;) {
-      const size_t step = std::min(done, message.msg_iov->iov_len);
-      message.msg_iov->iov_base = static_cast<char*>(message.msg_iov->iov_base) + step;
-      message.msg_iov->iov_len -= step;
-      done -= step;
-      if (message.msg_iov->iov_len == 0 && message.msg_iovlen > 1) ++message.msg_iov, --message.msg_iovlen;
-    }
-  }
-  return true;
-}
 
 std::string Head(int status, const char* reason, const char* type, size_t length, bool close) {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nServer: orvella-simcam\r\nContent-Type: " + type +
@@ -228,16 +185,15 @@ std::string Head(int status, const char* reason, const char* type, size_t length
 }
 
 // One client connection, served until the client closes it or asks to.
-void ServeRequests(int fd, Camera& camera, const Config& config) {
-  const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
+  client.NoDelay();
   std::unique_ptr<JpegEncoder> encoder;
   std::string in;
   char buffer[8192];
   for (;;) {
     size_t end;
     while ((end = in.find("\r\n\r\n")) == std::string::npos) {
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      const long n = client.Receive(buffer, sizeof buffer);
       if (n <= 0 || in.size() > 65536) return;
       in.append(buffer, static_cast<size_t>(n));
     }
@@ -271,7 +227,7 @@ void ServeRequests(int fd, Camera& camera, const Config& config) {
         // Mid-body, not before the answer: a client silently retries a request
         // whose reused connection closes before any byte arrives.
         if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> dropped mid-answer\n", method, target);
-        SendAll(fd, Head(200, "OK", "image/jpeg", 10000, false), std::string(100, '\0'));
+        client.SendAll(Head(200, "OK", "image/jpeg", 10000, false), std::string(100, '\0'));
         return;
       }
       if (outcome == Camera::Outcome::kError500) {
@@ -285,40 +241,22 @@ void ServeRequests(int fd, Camera& camera, const Config& config) {
       }
     }
     if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> %s\n", method, target, note.c_str());
-    if (!SendAll(fd, head, isHead ? std::string() : *body) || close) return;
+    if (!client.SendAll(head, isHead ? std::string() : *body) || close) return;
   }
 }
 
-void ServeConnection(int fd, Camera& camera, const Config& config) {
-  Socket socket(fd);
+void ServeConnection(Socket client, Camera& camera, const Config& config) {
   try {
-    ServeRequests(fd, camera, config);
+    ServeRequests(client, camera, config);
   } catch (const std::exception& e) {  // e.g. --dump into a full disk: this client loses its connection
     std::fprintf(stderr, "orvella-simcam: %s\n", e.what());
   }
 }
 
-int Listen(const std::string& address, int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) throw std::runtime_error("bad address " + address);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0)
-    throw std::runtime_error("cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno));
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port = ntohs(addr.sin_port);
-  return fd;
-}
-
 // pyftpdlib (anonymous, read-only) shares ftpDir, where a thread of ours
 // replaces image.jpg every ftpIntervalMs.
 struct FtpServer {
-  pid_t pid = -1;
+  long pid = -1;
   int port = -1;
   bool ownDir = false;  // a temporary directory we remove at the end
 };
@@ -326,9 +264,7 @@ struct FtpServer {
 FtpServer StartFtp(Config& config, Camera& camera) {
   FtpServer ftp;
   if (config.ftpDir.empty()) {
-    char tmpl[] = "/tmp/orvella-simcam-ftp-XXXXXX";
-    if (!mkdtemp(tmpl)) throw std::runtime_error("cannot make a directory for the FTP server");
-    config.ftpDir = tmpl;
+    config.ftpDir = orvella::host::MakeTempDir("orvella-simcam-ftp");
     ftp.ownDir = true;
   }
   JpegEncoder encoder;
@@ -336,22 +272,8 @@ FtpServer StartFtp(Config& config, Camera& camera) {
   WriteAtomically(config.ftpDir + "/image.jpg", *camera.NextFrame(encoder, n));
 
   int port = static_cast<int>(config.ftpPort);
-  if (port == 0) close(Listen(config.bind, port));  // a free port; pyftpdlib binds it right after
-  const std::string portText = std::to_string(port);
-  const int devNull = config.verbose ? -1 : open("/dev/null", O_WRONLY);
-  ftp.pid = fork();  // still single-threaded here
-  if (ftp.pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);  // goes with us, however we end
-    sigset_t all;
-    sigfillset(&all);
-    sigprocmask(SIG_UNBLOCK, &all, nullptr);
-    if (devNull >= 0) dup2(devNull, STDERR_FILENO);  // its log, one line per session
-    execl("/usr/bin/python3", "python3", "-m", "pyftpdlib", "-i", config.bind.c_str(), "-p", portText.c_str(), "-d",
-          config.ftpDir.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  if (devNull >= 0) close(devNull);
-  if (ftp.pid < 0) throw std::runtime_error("fork failed");
+  if (port == 0) Listen(config.bind, port);  // a free port; pyftpdlib binds it right after
+  ftp.pid = StartFtpServer(config.bind, port, config.ftpDir, config.verbose);
   std::thread([&config, &camera] {
     JpegEncoder encoder;
     for (std::uint64_t n;;) {
@@ -365,12 +287,7 @@ FtpServer StartFtp(Config& config, Camera& camera) {
   }).detach();
   // Wait until the FTP server accepts connections (pyftpdlib takes ~0.2 s to start).
   for (int i = 0; i < 100; ++i) {
-    Socket probe(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, config.bind.c_str(), &addr.sin_addr);
-    if (connect(probe.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (CanConnect(config.bind, port)) {
       ftp.port = port;
       return ftp;
     }
@@ -379,14 +296,14 @@ FtpServer StartFtp(Config& config, Camera& camera) {
   throw std::runtime_error("the FTP server (python3 -m pyftpdlib, Debian's python3-pyftpdlib) did not start");
 }
 
-[[noreturn]] void AcceptLoop(int listener, Camera& camera, const Config& config) {
+[[noreturn]] void AcceptLoop(const Socket& listener, Camera& camera, const Config& config) {
   for (;;) {
-    const int fd = accept(listener, nullptr, nullptr);
-    if (fd >= 0) {
-      std::thread(ServeConnection, fd, std::ref(camera), std::cref(config)).detach();
-    } else if (errno != EINTR && errno != ECONNABORTED) {
-      std::fprintf(stderr, "orvella-simcam: accept: %s\n", std::strerror(errno));
-      _exit(1);
+    try {
+      Socket client = listener.Accept();
+      if (client.Valid()) std::thread(ServeConnection, std::move(client), std::ref(camera), std::cref(config)).detach();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "orvella-simcam: %s\n", e.what());
+      std::_Exit(1);
     }
   }
 }
@@ -395,41 +312,31 @@ FtpServer StartFtp(Config& config, Camera& camera) {
 
 int main(int argc, char** argv) {
   Config config = ParseArgs(argc, argv);
-  signal(SIGPIPE, SIG_IGN);
-  // SIGINT and SIGTERM reach only the main thread's sigwait, which cleans up.
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   FtpServer ftp;
   try {
-    if (!config.dumpDir.empty()) mkdir(config.dumpDir.c_str(), 0755);
+    StartUp();
+    if (!config.dumpDir.empty()) orvella::host::MakeDir(config.dumpDir);
     static Camera camera(config);  // outlives the detached threads
     int port = static_cast<int>(config.port);
-    const int listener = Listen(config.bind, port);
+    static const Socket listener = Listen(config.bind, port);
     if (config.ftpPort >= 0) ftp = StartFtp(config, camera);
     std::printf("listening on http://%s:%d/image.jpg\n", config.bind.c_str(), port);
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
                   config.ftpDir.c_str());
     std::fflush(stdout);
-    std::thread(AcceptLoop, listener, std::ref(camera), std::cref(config)).detach();
+    std::thread(AcceptLoop, std::cref(listener), std::ref(camera), std::cref(config)).detach();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvella-simcam: %s\n", e.what());
-    if (ftp.pid > 0) kill(ftp.pid, SIGTERM);
-    _exit(1);
+    if (ftp.pid > 0) StopFtpServer(ftp.pid);
+    std::_Exit(1);
   }
-  int signal = 0;
-  sigwait(&stop, &signal);
-  if (ftp.pid > 0) {
-    kill(ftp.pid, SIGTERM);
-    waitpid(ftp.pid, nullptr, 0);
-  }
+  WaitForStop();
+  if (ftp.pid > 0) StopFtpServer(ftp.pid);
   if (ftp.ownDir) {
-    unlink((config.ftpDir + "/image.jpg").c_str());
-    unlink((config.ftpDir + "/image.jpg.tmp").c_str());
-    rmdir(config.ftpDir.c_str());
+    std::remove((config.ftpDir + "/image.jpg").c_str());
+    std::remove((config.ftpDir + "/image.jpg.tmp").c_str());
+    std::remove(config.ftpDir.c_str());
   }
-  _exit(0);  // detached threads may still be serving; no static destructors under them
+  std::_Exit(0);  // detached threads may still be serving; no static destructors under them
 }

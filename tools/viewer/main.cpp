@@ -37,7 +37,7 @@ const char kUsage[] =
     "  --slots N          show \"Camera 1\" to \"Camera N\"\n"
     "  --dir DIR          system directory for Orvella.ini and Orvella.log (default: a new temporary\n"
     "                     one). Without --url, cameras whose section there has an ImageUrl keep it.\n"
-    "  --library PATH     the driver (default: beside this program)\n"
+    "  --library PATH     the driver (default: beside this program, else the installed one)\n"
     "  --width N --height N  image size for the written sections (default 640x480)\n"
     "  --gray             8-bit gray instead of 24-bit colour\n"
     "  --rate N           RefreshRate, images per second (default 10)\n"

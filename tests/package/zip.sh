@@ -1,0 +1,37 @@
+#!/bin/sh
+# The Windows zip as a user gets it: made from the install rules, exactly the
+# files it promises, a stripped DLL (its debug information left in the build
+# tree), and its README's first command works: under Wine, orvella-host.exe
+# starts orvella-simcam.exe beside it and saves the images it grabs.
+# Usage: zip.sh BUILD_DIR SOURCE_DIR
+set -eu
+build=$1
+source=$2
+fail() { echo "zip: $*"; exit 1; }
+
+cmake --build "$build" --target package >"$build/package.log" 2>&1 || { cat "$build/package.log"; fail "no package"; }
+zip=$(ls "$build"/packages/Orvella-*-win32.zip)
+version=$(basename "$zip" -win32.zip | sed 's/^Orvella-//')
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$work" && cmake -E tar xf "$zip")
+dir=$work/Orvella-$version-win32
+files=$(cd "$dir" && ls | tr '\n' ' ')
+[ "$files" = "Orvella.dll Orvella.h Orvella.ini README.txt orvella-host.exe orvella-simcam.exe " ] ||
+  fail "unexpected files: $files"
+if i686-w64-mingw32-objdump -h "$dir/Orvella.dll" | grep -q '\.debug_'; then fail "Orvella.dll is not stripped"; fi
+i686-w64-mingw32-objdump -h "$(find "$build" -name Orvella.dll.debug | head -n 1)" | grep -q '\.debug_info' ||
+  fail "no Orvella.dll.debug with the debug information in the build tree"
+
+wine() { WINEPREFIX=$build/wineprefix sh "$source/cmake/wine-run.sh" "$@"; }
+(cd "$dir" && wine orvella-host.exe --version) | tr -d '\r' >"$work/version.out"
+cat "$work/version.out"
+grep -qx "orvella-host $version" "$work/version.out" || fail "the host does not print its version $version"
+grep -q "^driver .*Orvella.dll $version\$" "$work/version.out" || fail "the DLL's version resource is not $version"
+
+# The README's first command, run from the unpacked folder.
+(cd "$dir" && wine orvella-host.exe) | tr -d '\r' | tail -n 1
+first=$dir/orvella-images/image-0001.bmp
+[ -f "$first" ] && [ "$(head -c 2 "$first")" = BM ] || fail "orvella-host.exe saved no image"
+echo "zip: $zip passes"
