@@ -11,6 +11,9 @@ pkgs=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils imagemagick
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly python3-opencv
 )
 
 missing=()
