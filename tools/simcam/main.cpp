@@ -32,11 +32,13 @@
 
 #include "common/Options.h"
 #include "simcam/Picture.h"
+#include "simcam/RtspServer.h"
 
 namespace {
 
 using orvella::simcam::DrawFrame;
 using orvella::simcam::JpegEncoder;
+using orvella::simcam::RtspServer;
 
 const char kUsage[] =
     "usage: orvella-simcam [options]\n"
@@ -55,6 +57,8 @@ const char kUsage[] =
     "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib), 0 picks a port\n"
     "  --ftp-dir DIR        directory the FTP server shares (default: a temporary one)\n"
     "  --ftp-interval-ms N  how often the FTP picture is replaced (default 100)\n"
+    "  --rtsp PORT          also serve a moving pattern over RTSP (GStreamer): H.264 at /h264, H.265 at /h265,\n"
+    "                       Digest login at /secure/h264 on the next port it prints; 0 picks ports\n"
     "  --seed N             seed for --fail-rate (default 1)\n"
     "  --verbose            one line per request on stderr\n";
 
@@ -72,6 +76,7 @@ struct Config {
   long ftpPort = -1;
   std::string ftpDir;
   long ftpIntervalMs = 100;
+  long rtspPort = -1;
   long seed = 1;
   bool verbose = false;
 };
@@ -93,6 +98,7 @@ Config ParseArgs(int argc, char** argv) {
       .Number("--frames-cache", c.framesCache, 0, 100000)
       .Number("--ftp", c.ftpPort, 0, 65535)
       .Number("--ftp-interval-ms", c.ftpIntervalMs, 1, 600000)
+      .Number("--rtsp", c.rtspPort, 0, 65535)
       .Number("--seed", c.seed, 0, 1L << 30)
       .Real("--fail-rate", c.failRate, 0, 1)
       .Flag("--verbose", c.verbose);
@@ -379,6 +385,22 @@ FtpServer StartFtp(Config& config, Camera& camera) {
   throw std::runtime_error("the FTP server (python3 -m pyftpdlib, Debian's python3-pyftpdlib) did not start");
 }
 
+// The RTSP server script lies beside this program.
+RtspServer StartRtsp(const Config& config) {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string dir = n > 0 ? std::string(self, size_t(n)) : std::string();
+  dir = dir.substr(0, dir.rfind('/') + 1);
+  const long securePort = config.rtspPort ? config.rtspPort + 1 : 0;
+  RtspServer rtsp = orvella::simcam::StartRtspServer(
+      dir + "orvella-rtsp-server.py",
+      {"--bind", config.bind, "--port", std::to_string(config.rtspPort), "--secure-port", std::to_string(securePort),
+       "--width", std::to_string(config.width), "--height", std::to_string(config.height)});
+  std::printf("rtsp on rtsp://%s:%d/h264 and /h265, login rtsp://user:p%%40ss%%23w%%3Ard@%s:%d/secure/h264\n",
+              config.bind.c_str(), rtsp.port, config.bind.c_str(), rtsp.securePort);
+  return rtsp;
+}
+
 [[noreturn]] void AcceptLoop(int listener, Camera& camera, const Config& config) {
   for (;;) {
     const int fd = accept(listener, nullptr, nullptr);
@@ -403,6 +425,7 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   FtpServer ftp;
+  RtspServer rtsp;
   try {
     if (!config.dumpDir.empty()) mkdir(config.dumpDir.c_str(), 0755);
     static Camera camera(config);  // outlives the detached threads
@@ -413,15 +436,18 @@ int main(int argc, char** argv) {
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
                   config.ftpDir.c_str());
+    if (config.rtspPort >= 0) rtsp = StartRtsp(config);
     std::fflush(stdout);
     std::thread(AcceptLoop, listener, std::ref(camera), std::cref(config)).detach();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvella-simcam: %s\n", e.what());
     if (ftp.pid > 0) kill(ftp.pid, SIGTERM);
+    orvella::simcam::StopRtspServer(rtsp);
     _exit(1);
   }
   int signal = 0;
   sigwait(&stop, &signal);
+  orvella::simcam::StopRtspServer(rtsp);
   if (ftp.pid > 0) {
     kill(ftp.pid, SIGTERM);
     waitpid(ftp.pid, nullptr, 0);
