@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs them all, printing one table:
 # the driver end to end against libcurl + libjpeg-turbo, memcpy and a Python
-# + OpenCV loop (bench/driver_bench), and, when the Windows build is
+# + OpenCV loop (bench/driver_bench), an RTSP camera against the ffmpeg
+# command line and OpenCV's VideoCapture (bench/rtsp_bench), and, when the Windows build is
 # available, the DLL under Wine (informational). Ratios, not times, are the
 # results: both sides are measured in the same run.
 #
@@ -25,7 +26,7 @@ fi
 
 echo "bench: building the Linux driver and the benchmarks in $build"
 cmake --preset native -B "$build" >/dev/null
-cmake --build "$build" --target driver_bench orvella-simcam orvella decode_bench >/dev/null
+cmake --build "$build" --target driver_bench orvella-simcam orvella decode_bench rtsp_bench >/dev/null
 
 args=(--python /usr/bin/python3 "$@")
 
@@ -41,3 +42,4 @@ fi
 
 echo "bench: running (a few minutes; progress on stderr)"
 "$build/bench/driver_bench" "${args[@]}"
+"$build/bench/rtsp_bench" --python /usr/bin/python3

@@ -9,6 +9,7 @@
 #include "acquisition/ImageRegion.h"
 #include "acquisition/decode/Convert.h"
 #include "acquisition/rtsp/RtspLoader.h"
+#include "acquisition/rtsp/RtspResolver.h"
 #include "driver/Mutex.h"
 #include "driver/Text.h"
 
@@ -99,18 +100,22 @@ struct RtspClient::State {
 // One connection: open, then pictures until the stream fails or the client
 // closes. The reason of the failure.
 std::string RtspClient::State::Session(bool& gotPictures) {
+  const std::string noAnswer = "no answer from the camera within " + std::to_string(limits.connectMs) + " ms";
+  SetDeadline(limits.connectMs);
+  std::string target;
+  try {
+    target = ResolveUrlHost(url, [this] { return Interrupt(this) != 0; });
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  if (target.empty()) return noAnswer;
   OrvellaRtspOpenCall open{};
   open.structSize = sizeof open;
-  open.url = url.c_str();
+  open.url = target.c_str();
   open.tcp = 1;
   open.interrupt = &State::Interrupt;
   open.opaque = this;
-  SetDeadline(limits.connectMs);
-  if (api->open(&open) != 1) {
-    if (DeadlinePassed())
-      return "no answer from the camera within " + std::to_string(limits.connectMs) + " ms";
-    return open.error;
-  }
+  if (api->open(&open) != 1) return DeadlinePassed() ? noAnswer : std::string(open.error);
   std::string reason;
   for (;;) {
     OrvellaRtspReadCall read{};
