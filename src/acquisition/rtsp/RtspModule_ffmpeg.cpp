@@ -150,7 +150,6 @@ int Open(OrvellaRtspOpenCall* call) {
   }
   session->format->interrupt_callback.callback = Interrupt;
   session->format->interrupt_callback.opaque = session;
-  session->format->flags |= AVFMT_FLAG_NOBUFFER;
   AVDictionary* options = InputOptions(call->tcp != 0);
   int r = avformat_open_input(&session->format, call->url, nullptr, &options);
   av_dict_free(&options);
