@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs them all, printing one table:
 # the driver end to end against libcurl + libjpeg-turbo, memcpy and a Python
-# + OpenCV loop (bench/driver_bench), and, when mingw-w64 and Wine are
-# there, the Windows DLL under Wine (bench/wine_bench) against the Linux
-# product, run in turn. Ratios, not times, are the results: both sides are
-# measured in the same run.
+# + OpenCV loop (bench/driver_bench), an RTSP camera against the ffmpeg
+# command line and OpenCV's VideoCapture (bench/rtsp_bench), and, when
+# mingw-w64 and Wine are there, the Windows DLL under Wine (bench/wine_bench)
+# against the Linux product, run in turn. Ratios, not times, are the results:
+# both sides are measured in the same run.
 #
 # Usage: tools/bench.sh [--quick]
 # Build directories: $ORVELLA_BUILD_DIR (default build/native) and
@@ -26,7 +27,7 @@ fi
 
 echo "bench: building the Linux driver and the benchmarks in $build"
 cmake --preset native -B "$build" >/dev/null
-cmake --build "$build" --target driver_bench orvella-simcam orvella decode_bench >/dev/null
+cmake --build "$build" --target driver_bench orvella-simcam orvella decode_bench rtsp_bench >/dev/null
 
 args=(--python /usr/bin/python3 "$@")
 
@@ -42,3 +43,4 @@ fi
 
 echo "bench: running (a few minutes; progress on stderr)"
 "$build/bench/driver_bench" "${args[@]}"
+"$build/bench/rtsp_bench" --python /usr/bin/python3

@@ -6,12 +6,17 @@ Usage: with_servers.py [-- program [args...]]
        with_servers.py --start FILE | --stop FILE
        with_servers.py --use FILE -- program [args...]
 
-Starts the HTTP server (http_server.py) and the FTP server (ftp_server.py) on
-free loopback ports, serving a fresh temporary data directory that
-make_test_images.py (when present) fills with test pictures. The program sees:
+Starts the HTTP server (http_server.py), the FTP server (ftp_server.py) and
+the RTSP server (rtsp_server.py, GStreamer; left out with a warning when
+GStreamer's Python bindings are missing) on free loopback ports, serving a
+fresh temporary data directory that make_test_images.py (when present) fills
+with test pictures. The program sees:
 
   ORVELLA_HTTP_PORT   port of the HTTP server
   ORVELLA_FTP_PORT    port of the FTP server (user "user"/"pass", anonymous)
+  ORVELLA_RTSP_PORT, ORVELLA_RTSP_SECURE_PORT, ORVELLA_RTSP_PID
+                      the RTSP server's open and login ports ("user"/"p@ss#w:rd")
+                      and its process, which tests signal (see rtsp_server.py)
   ORVELLA_DATA_DIR    the data directory (a Linux path)
   ORVELLA_PYTHON      this Python interpreter
 
@@ -28,6 +33,7 @@ FILE.log. They run until --stop FILE, or until the process that ran --start
 """
 import ctypes
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -56,12 +62,42 @@ def _die_with_parent():
         pass
 
 
+def _start_rtsp():
+    """The RTSP server process and its "port=N secure_port=M" line's values,
+    or (None, {}) when it cannot start."""
+    try:
+        server = subprocess.Popen([sys.executable, os.path.join(HERE, "rtsp_server.py")], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, preexec_fn=_die_with_parent)
+    except OSError as e:
+        sys.stderr.write("with_servers: no RTSP server: %s\n" % e)
+        return None, {}
+    ready, _, _ = select.select([server.stdout], [], [], 30)
+    line = server.stdout.readline().decode() if ready else ""
+    ports = dict(kv.split("=", 1) for kv in line.split() if "=" in kv)
+    if "port" not in ports:
+        sys.stderr.write("with_servers: the RTSP server did not start (GStreamer's RTSP server for Python missing?)\n")
+        _end(server)
+        return None, {}
+    return server, ports
+
+
+def _end(process):
+    process.send_signal(signal.SIGCONT)  # a test may have left it stopped
+    process.terminate()
+    try:
+        process.wait(5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class Servers:
-    """The two servers and their data directory, from start() to stop()."""
+    """The servers and their data directory, from start() to stop()."""
 
     def __init__(self):
         self.data_dir = tempfile.mkdtemp(prefix="orvella-data-")
-        self.http = self.ftp = None
+        self.http = self.ftp = self.rtsp = None
+        self.rtsp_ports = {}
 
     def start(self):
         from ftp_server import TestFTPServer
@@ -75,10 +111,15 @@ class Servers:
         self.ftp = TestFTPServer(("127.0.0.1", 0), self.data_dir)
         self.ftp.start()
         self.http.ftp = self.ftp
+        self.rtsp, self.rtsp_ports = _start_rtsp()
 
     def variables(self):
-        return {"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
-                "ORVELLA_DATA_DIR": self.data_dir, "ORVELLA_PYTHON": sys.executable}
+        v = {"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
+             "ORVELLA_DATA_DIR": self.data_dir, "ORVELLA_PYTHON": sys.executable}
+        if self.rtsp is not None:
+            v.update(ORVELLA_RTSP_PORT=self.rtsp_ports["port"], ORVELLA_RTSP_SECURE_PORT=self.rtsp_ports["secure_port"],
+                     ORVELLA_RTSP_PID=str(self.rtsp.pid))
+        return v
 
     def stop(self):
         try:
@@ -86,6 +127,8 @@ class Servers:
                 self.http.stop()
             if self.ftp is not None:
                 self.ftp.stop()
+            if self.rtsp is not None:
+                _end(self.rtsp)
         finally:
             shutil.rmtree(self.data_dir, ignore_errors=True)
 

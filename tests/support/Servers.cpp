@@ -33,6 +33,23 @@ int FtpPort() {
   return PortFrom("ORVELLA_FTP_PORT");
 }
 
+int RtspPort() {
+  return PortFrom("ORVELLA_RTSP_PORT");
+}
+
+int RtspSecurePort() {
+  return PortFrom("ORVELLA_RTSP_SECURE_PORT");
+}
+
+int RtspServerPid() {
+  return PortFrom("ORVELLA_RTSP_PID");
+}
+
+std::string RtspUrl(const std::string& path, const std::string& login) {
+  const int port = login.empty() ? RtspPort() : RtspSecurePort();
+  return "rtsp://" + (login.empty() ? "" : login + "@") + "127.0.0.1:" + std::to_string(port) + path;
+}
+
 std::string HttpUrl(const std::string& path) {
   return "http://127.0.0.1:" + std::to_string(HttpPort()) + path;
 }

@@ -28,6 +28,13 @@ std::string ServersMissing();
 
 int HttpPort();
 int FtpPort();
+// The RTSP server (tests/servers/rtsp_server.py): its open and login ports
+// and its process; 0 when it is not running.
+int RtspPort();
+int RtspSecurePort();
+int RtspServerPid();
+// "rtsp://[login@]127.0.0.1:<port>" + path; the login port when `login` is given.
+std::string RtspUrl(const std::string& path, const std::string& login = "");
 
 // "http://127.0.0.1:<port>" + path; path starts with '/'.
 std::string HttpUrl(const std::string& path);

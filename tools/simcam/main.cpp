@@ -22,6 +22,7 @@
 #include "common/Options.h"
 #include "driver/Mutex.h"
 #include "simcam/Picture.h"
+#include "simcam/RtspServer.h"
 #include "simcam/ServerPlatform.h"
 
 namespace {
@@ -45,6 +46,8 @@ const char kUsage[] =
     "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib, Linux), 0 picks a port\n"
     "  --ftp-dir DIR        directory the FTP server shares (default: a temporary one)\n"
     "  --ftp-interval-ms N  how often the FTP picture is replaced (default 100)\n"
+    "  --rtsp PORT          also serve a moving pattern over RTSP (GStreamer): H.264 at /h264, H.265 at /h265,\n"
+    "                       Digest login at /secure/h264 on the next port it prints; 0 picks ports\n"
     "  --seed N             seed for --fail-rate (default 1)\n"
     "  --verbose            one line per request on stderr\n";
 
@@ -62,6 +65,7 @@ struct Config {
   long ftpPort = -1;
   std::string ftpDir;
   long ftpIntervalMs = 100;
+  long rtspPort = -1;
   long seed = 1;
   bool verbose = false;
 };
@@ -83,6 +87,7 @@ Config ParseArgs(int argc, char** argv) {
       .Number("--frames-cache", c.framesCache, 0, 100000)
       .Number("--ftp", c.ftpPort, 0, 65535)
       .Number("--ftp-interval-ms", c.ftpIntervalMs, 1, 600000)
+      .Number("--rtsp", c.rtspPort, 0, 65535)
       .Number("--seed", c.seed, 0, 1L << 30)
       .Real("--fail-rate", c.failRate, 0, 1)
       .Flag("--verbose", c.verbose);
@@ -296,6 +301,17 @@ FtpServer StartFtp(Config& config, Camera& camera) {
   throw std::runtime_error("the FTP server (python3 -m pyftpdlib, Debian's python3-pyftpdlib) did not start");
 }
 
+// GStreamer's RTSP server as a child process, beside the program.
+RtspServer StartRtsp(const Config& config) {
+  const long securePort = config.rtspPort ? config.rtspPort + 1 : 0;
+  RtspServer rtsp = StartRtspServerBesideProgram(
+      {"--bind", config.bind, "--port", std::to_string(config.rtspPort), "--secure-port", std::to_string(securePort),
+       "--width", std::to_string(config.width), "--height", std::to_string(config.height)});
+  std::printf("rtsp on rtsp://%s:%d/h264 and /h265, login rtsp://user:p%%40ss%%23w%%3Ard@%s:%d/secure/h264\n",
+              config.bind.c_str(), rtsp.port, config.bind.c_str(), rtsp.securePort);
+  return rtsp;
+}
+
 [[noreturn]] void AcceptLoop(const Socket& listener, Camera& camera, const Config& config) {
   for (;;) {
     try {
@@ -313,6 +329,7 @@ FtpServer StartFtp(Config& config, Camera& camera) {
 int main(int argc, char** argv) {
   Config config = ParseArgs(argc, argv);
   FtpServer ftp;
+  RtspServer rtsp;
   try {
     StartUp();
     if (!config.dumpDir.empty()) orvella::host::MakeDir(config.dumpDir);
@@ -320,6 +337,7 @@ int main(int argc, char** argv) {
     int port = static_cast<int>(config.port);
     static const Socket listener = Listen(config.bind, port);
     if (config.ftpPort >= 0) ftp = StartFtp(config, camera);
+    if (config.rtspPort >= 0) rtsp = StartRtsp(config);
     std::printf("listening on http://%s:%d/image.jpg\n", config.bind.c_str(), port);
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
@@ -329,9 +347,11 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvella-simcam: %s\n", e.what());
     if (ftp.pid > 0) StopFtpServer(ftp.pid);
+    StopRtspServer(rtsp);
     std::_Exit(1);
   }
   WaitForStop();
+  StopRtspServer(rtsp);
   if (ftp.pid > 0) StopFtpServer(ftp.pid);
   if (ftp.ownDir) {
     std::remove((config.ftpDir + "/image.jpg").c_str());

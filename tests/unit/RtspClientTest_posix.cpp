@@ -1,0 +1,255 @@
+// RtspClient against the real RTSP server (tests/servers/rtsp_server.py):
+// pixels of its known pattern, freshness by its frame counter, failure and
+// recovery, and how fast a close returns at every stage.
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "acquisition/decode/Convert.h"
+#include "acquisition/rtsp/RtspClient.h"
+#include "acquisition/rtsp/RtspLoader.h"
+#include "support/Servers.h"
+
+namespace orvella {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = RtspClient::Clock;
+
+constexpr int kWidth = 640, kHeight = 480;  // the server's picture
+constexpr int kMarkRows = 16;               // counter and clock blocks on top
+constexpr unsigned char kUntouched = 0x5A;
+const char kLogin[] = "user:p%40ss%23w%3Ard";  // "p@ss#w:rd", the server's
+
+// The server's pattern at frame n (see rtsp_server.py).
+void Expected(int x, int y, int n, int rgb[3]) {
+  const double pi = 3.14159265358979323846;
+  rgb[0] = int(std::lround(128 + 96 * std::sin(2 * pi * ((x + 4 * n) % 128) / 128)));
+  rgb[1] = int(std::lround(128 + 96 * std::sin(2 * pi * y / 96)));
+  rgb[2] = int(std::lround(128 + 96 * std::cos(2 * pi * (x + y) / 160)));
+}
+
+// A camera buffer of the server's size, filled with a value no copy writes.
+struct Frame {
+  bool colour;
+  std::vector<unsigned char> pixels;
+  explicit Frame(bool c) : colour(c), pixels(size_t(kWidth) * kHeight * (c ? 3 : 1), kUntouched) {}
+  PixelTarget Target() { return PixelTarget{pixels.data(), kWidth, kHeight, colour}; }
+  int Bpp() const { return colour ? 3 : 1; }
+  // Green in colour, the gray value otherwise.
+  int Level(int x, int y) const { return pixels[(size_t(y) * kWidth + x) * Bpp() + (colour ? 1 : 0)]; }
+
+  // The 16-bit number of a row of 8x8 blocks, read at their centres.
+  int Marker(int row) const {
+    int value = 0;
+    for (int bit = 0; bit < 16; ++bit) value = value * 2 + (Level(bit * 8 + 4, row * 8 + 4) > 128);
+    return value;
+  }
+
+  // Mean absolute difference from frame n's pattern, below the markers.
+  double PatternError(int n, int width, int height) const {
+    double sum = 0;
+    long count = 0;
+    for (int y = kMarkRows; y < height; y += 3) {
+      for (int x = 0; x < width; x += 3) {
+        int rgb[3];
+        Expected(x, y, n, rgb);
+        const unsigned char* p = &pixels[(size_t(y) * kWidth + x) * Bpp()];
+        if (colour) {
+          sum += std::abs(p[0] - rgb[2]) + std::abs(p[1] - rgb[1]) + std::abs(p[2] - rgb[0]);
+          count += 3;
+        } else {
+          sum += std::abs(p[0] - decode::Gray(rgb[0], rgb[1], rgb[2]));
+          ++count;
+        }
+      }
+    }
+    return count ? sum / double(count) : 0;
+  }
+
+  // True when nothing outside the top-left width x height was written.
+  bool OnlyRegionWritten(int width, int height) const {
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = (y < height ? width : 0); x < kWidth; x += 7)
+        if (pixels[(size_t(y) * kWidth + x) * Bpp()] != kUntouched) return false;
+    return true;
+  }
+};
+
+// Stops, stalls or restarts the server; whatever a test did is undone.
+struct ServerControl {
+  void Send(int sig) const { ASSERT_EQ(kill(test::RtspServerPid(), sig), 0) << "cannot signal the RTSP server"; }
+  ~ServerControl() {
+    kill(test::RtspServerPid(), SIGCONT);
+    kill(test::RtspServerPid(), SIGUSR2);
+  }
+};
+
+class RtspClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ORVELLA_REQUIRE_SERVERS();
+    ASSERT_GT(test::RtspPort(), 0) << "no RTSP server: GStreamer's RTSP server for Python (tools/setup.sh)";
+    SetRtspModulePathForTests(ORVELLA_RTSP_MODULE_PATH);
+  }
+
+  // The next picture after `after`, within `limit`.
+  static void Next(RtspClient& client, const RtspPicture& after, std::chrono::seconds limit = 10s) {
+    const RtspWait result = client.WaitPicture(after, Clock::now() + limit);
+    ASSERT_EQ(result, RtspWait::kPicture) << "failure: " << client.Failure();
+  }
+
+  // Waits past pictures until the stream fails.
+  static bool Fails(RtspClient& client, std::chrono::seconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end)
+      if (client.WaitPicture(RtspPicture{0, Clock::now()}, end) == RtspWait::kFailed) return true;
+    return false;
+  }
+
+  // Waits past failures (the client reconnects) until a picture comes.
+  static bool PicturesAgain(RtspClient& client, const RtspPicture& after, std::chrono::seconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+      if (client.WaitPicture(after, end) == RtspWait::kPicture) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+};
+
+struct PatternCase {
+  const char* path;
+  bool colour;
+  int width, height;
+};
+
+TEST_F(RtspClientTest, DeliversThePatternCroppedInColourAndGray) {
+  const PatternCase cases[] = {
+      {"/h264", true, kWidth, kHeight}, {"/h264", false, kWidth, kHeight}, {"/h264", true, 203, 101},
+      {"/h265", true, kWidth, kHeight}, {"/h265", false, 160, 120},
+  };
+  RtspClient client;
+  std::string opened;
+  for (const PatternCase& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + (c.colour ? " colour " : " gray ") + std::to_string(c.width) + "x" +
+                 std::to_string(c.height));
+    if (opened != c.path) {
+      client.Open(test::RtspUrl(c.path), RtspLimits{});
+      opened = c.path;
+    }
+    Next(client, RtspPicture{});
+    Frame frame(c.colour);
+    const RtspPicture got = client.CopyNewest(frame.Target(), c.width, c.height, c.colour);
+    EXPECT_EQ(got.width, kWidth);
+    EXPECT_EQ(got.height, kHeight);
+    const int n = frame.Marker(0);
+    // The frame its counter names, and no frame before or after it, matches.
+    const double error = frame.PatternError(n, c.width, c.height);
+    EXPECT_LT(error, 4.5) << "not frame " << n << " of the pattern";
+    EXPECT_LT(error, frame.PatternError(n - 1, c.width, c.height)) << "frame " << n;
+    EXPECT_LT(error, frame.PatternError(n + 1, c.width, c.height)) << "frame " << n;
+    EXPECT_TRUE(frame.OnlyRegionWritten(c.width, c.height));
+  }
+}
+
+TEST_F(RtspClientTest, APictureWaitedForIsNewerThanTheWait) {
+  RtspClient client;
+  client.Open(test::RtspUrl("/h264"), RtspLimits{});
+  Next(client, RtspPicture{});
+  Frame frame(true);
+  for (int round = 0; round < 5; ++round) {
+    const RtspPicture before = client.CopyNewest(frame.Target(), kWidth, kMarkRows, true);
+    const int counterBefore = frame.Marker(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(13 * round));
+    const Clock::time_point grab = Clock::now();
+    ASSERT_EQ(client.WaitPicture(RtspPicture{0, grab}, grab + 2s), RtspWait::kPicture) << client.Failure();
+    const RtspPicture after = client.CopyNewest(frame.Target(), kWidth, kMarkRows, true);
+    const int frames = (frame.Marker(0) - counterBefore + 65536) % 65536;
+    EXPECT_GT(after.decodedAt, grab);
+    EXPECT_GT(after.sequence, before.sequence);
+    EXPECT_GE(frames, 1) << "a picture from before the wait";
+    EXPECT_LE(frames, 3 + round) << "pictures are held back";
+    // By sequence: the next one after the one taken.
+    ASSERT_EQ(client.WaitPicture(after, Clock::now() + 2s), RtspWait::kPicture);
+  }
+}
+
+TEST_F(RtspClientTest, FailsWhileTheServerIsDownOrStalledAndRecovers) {
+  ServerControl server;
+  RtspClient client;
+  client.Open(test::RtspUrl("/h264"), RtspLimits{3000, 1000});
+  Next(client, RtspPicture{});
+
+  server.Send(SIGUSR1);
+  EXPECT_TRUE(Fails(client, 10s));
+  EXPECT_NE(client.Failure(), "");
+  std::this_thread::sleep_for(1500ms);  // a reconnect is refused meanwhile
+  EXPECT_EQ(client.WaitPicture(RtspPicture{0, Clock::now()}, Clock::now() + 100ms), RtspWait::kFailed);
+  server.Send(SIGUSR2);
+  ASSERT_TRUE(PicturesAgain(client, RtspPicture{0, Clock::now()}, 15s)) << client.Failure();
+  EXPECT_EQ(client.Failure(), "");
+
+  server.Send(SIGSTOP);
+  EXPECT_TRUE(Fails(client, 10s));
+  EXPECT_NE(client.Failure().find("no picture from the camera for 1000 ms"), std::string::npos) << client.Failure();
+  server.Send(SIGCONT);
+  EXPECT_TRUE(PicturesAgain(client, RtspPicture{0, Clock::now()}, 15s)) << client.Failure();
+}
+
+// Closing returns quickly while connecting (the server takes the connection
+// and never answers), while the stream stalls and while it flows.
+TEST_F(RtspClientTest, CloseReturnsQuicklyAtEveryStage) {
+  const char* stages[] = {"connecting", "stalled", "flowing"};
+  for (const char* stage : stages) {
+    SCOPED_TRACE(stage);
+    ServerControl server;
+    RtspClient client;
+    const std::string name = stage;
+    if (name == "connecting") server.Send(SIGSTOP);
+    client.Open(test::RtspUrl("/h265"), RtspLimits{20000, 20000});
+    if (name != "connecting") Next(client, RtspPicture{});
+    if (name == "stalled") server.Send(SIGSTOP);
+    std::this_thread::sleep_for(300ms);
+    const Clock::time_point start = Clock::now();
+    client.Close();
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 1100)
+        << "ms to close";
+  }
+}
+
+TEST_F(RtspClientTest, LoginWorksAndAWrongPasswordFailsWithoutShowingIt) {
+  RtspClient client;
+  // By name: looked up by the client, the camera sees the address.
+  client.Open("rtsp://" + std::string(kLogin) + "@localhost:" + std::to_string(test::RtspSecurePort()) + "/secure/h264",
+              RtspLimits{});
+  Next(client, RtspPicture{});
+  client.Open(test::RtspUrl("/secure/h264", "user:wr%40ng%23pw"), RtspLimits{});
+  EXPECT_EQ(client.WaitPicture(RtspPicture{}, Clock::now() + 10s), RtspWait::kFailed);
+  const std::string reason = client.Failure();
+  EXPECT_NE(reason.find("401"), std::string::npos) << reason;
+  EXPECT_EQ(reason.find("wr@ng#pw"), std::string::npos) << reason;
+  EXPECT_EQ(reason.find("wr%40ng%23pw"), std::string::npos) << reason;
+}
+
+TEST(RtspModuleTest, WithoutTheModuleOpenSaysWhatIsMissing) {
+  SetRtspModulePathForTests("/nonexistent/liborvella-rtsp.so");
+  RtspClient client;
+  try {
+    client.Open("rtsp://127.0.0.1:1/x", RtspLimits{});
+    ADD_FAILURE() << "opened without a module";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("liborvella-rtsp.so"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("FFmpeg"), std::string::npos) << e.what();
+  }
+  SetRtspModulePathForTests(ORVELLA_RTSP_MODULE_PATH);
+}
+
+}  // namespace
+}  // namespace orvella
