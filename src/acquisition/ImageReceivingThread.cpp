@@ -9,6 +9,7 @@
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/ImageSink.h"
+#include "acquisition/rtsp/RtspSource.h"
 #include "driver/DriverContext.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -44,6 +45,9 @@ struct WorkerState {
   FTPStream stream;
   ImageDecoder decoder;
   std::string url;  // reused every cycle: no allocation once grown
+  RtspSource rtsp;   // rtsp:// cameras: a stream instead of a download per cycle
+  bool grabbed = false;  // this cycle answers a grab made at grabbedAt
+  std::chrono::steady_clock::time_point grabbedAt;
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).
   Wake Wait(long timeoutMs) ORVELLA_EXCLUDES(eventLock) {
@@ -97,8 +101,8 @@ struct WorkerState {
 
   void ThreadMain();
   bool ReadSchedule(ImageSink::Schedule& schedule) ORVELLA_EXCLUDES(cameraLock);
-  bool ReadSource() ORVELLA_EXCLUDES(cameraLock);
   bool DecodeAndHandOver(CompleteCallback* callback) ORVELLA_EXCLUDES(cameraLock);
+  bool Fetch() ORVELLA_EXCLUDES(cameraLock);
   void RunCycle(bool& failing);
   void ReportFailure(bool& failing, const char* reason);
 };
@@ -211,19 +215,31 @@ bool WorkerState::ReadSchedule(ImageSink::Schedule& schedule) {
   return true;
 }
 
-bool WorkerState::ReadSource() {
-  HostSafeLock<RecursiveMutex> hold(cameraLock);
-  if (!camera) return false;
-  stream.SetConnectionTimeout(camera->ReadSource(url));
-  return true;
-}
-
 bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
   HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   ImageSink::Frame frame = camera->WriteFrame();
-  decoder.Decode(stream, frame.target, frame.width, frame.height, frame.colour);
+  if (RtspSource::Handles(url)) {
+    rtsp.CopyInto(frame.target, frame.width, frame.height, frame.colour);
+  } else {
+    decoder.Decode(stream, frame.target, frame.width, frame.height, frame.colour);
+  }
   return !stop && camera->HandOver(port, callback);
+}
+
+// This cycle's picture: a download, or the RTSP stream's. False when stopped.
+bool WorkerState::Fetch() {
+  int connectionTimeoutMs = 0;
+  {
+    HostSafeLock<RecursiveMutex> hold(cameraLock);
+    if (!camera) return false;
+    connectionTimeoutMs = camera->ReadSource(url);
+  }
+  url = CanonicalUrl(url);
+  if (RtspSource::Handles(url)) return rtsp.Next(url, connectionTimeoutMs, grabbed, grabbedAt, stop);
+  stream.SetConnectionTimeout(connectionTimeoutMs);
+  stream.ReadFile(url.c_str());
+  return true;
 }
 
 void WorkerState::ThreadMain() {
@@ -244,8 +260,10 @@ void WorkerState::ThreadMain() {
     Wake woke = Wait(timeout);
     nextDue += schedule.periodMs;
     if (woke == Wake::Close) break;
-    if (woke == Wake::Grab) {
+    grabbed = woke == Wake::Grab;
+    if (grabbed) {
       ResetGrab();
+      grabbedAt = std::chrono::steady_clock::now();
       nextDue = now + schedule.periodMs;
     } else if (!schedule.continuous) {
       continue;
@@ -260,9 +278,7 @@ void WorkerState::ThreadMain() {
 void WorkerState::RunCycle(bool& failing) {
   DriverContext& log = GetDriverContext();
   try {
-    if (!ReadSource()) return;
-    url = CanonicalUrl(url);
-    stream.ReadFile(url.c_str());
+    if (!Fetch()) return;
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;
     if (callback && !stop) callback(0, port);

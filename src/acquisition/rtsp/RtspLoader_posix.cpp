@@ -14,7 +14,7 @@ namespace orvella {
 
 namespace {
 
-const char kModuleName[] = "liborvella-rtsp.so";
+const char kModuleName[] = "orvella/liborvella-rtsp.so";  // the private folder beside the driver
 
 std::atomic<const char*> modulePathForTests{nullptr};
 

@@ -1,0 +1,110 @@
+// RTSP cameras through the exports, against GStreamer's RTSP server
+// (tests/servers/rtsp_server.py): a grab gets a picture of the stream's
+// pattern decoded after the grab, and a stream that goes away and comes back
+// gives one ERR line and one OK line.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/Orvella.h"
+#include "support/Host.h"
+#include "support/Servers.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using orvella::test::Host;
+
+constexpr int kPort = 4;
+
+// The server's pattern at frame n (see rtsp_server.py): red moves, green
+// follows the row, blue the diagonal.
+void Expected(int x, int y, int n, int rgb[3]) {
+  const double pi = 3.14159265358979323846;
+  rgb[0] = int(std::lround(128 + 96 * std::sin(2 * pi * ((x + 4 * n) % 128) / 128)));
+  rgb[1] = int(std::lround(128 + 96 * std::sin(2 * pi * y / 96)));
+  rgb[2] = int(std::lround(128 + 96 * std::cos(2 * pi * (x + y) / 160)));
+}
+
+class RtspCameraTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ORVELLA_REQUIRE_SERVERS();
+    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+  }
+  void Open(const std::string& path, bool gray, int rate) {
+    host.WriteSettings("Camera 1", {{"ImageUrl", orvella::test::RtspUrl(path)},
+                                    {"width", "320"},
+                                    {"height", "240"},
+                                    {"Grayscale", gray ? "1" : "0"},
+                                    {"RefreshRate", std::to_string(rate)},
+                                    {"LogLevel", "1"}});
+    ASSERT_EQ(host.Open("Camera 1", kPort), 1);
+  }
+  // Mean difference of the green (colour) or gray level from the pattern,
+  // over rows below the counter blocks; green depends on the row alone, so
+  // the frame number does not matter.
+  double RowLevelError(const std::vector<unsigned char>& image) {
+    double sum = 0;
+    int count = 0;
+    for (int y = 16; y < host.height; y += 5)
+      for (int x = 0; x < host.width; x += 7) {
+        int rgb[3];
+        Expected(x, y, 0, rgb);
+        const unsigned char* p = &image[(size_t(y) * host.width + x) * host.bytesPerPixel];
+        if (host.bytesPerPixel == 3) {
+          sum += std::abs(p[1] - rgb[1]);
+          ++count;
+        }
+      }
+    return count ? sum / count : 0;
+  }
+  Host host;
+};
+
+TEST_F(RtspCameraTest, GrabsDeliverTheStreamInColourAndGray) {
+  struct Case {
+    const char* path;
+    bool gray;
+  };
+  for (const Case& c : {Case{"/h264", false}, Case{"/h265", false}, Case{"/h264", true}}) {
+    SCOPED_TRACE(c.path + std::string(c.gray ? " gray" : " colour"));
+    Open(c.path, c.gray, 2);
+    for (int i = 1; i <= 3; ++i) {
+      int before = host.Callbacks(kPort);
+      ASSERT_EQ(doCVLGrab(0, kPort), 1);
+      ASSERT_TRUE(host.WaitCallbacks(kPort, before + 1, 15s)) << host.log.Text();
+      std::vector<unsigned char> image = host.ReadImage(kPort);
+      ASSERT_EQ(image.size(), size_t(320) * 240 * host.bytesPerPixel);
+      EXPECT_LT(RowLevelError(image), 12.0);
+      unsigned char lowest = 255, highest = 0;
+      for (unsigned char v : image) lowest = std::min(lowest, v), highest = std::max(highest, v);
+      EXPECT_GT(highest - lowest, 100) << "a picture, not a flat frame";
+    }
+    closeCVLPort(0, kPort);
+  }
+  EXPECT_FALSE(host.log.Contains("ERR: ")) << host.log.Text();
+}
+
+TEST_F(RtspCameraTest, AStreamThatGoesAwayGivesOneErrAndOneOkWhenBack) {
+  Open("/h264", false, 5);
+  ASSERT_EQ(setProperty(0, kPort, "continuous", 1), 1);
+  ASSERT_TRUE(host.WaitCallbacks(kPort, 2, 15s)) << host.log.Text();
+  const pid_t server = orvella::test::RtspServerPid();
+  ASSERT_EQ(kill(server, SIGUSR1), 0);  // the server goes away
+  for (int i = 0; i < 300 && !host.log.Contains("ERR: "); ++i) std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(kill(server, SIGUSR2), 0);  // and comes back
+  for (int i = 0; i < 900 && !host.log.Contains("OK: "); ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(host.log.Count("ERR: ImageReceivingThread::ThreadMain: failed to receive image"), 1) << host.log.Text();
+  EXPECT_EQ(host.log.Count("OK: ImageReceivingThread::ThreadMain: image receive resumed"), 1) << host.log.Text();
+  int before = host.Callbacks(kPort);
+  EXPECT_TRUE(host.WaitCallbacks(kPort, before + 2, 15s)) << "pictures flow again";
+  closeCVLPort(0, kPort);
+}
+
+}  // namespace
