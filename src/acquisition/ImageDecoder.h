@@ -11,6 +11,8 @@
 #include <atomic>
 #include <memory>
 
+#include "driver/NoCopy.h"
+
 namespace orvella {
 
 class FTPStream;
@@ -20,8 +22,7 @@ class ImageDecoder {
  public:
   ImageDecoder();
   ~ImageDecoder();
-  ImageDecoder(const ImageDecoder&) = delete;
-  ImageDecoder& operator=(const ImageDecoder&) = delete;
+  ORVELLA_NO_COPY(ImageDecoder);
 
   // Starts the platform image library for this decoder (GdiplusStartup); a
   // second call is a no-op. Shutdown undoes it once; both may be called at

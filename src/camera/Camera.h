@@ -19,6 +19,7 @@
 #include "camera/ImageBuffer.h"
 #include "config/CameraSettings.h"
 #include "driver/Mutex.h"
+#include "driver/NoCopy.h"
 #include "driver/Orvella.h"
 
 namespace orvella {
@@ -29,8 +30,7 @@ class Camera final : private ImageSink {
  public:
   explicit Camera(const char* name);
   ~Camera();
-  Camera(const Camera&) = delete;
-  Camera& operator=(const Camera&) = delete;
+  ORVELLA_NO_COPY(Camera);
 
   bool Open(int port, int* imageSize) ORVELLA_EXCLUDES(ringLock);
   void Close();

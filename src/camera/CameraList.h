@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/Mutex.h"
+#include "driver/NoCopy.h"
 
 namespace orvella {
 
@@ -25,8 +26,7 @@ class CameraList {
 
   CameraList();
   ~CameraList();
-  CameraList(const CameraList&) = delete;
-  CameraList& operator=(const CameraList&) = delete;
+  ORVELLA_NO_COPY(CameraList);
 
   bool Init() ORVELLA_EXCLUDES(lock);
   void Destroy() ORVELLA_EXCLUDES(lock);

@@ -9,14 +9,14 @@
 #include <memory>
 
 #include "acquisition/PixelTarget.h"
+#include "driver/NoCopy.h"
 
 namespace orvella {
 
 class ImageBuffer {
  public:
   ImageBuffer() = default;
-  ImageBuffer(const ImageBuffer&) = delete;
-  ImageBuffer& operator=(const ImageBuffer&) = delete;
+  ORVELLA_NO_COPY(ImageBuffer);
 
   // True when the buffer now holds memory for this geometry. Memory of the
   // same byte count is reused with its content.

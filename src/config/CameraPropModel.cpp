@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/NoCopy.h"
+
 namespace orvella {
 
 const char kConfigureRefusalText[] = "Please stop inspection to configure camera";
@@ -18,8 +20,7 @@ class FlagGuard {
  public:
   explicit FlagGuard(bool& flag) : flag(flag), saved(flag) { flag = true; }
   ~FlagGuard() { flag = saved; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
+  ORVELLA_NO_COPY(FlagGuard);
 
  private:
   bool& flag;

@@ -17,6 +17,7 @@
 
 #include "config/CameraPropData.h"
 #include "config/CameraPropModel.h"
+#include "driver/NoCopy.h"
 
 namespace orvella {
 
@@ -27,8 +28,7 @@ class GText {
  public:
   explicit GText(gchar* text) : text(text) {}
   ~GText() { g_free(text); }
-  GText(const GText&) = delete;
-  GText& operator=(const GText&) = delete;
+  ORVELLA_NO_COPY(GText);
   const gchar* get() const { return text; }
 
  private:
@@ -87,8 +87,7 @@ void Name(GtkWidget* widget, int id) {
 class GtkCameraPropDialog final : public CameraPropView {
  public:
   explicit GtkCameraPropDialog(OrvellaCameraPropData* data) : model(data, this) {}
-  GtkCameraPropDialog(const GtkCameraPropDialog&) = delete;
-  GtkCameraPropDialog& operator=(const GtkCameraPropDialog&) = delete;
+  ORVELLA_NO_COPY(GtkCameraPropDialog);
   ~GtkCameraPropDialog() {
     if (dialog) gtk_widget_destroy(dialog);
   }

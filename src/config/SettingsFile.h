@@ -13,6 +13,7 @@
 #include <string>
 
 #include "config/Param.h"
+#include "driver/NoCopy.h"
 
 namespace orvella {
 
@@ -34,8 +35,7 @@ class SettingsFile {
   SettingsFile(const char* filePath, const char* section);
   // Commits whatever is still pending.
   ~SettingsFile();
-  SettingsFile(const SettingsFile&) = delete;
-  SettingsFile& operator=(const SettingsFile&) = delete;
+  ORVELLA_NO_COPY(SettingsFile);
 
   // Reads p from the file (absent file, section or key: p unchanged; text cut
   // to 255 characters) or writes it ("%d" for integers; text cut at its first

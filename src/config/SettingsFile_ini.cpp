@@ -17,6 +17,7 @@
 #include "config/SettingsFile.h"
 #include "driver/DriverContext.h"
 #include "driver/Mutex.h"
+#include "driver/NoCopy.h"
 
 namespace orvella {
 
@@ -36,8 +37,7 @@ class UniqueFd {
  public:
   explicit UniqueFd(int fd) : fd(fd) {}
   ~UniqueFd() { Close(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
+  ORVELLA_NO_COPY(UniqueFd);
   int Get() const { return fd; }
   bool Close() {
     if (fd < 0) return true;
@@ -57,8 +57,7 @@ class TempFile {
   ~TempFile() {
     if (!kept) ::unlink(path.c_str());
   }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
+  ORVELLA_NO_COPY(TempFile);
   void Keep() { kept = true; }
 
  private:

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "driver/Mutex.h"
+#include "driver/NoCopy.h"
 #include "driver/Orvella.h"
 
 #if defined(__GNUC__)
@@ -89,8 +90,7 @@ class DeferredLog {
  public:
   DeferredLog();
   ~DeferredLog();
-  DeferredLog(const DeferredLog&) = delete;
-  DeferredLog& operator=(const DeferredLog&) = delete;
+  ORVELLA_NO_COPY(DeferredLog);
 };
 
 // A lock of ours under which the host is never called.

@@ -10,14 +10,14 @@
 #include <chrono>
 
 #include "driver/Mutex.h"
+#include "driver/NoCopy.h"
 
 namespace orvella {
 
 class ORVELLA_CAPABILITY("mutex") WinLock {
  public:
   WinLock() = default;
-  WinLock(const WinLock&) = delete;
-  WinLock& operator=(const WinLock&) = delete;
+  ORVELLA_NO_COPY(WinLock);
 
   void lock() ORVELLA_ACQUIRE() { AcquireSRWLockExclusive(&srw); }
   void unlock() ORVELLA_RELEASE() { ReleaseSRWLockExclusive(&srw); }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/NoCopy.h"
 #include "driver/Orvella.h"
 
 namespace orvella::test {
@@ -13,8 +14,7 @@ namespace orvella::test {
 class LogCapture {
  public:
   LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
+  ORVELLA_NO_COPY(LogCapture);
 
   // The callback to hand the driver (any thread).
   static void ORVELLA_CALL Callback(const char* text);

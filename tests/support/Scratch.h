@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "driver/NoCopy.h"
+
 namespace orvella::test {
 
 // A fresh, empty directory under the system's temporary directory, removed
@@ -11,8 +13,7 @@ class ScratchDir {
  public:
   ScratchDir();
   ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
+  ORVELLA_NO_COPY(ScratchDir);
   const std::string& path() const { return dir; }
   // path() + separator + name
   std::string File(const std::string& name) const;

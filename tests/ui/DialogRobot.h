@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "driver/NoCopy.h"
+
 namespace orvella::test {
 
 class DialogRobot {
@@ -24,8 +26,7 @@ class DialogRobot {
   // Starts `script` at once; the destructor waits for it.
   explicit DialogRobot(Script script);
   ~DialogRobot();
-  DialogRobot(const DialogRobot&) = delete;
-  DialogRobot& operator=(const DialogRobot&) = delete;
+  ORVELLA_NO_COPY(DialogRobot);
 
   // Waits up to 20 s for a shown top-level window with this title and makes
   // it the window of the calls below.
@@ -68,8 +69,7 @@ class OwnerWindow {
  public:
   OwnerWindow();
   ~OwnerWindow();
-  OwnerWindow(const OwnerWindow&) = delete;
-  OwnerWindow& operator=(const OwnerWindow&) = delete;
+  ORVELLA_NO_COPY(OwnerWindow);
   void* handle() const { return window; }
 
  private:

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "acquisition/decode/DecodeCommon.h"
+#include "driver/NoCopy.h"
 
 namespace orvella::decode {
 
@@ -18,8 +19,7 @@ class JpegDecoder {
   // Raises std::bad_alloc when libjpeg cannot start.
   JpegDecoder();
   ~JpegDecoder();
-  JpegDecoder(const JpegDecoder&) = delete;
-  JpegDecoder& operator=(const JpegDecoder&) = delete;
+  ORVELLA_NO_COPY(JpegDecoder);
 
   // Every way out leaves the decompressor ready for the next picture.
   void Decode(const Request& request, Scratch& scratch);

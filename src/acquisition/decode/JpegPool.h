@@ -22,6 +22,8 @@
 
 #include <memory>
 
+#include "driver/NoCopy.h"
+
 namespace orvella {
 
 class JpegImagePool {
@@ -29,8 +31,7 @@ class JpegImagePool {
   static constexpr size_t kDefaultLimit = size_t(32) << 20;
 
   explicit JpegImagePool(size_t limit = kDefaultLimit) : limit(limit) {}
-  JpegImagePool(const JpegImagePool&) = delete;
-  JpegImagePool& operator=(const JpegImagePool&) = delete;
+  ORVELLA_NO_COPY(JpegImagePool);
 
   // Takes over the image pool of a created decompressor (after
   // jpeg_create_decompress, before its first picture). Uses its client_data.

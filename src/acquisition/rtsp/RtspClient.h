@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "acquisition/PixelTarget.h"
+#include "driver/NoCopy.h"
 
 namespace orvella {
 
@@ -56,8 +57,7 @@ class RtspClient {
 
   RtspClient();
   ~RtspClient();
-  RtspClient(const RtspClient&) = delete;
-  RtspClient& operator=(const RtspClient&) = delete;
+  ORVELLA_NO_COPY(RtspClient);
 
   // Loads the RTSP module and starts the decoding thread, which connects in
   // the background. Raises std::runtime_error when the module or FFmpeg is
@@ -70,8 +70,7 @@ class RtspClient {
   // Waits until the newest picture is newer than `after` in both sequence
   // and decode time: after.sequence = the last picture taken, or
   // after.decodedAt = a moment (a grab). `stop`, when given, is polled.
-  RtspWait WaitPicture(const RtspPicture& after, Clock::time_point deadline,
-                       const std::atomic<bool>* stop = nullptr);
+  RtspWait WaitPicture(const RtspPicture& after, Clock::time_point deadline, const std::atomic<bool>* stop = nullptr);
   // Why the stream is down; "" while it is up or connecting for the first time.
   std::string Failure() const;
 

@@ -16,6 +16,7 @@ extern "C" {
 #include <string>
 
 #include "acquisition/rtsp/RtspModule.h"
+#include "driver/NoCopy.h"
 
 #define ORVELLA_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -57,8 +58,7 @@ class CallScope {
  public:
   CallScope() { capturedError = &last; }
   ~CallScope() { capturedError = nullptr; }
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
+  ORVELLA_NO_COPY(CallScope);
 
   // "what: library text (last logged error)" into a call's error field.
   void Fail(char* error, const char* what, int code) const {
@@ -191,8 +191,7 @@ bool StartsPicture(const AVPacket* packet, AVCodecID codec) {
 // between key frames gets grey smears until the next one.
 bool TakeFrame(OrvellaRtspSession* session, OrvellaRtspReadCall* call) {
   AVFrame* frame = session->frame;
-  if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags || frame->width <= 0 ||
-      frame->height <= 0) {
+  if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags || frame->width <= 0 || frame->height <= 0) {
     av_frame_unref(frame);
     return false;
   }
@@ -295,7 +294,9 @@ void ReleasePicture(OrvellaRtspPicture* picture) {
   av_frame_free(&frame);
 }
 
-void FreeCache(void* cache) { sws_freeContext(static_cast<SwsContext*>(cache)); }
+void FreeCache(void* cache) {
+  sws_freeContext(static_cast<SwsContext*>(cache));
+}
 
 void Close(OrvellaRtspSession* session) {
   CallScope scope;
@@ -322,8 +323,15 @@ ORVELLA_MODULE_EXPORT const OrvellaRtspApi* orvellaRtspGetApi(int version, size_
     avformat_network_init();
     av_log_set_callback(LogCallback);
     libraries = Libraries();
-    api = OrvellaRtspApi{sizeof(OrvellaRtspApi), ORVELLA_RTSP_ABI_VERSION, libraries.c_str(), Open, Read, Convert,
-                         ReleasePicture, FreeCache, Close};
+    api = OrvellaRtspApi{sizeof(OrvellaRtspApi),
+                         ORVELLA_RTSP_ABI_VERSION,
+                         libraries.c_str(),
+                         Open,
+                         Read,
+                         Convert,
+                         ReleasePicture,
+                         FreeCache,
+                         Close};
   });
   return &api;
 }
