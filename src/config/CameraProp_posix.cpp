@@ -14,6 +14,7 @@
 #include "config/CameraPropModel.h"
 #include "config/CameraSettings.h"
 #include "driver/Mutex.h"
+#include "driver/Platform.h"
 
 namespace orvella {
 
@@ -36,12 +37,7 @@ struct DialogModule {
 std::string ModulePath() {
   const char* override = modulePathForTests.load();
   if (override && *override) return override;
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname)
-    throw std::runtime_error("cannot find the driver's own directory");
-  std::string self = info.dli_fname;
-  size_t slash = self.rfind('/');
-  return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + kModuleName;
+  return platform::BesideDriver(kModuleName);
 }
 
 // GTK may be used by one thread at a time; a dialog may open another from

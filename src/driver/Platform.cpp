@@ -14,4 +14,10 @@ long ElapsedMs() {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kLoadTime).count());
 }
 
+std::tm LocalTimeNow() {
+  std::tm out{};
+  LocalTime(std::time(nullptr), out);
+  return out;
+}
+
 }  // namespace orvella::platform

@@ -11,8 +11,9 @@ namespace orvella::platform {
 // Separator placed between the system path and a file name.
 extern const char kPathSeparator;
 
-// Local calendar time now.
+// Local calendar time now, and of a given moment (thread-safe).
 std::tm LocalTimeNow();
+void LocalTime(const std::time_t& when, std::tm& out);
 
 // Opens a log file for appending in text mode, shared with other processes.
 std::FILE* OpenForAppend(const std::string& path);
@@ -23,5 +24,10 @@ long ElapsedMs();
 // Keeps the library's code mapped until the process ends, so a worker thread
 // can never execute unloaded code. Safe to call many times.
 void PinLibrary();
+
+// The path of `file` relative to the directory of the library that holds the
+// driver (a module in its private folder). Raises std::runtime_error when
+// that directory cannot be found.
+std::string BesideDriver(const std::string& file);
 
 }  // namespace orvella::platform

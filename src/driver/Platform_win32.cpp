@@ -4,16 +4,13 @@
 
 #include <share.h>
 
+#include <stdexcept>
+
 namespace orvella::platform {
 
 const char kPathSeparator = '\\';
 
-std::tm LocalTimeNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm out{};
-  localtime_s(&out, &now);
-  return out;
-}
+void LocalTime(const std::time_t& when, std::tm& out) { localtime_s(&out, &when); }
 
 // Text mode: every "\n" reaches the disk as CR LF. _SH_DENYNO: no sharing restriction.
 std::FILE* OpenForAppend(const std::string& path) { return _fsopen(path.c_str(), "at", _SH_DENYNO); }
@@ -26,6 +23,17 @@ void PinLibrary() {
   HMODULE self = nullptr;
   pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                               reinterpret_cast<LPCSTR>(&PinLibrary), &self) != 0;
+}
+
+std::string BesideDriver(const std::string& file) {
+  HMODULE self = nullptr;
+  char path[MAX_PATH];
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&BesideDriver), &self) ||
+      GetModuleFileNameA(self, path, sizeof path) == 0)
+    throw std::runtime_error("cannot find the driver's own directory");
+  std::string dir = path;
+  return dir.substr(0, dir.find_last_of("\\/") + 1) + file;
 }
 
 }  // namespace orvella::platform

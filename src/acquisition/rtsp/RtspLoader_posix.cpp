@@ -9,6 +9,7 @@
 
 #include "acquisition/rtsp/RtspLoader.h"
 #include "driver/Mutex.h"
+#include "driver/Platform.h"
 
 namespace orvella {
 
@@ -21,12 +22,7 @@ std::atomic<const char*> modulePathForTests{nullptr};
 std::string ModulePath() {
   const char* override = modulePathForTests.load();
   if (override && *override) return override;
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname)
-    throw std::runtime_error("RTSP: cannot find the driver's own directory");
-  std::string self = info.dli_fname;
-  size_t slash = self.rfind('/');
-  return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + kModuleName;
+  return platform::BesideDriver(kModuleName);
 }
 
 struct Loader {
