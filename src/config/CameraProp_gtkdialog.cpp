@@ -180,6 +180,14 @@ class GtkCameraPropDialog final : public CameraPropView {
     return frame;
   }
 
+  // One row of a group: caption, a number entry and, where the template has
+  // one, the label showing its range (rangeId < 0: none).
+  void NumberRow(GtkWidget* grid, int row, const char* caption, int id, int rangeId) {
+    gtk_grid_attach(GTK_GRID(grid), Caption(caption), 0, row, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), Entry(id, 6), 1, row, 1, 1);
+    if (rangeId >= 0) gtk_grid_attach(GTK_GRID(grid), RangeLabel(rangeId), 2, row, 1, 1);
+  }
+
   GtkWidget* SourceGroup() {
     GtkWidget* grid;
     GtkWidget* source = Group("Source", &grid);
@@ -188,30 +196,22 @@ class GtkCameraPropDialog final : public CameraPropView {
     gtk_widget_set_halign(controls[IDC_IMAGE_URL], GTK_ALIGN_FILL);
     // Characters, and a UTF-8 character takes up to four bytes of the copy.
     gtk_entry_set_max_length(GTK_ENTRY(controls[IDC_IMAGE_URL]), ORVELLA_URL_MAX_LENGTH / 4);
-    gtk_grid_attach(GTK_GRID(grid), Caption("Refresh Rate Unit"), 0, 1, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), Entry(IDC_REFRESH_RATE_UNIT, 6), 1, 1, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), RangeLabel(IDC_REFRESH_RATE_UNIT_RANGE), 2, 1, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), Caption("Refresh Rate"), 0, 2, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), Entry(IDC_REFRESH_RATE, 6), 1, 2, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), RangeLabel(IDC_REFRESH_RATE_RANGE), 2, 2, 1, 1);
+    NumberRow(grid, 1, "Refresh Rate Unit", IDC_REFRESH_RATE_UNIT, IDC_REFRESH_RATE_UNIT_RANGE);
+    NumberRow(grid, 2, "Refresh Rate", IDC_REFRESH_RATE, IDC_REFRESH_RATE_RANGE);
     return source;
   }
   GtkWidget* ImageGroup() {
     GtkWidget* grid;
     GtkWidget* image = Group("Image", &grid);
-    gtk_grid_attach(GTK_GRID(grid), Caption("Width"), 0, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), Entry(IDC_WIDTH, 6), 1, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), Caption("Height"), 0, 1, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), Entry(IDC_HEIGHT, 6), 1, 1, 1, 1);
+    NumberRow(grid, 0, "Width", IDC_WIDTH, -1);
+    NumberRow(grid, 1, "Height", IDC_HEIGHT, -1);
     gtk_grid_attach(GTK_GRID(grid), CheckBox(IDC_GRAYSCALE, "Grayscale"), 0, 2, 2, 1);
     return image;
   }
   GtkWidget* MiscGroup() {
     GtkWidget* grid;
     GtkWidget* misc = Group("Misc", &grid);
-    gtk_grid_attach(GTK_GRID(grid), Caption("Log Level"), 0, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), Entry(IDC_LOG_LEVEL, 6), 1, 0, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), RangeLabel(IDC_LOG_LEVEL_RANGE), 2, 0, 1, 1);
+    NumberRow(grid, 0, "Log Level", IDC_LOG_LEVEL, IDC_LOG_LEVEL_RANGE);
     gtk_grid_attach(GTK_GRID(grid), CheckBox(IDC_LOG_INTO_FILE, "Also log in to file"), 0, 1, 3, 1);
     return misc;
   }

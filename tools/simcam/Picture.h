@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/NoCopy.h"
+
 namespace orvella::simcam {
 
 // RGB, 3 bytes per pixel, rows top to bottom. Frame n is a pure function of
@@ -19,8 +21,7 @@ class JpegEncoder {
  public:
   JpegEncoder();
   ~JpegEncoder();
-  JpegEncoder(const JpegEncoder&) = delete;
-  JpegEncoder& operator=(const JpegEncoder&) = delete;
+  ORVELLA_NO_COPY(JpegEncoder);
 
   // 4:2:0 baseline JPEG of an RGB picture; throws std::runtime_error.
   std::string Encode(const std::vector<unsigned char>& rgb, int width, int height, int quality);
