@@ -48,6 +48,8 @@ class JpegImagePool {
   static void* AllocLarge(j_common_ptr cinfo, int poolId, size_t size);
   static JSAMPARRAY AllocSarray(j_common_ptr cinfo, int poolId, JDIMENSION samplesPerRow, JDIMENSION rows);
   static JBLOCKARRAY AllocBarray(j_common_ptr cinfo, int poolId, JDIMENSION blocksPerRow, JDIMENSION rows);
+  template <typename Row, typename Element, typename Library>
+  static Row* Rows(j_common_ptr cinfo, int poolId, JDIMENSION perRow, JDIMENSION rows, Library library);
   static void FreePool(j_common_ptr cinfo, int poolId);
 
   // Arena memory for `size` bytes, or null when it does not fit (noted).

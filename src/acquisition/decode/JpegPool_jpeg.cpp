@@ -101,22 +101,23 @@ void* JpegImagePool::AllocLarge(j_common_ptr cinfo, int poolId, size_t size) {
   return self.library.alloc_large(cinfo, poolId, size);
 }
 
-JSAMPARRAY JpegImagePool::AllocSarray(j_common_ptr cinfo, int poolId, JDIMENSION samplesPerRow, JDIMENSION rows) {
+// Image-pool rows from the arena, anything else (or no room) from libjpeg.
+template <typename Row, typename Element, typename Library>
+Row* JpegImagePool::Rows(j_common_ptr cinfo, int poolId, JDIMENSION perRow, JDIMENSION rows, Library library) {
   JpegImagePool& self = PoolOf(cinfo);
   if (poolId == JPOOL_IMAGE) {
     auto take = [](void* pool, size_t size) { return static_cast<JpegImagePool*>(pool)->Take(size); };
-    if (JSAMPARRAY p = RowsFrom<JSAMPROW, JSAMPLE>(take, &self, samplesPerRow, rows)) return p;
+    if (Row* p = RowsFrom<Row, Element>(take, &self, perRow, rows)) return p;
   }
-  return self.library.alloc_sarray(cinfo, poolId, samplesPerRow, rows);
+  return (self.library.*library)(cinfo, poolId, perRow, rows);
+}
+
+JSAMPARRAY JpegImagePool::AllocSarray(j_common_ptr cinfo, int poolId, JDIMENSION samplesPerRow, JDIMENSION rows) {
+  return Rows<JSAMPROW, JSAMPLE>(cinfo, poolId, samplesPerRow, rows, &jpeg_memory_mgr::alloc_sarray);
 }
 
 JBLOCKARRAY JpegImagePool::AllocBarray(j_common_ptr cinfo, int poolId, JDIMENSION blocksPerRow, JDIMENSION rows) {
-  JpegImagePool& self = PoolOf(cinfo);
-  if (poolId == JPOOL_IMAGE) {
-    auto take = [](void* pool, size_t size) { return static_cast<JpegImagePool*>(pool)->Take(size); };
-    if (JBLOCKARRAY p = RowsFrom<JBLOCKROW, JBLOCK>(take, &self, blocksPerRow, rows)) return p;
-  }
-  return self.library.alloc_barray(cinfo, poolId, blocksPerRow, rows);
+  return Rows<JBLOCKROW, JBLOCK>(cinfo, poolId, blocksPerRow, rows, &jpeg_memory_mgr::alloc_barray);
 }
 
 void JpegImagePool::FreePool(j_common_ptr cinfo, int poolId) {
