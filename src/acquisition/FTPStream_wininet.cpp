@@ -25,6 +25,7 @@
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/TransferClock.h"
+#include "acquisition/net/WinInetLogin.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -66,6 +67,7 @@ struct Transfer {
 
   // The helper's until `finished`, then the worker's again.
   ReceiveBuffer buffer;
+  std::shared_ptr<WinInetLogin> login;  // the stream's, set before the helper starts
 
   void Report(int bytes) ORVELLA_EXCLUDES(lock) {
     {
@@ -74,6 +76,12 @@ struct Transfer {
       fill = bytes;
     }
     changed.notify_all();
+  }
+
+  // A request goes out (status callback): its answer is awaited afresh.
+  void Sent() ORVELLA_EXCLUDES(lock) {
+    ScopedLock<Mutex> hold(lock);
+    clock.RequestSent();
   }
 
   bool Cancelled() ORVELLA_EXCLUDES(lock) {
@@ -86,12 +94,15 @@ struct Transfer {
 // request handle is created and before the request goes out: the one place
 // where Wine lets us bound that request's waits.
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  // Sent once connected and, for https, after the handshake.
+  if (status == INTERNET_STATUS_SENDING_REQUEST && context != 0) return reinterpret_cast<Transfer*>(context)->Sent();
   if (status != INTERNET_STATUS_HANDLE_CREATED || context == 0 || info == nullptr || length < sizeof(HINTERNET)) return;
   // Windows passes an INTERNET_ASYNC_RESULT, Wine the handle itself: both start with the handle.
   HINTERNET request = *static_cast<HINTERNET*>(info);
   DWORD ms = reinterpret_cast<Transfer*>(context)->backstopMs;
   InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
   InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+  WinInetLogin::OnHandleCreated(request);
 }
 
 // The session's time-outs for the next download: the connection limit, and
@@ -125,7 +136,7 @@ long long CheckAnswer(HINTERNET url) {
     return -1;
   }
   long status = LeadingNumber(text);
-  if (status < 200 || status > 299) throw std::runtime_error(FTPStream::kNotAvailableText);
+  if (status < 200 || status > 299) throw std::runtime_error(WinInetLogin::RefusalText(url));
   long long announced = -1;
   char size[32] = "";
   DWORD sizeLength = sizeof size;
@@ -143,6 +154,7 @@ struct FTPStream::Session {
   std::shared_ptr<Transfer> current ORVELLA_GUARDED_BY(lock);  // the download in progress, for Abort
   std::atomic<bool> aborted{false};
   std::shared_ptr<std::atomic<int>> helpers = std::make_shared<std::atomic<int>>(0);
+  const std::shared_ptr<WinInetLogin> login = std::make_shared<WinInetLogin>();
 
   enum class Stop { Done, Aborted, TimedOut };
 
@@ -193,8 +205,7 @@ struct FTPStream::Session {
   // the thread that saw them, so a Win32Exception captures this thread's
   // last error and server reply; `url` keeps the handle for Fetch to close.
   static void Download(Transfer& t, InternetHandle& url) {
-    url.reset(InternetOpenUrlA(t.session, t.url.c_str(), nullptr, 0, 0, reinterpret_cast<DWORD_PTR>(&t)));
-    if (!url.get()) throw Win32Exception();
+    url.reset(t.login->Open(t.session, t.url, reinterpret_cast<DWORD_PTR>(&t)));
     t.Report(0);
     const long long announced = CheckAnswer(url.get());
     DWORD available = 0;
@@ -270,6 +281,7 @@ FTPStream::~FTPStream() {
 void FTPStream::OpenSession() {
   ScopedLock<Mutex> hold(session->lock);
   session->CloseHandle();
+  WinInetLogin::RaiseConnectionLimits();
   HINTERNET handle = InternetOpenA("Orvella", INTERNET_OPEN_TYPE_PRECONFIG, "", nullptr, 0);
   if (!handle) throw Win32Exception();
   InternetSetStatusCallbackA(handle, &OnStatus);
@@ -314,6 +326,8 @@ void FTPStream::ReadFile(const char* url) {
   const TransferLimits limits = Limits();
   auto t = std::make_shared<Transfer>(handle, url, limits, SetTimeouts(handle, limits), s.helpers);
   t->buffer = std::move(receiveBuffer);
+  s.login->SetTrust(tlsTrust);
+  t->login = s.login;
   position = 0;
 
   std::thread helper;

@@ -6,14 +6,18 @@ Usage: with_servers.py [-- program [args...]]
        with_servers.py --start FILE | --stop FILE
        with_servers.py --use FILE -- program [args...]
 
-Starts the HTTP server (http_server.py) and the FTP server (ftp_server.py) on
-free loopback ports, serving a fresh temporary data directory that
+Starts the HTTP server (http_server.py), the FTP server (ftp_server.py) and
+lighttpd as a camera with logins and https (lighttpd_server.py) on free
+loopback ports, serving a fresh temporary data directory that
 make_test_images.py (when present) fills with test pictures. The program sees:
 
   ORVELLA_HTTP_PORT   port of the HTTP server
   ORVELLA_FTP_PORT    port of the FTP server (user "user"/"pass", anonymous)
   ORVELLA_DATA_DIR    the data directory (a Linux path)
   ORVELLA_PYTHON      this Python interpreter
+  ORVELLA_LIGHTTPD_PORT, ORVELLA_LIGHTTPD_TLS_PORT, ORVELLA_LIGHTTPD_LOG,
+  ORVELLA_LIGHTTPD_KEY  lighttpd's http and https ports, its request log
+                      and its certificate's key (see lighttpd_server.py)
 
 The servers stop and the directory goes when the program ends, however it
 ends; the exit code is the program's (128 + signal when a signal killed it).
@@ -57,15 +61,16 @@ def _die_with_parent():
 
 
 class Servers:
-    """The two servers and their data directory, from start() to stop()."""
+    """The servers and their data directory, from start() to stop()."""
 
     def __init__(self):
         self.data_dir = tempfile.mkdtemp(prefix="orvella-data-")
-        self.http = self.ftp = None
+        self.http = self.ftp = self.lighttpd = None
 
     def start(self):
         from ftp_server import TestFTPServer
         from http_server import TestHTTPServer
+        from lighttpd_server import LighttpdServer
 
         maker = os.path.join(HERE, "make_test_images.py")
         if os.path.exists(maker):
@@ -75,10 +80,14 @@ class Servers:
         self.ftp = TestFTPServer(("127.0.0.1", 0), self.data_dir)
         self.ftp.start()
         self.http.ftp = self.ftp
+        self.lighttpd = LighttpdServer(self.data_dir)
+        self.lighttpd.start()
+        self.http.tls_pem = self.lighttpd.pem_path
 
     def variables(self):
-        return {"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
-                "ORVELLA_DATA_DIR": self.data_dir, "ORVELLA_PYTHON": sys.executable}
+        return dict({"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
+                     "ORVELLA_DATA_DIR": self.data_dir, "ORVELLA_PYTHON": sys.executable},
+                    **self.lighttpd.variables())
 
     def stop(self):
         try:
@@ -86,6 +95,8 @@ class Servers:
                 self.http.stop()
             if self.ftp is not None:
                 self.ftp.stop()
+            if self.lighttpd is not None:
+                self.lighttpd.stop()
         finally:
             shutil.rmtree(self.data_dir, ignore_errors=True)
 
