@@ -122,7 +122,7 @@ struct Options {
 const char kUsage[] =
     "usage: driver_bench [--simcam PATH] [--library PATH] [--python PYTHON] [--opencv-script PATH]\n"
     "                    [--wine-run PATH --wine-host PATH] [--quick]\n"
-    "                    [--only components,latency,rows,opencv,cameras,wine] [--case \"Camera 5\"]\n"
+    "                    [--only components,latency,rows,opencv,cameras,digest,wine] [--case \"Camera 5\"]\n"
     "                    [--repeat N] [--seconds S]   (the last three for profiling)\n";
 
 Options ParseArgs(int argc, char** argv) {
@@ -656,8 +656,103 @@ double ReferenceFetchDecodeMs(const Picture& p, int rounds) {
   return Median(t);
 }
 
+// ---- a camera with a Digest login ----------------------------------------------------
+
+size_t AppendTo(char* data, size_t size, size_t count, void* text) {
+  static_cast<std::string*>(text)->append(data, size * count);
+  return size * count;
+}
+
+// The simulated camera's count of picture requests, refused logins included.
+long SimCamRequests(const std::string& url) {
+  const size_t path = url.find('/', url.find("://") + 3);
+  const size_t at = url.rfind('@', path);
+  const std::string stats = url.substr(0, url.find("://") + 3) + url.substr(at + 1, path - at - 1) + "/_stats";
+  std::string answer;
+  CURL* easy = curl_easy_init();
+  curl_easy_setopt(easy, CURLOPT_URL, stats.c_str());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &AppendTo);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
+  const bool ok = curl_easy_perform(easy) == CURLE_OK;
+  curl_easy_cleanup(easy);
+  return ok && answer.rfind("requests=", 0) == 0 ? std::atol(answer.c_str() + 9) : -1;
+}
+
+// After the first picture, one request per picture: the login's nonce is reused.
+void MeasureDigest(const Options& o, const std::string& dir, int pictures) {
+  orvella::host::SimCamProcess camera(
+      o.simcam, {"--port", "0", "--file", dir + "/A.jpg", "--auth", "digest", "--user", "bench", "--password", "b#:@"});
+  WriteSettings(dir, {{"Camera 9", camera.Url(), 640, 480, false, 2}});
+  Port port(9, "Camera 9", false);
+  port.Grab();  // the first picture meets the challenge
+  const long before = SimCamRequests(camera.Url());
+  for (int i = 0; i < pictures; ++i) port.Grab();
+  const double perPicture = double(SimCamRequests(camera.Url()) - before) / pictures;
+  AddRow("Digest camera: requests per picture after the first", Format("%.2f", perPicture), "1.0", perPicture,
+         before > 0 && perPicture <= 1.0 ? "yes" : "NO");
+}
+
 bool Wanted(const Options& o, const char* part) {
   return o.only.empty() || ("," + o.only + ",").find(std::string(",") + part + ",") != std::string::npos;
+}
+
+// Allocation counts per component, in process, before the driver's own copy
+// of the libraries runs.
+struct Count {
+  std::string what;
+  double value;
+};
+std::vector<Count> CountComponents(const Picture& a, const Picture& b) {
+  std::fprintf(stderr, "allocations by component (in process)...\n");
+  const auto progressive = Compress(Synthetic(640, 480), 640, 480, true);
+  return {{"decoder, A colour", DecoderAllocations(a.jpeg, 640, 480, true)},
+          {"decoder, A gray", DecoderAllocations(a.jpeg, 640, 480, false)},
+          {"decoder, B colour", DecoderAllocations(b.jpeg, 1600, 1200, true)},
+          {"decoder, B gray 640×480 region", DecoderAllocations(b.jpeg, 640, 480, false)},
+          {"decoder, A progressive (informational)", DecoderAllocations(progressive, 640, 480, true)},
+          {"download (FTPStream on libcurl), per transfer", DownloadAllocations(a.url)},
+          {"log line filtered by level", FilteredLogAllocations()}};
+}
+
+void WriteBenchSettings(const std::string& dir, const Picture& a, const Picture& b) {
+  WriteSettings(dir, {{"Camera 1", a.url, 640, 480, false, 2},
+                      {"Camera 2", a.url, 640, 480, true, 2},
+                      {"Camera 3", b.url, 1600, 1200, false, 2},
+                      {"Camera 4", b.url, 1600, 1200, true, 2},
+                      {"Camera 5", b.url, 640, 480, false, 2},
+                      {"Camera 6", b.url, 640, 480, true, 2},
+                      {"Camera 7", a.url, 640, 480, false, 2},
+                      {"Camera 8", b.url, 1600, 1200, false, 2}});
+}
+
+void MeasureLatencies(const Options& o, Picture* a, Picture* b, int roundsA, int roundsB) {
+  std::fprintf(stderr, "grab -> callback latency...\n");
+  const LatencyCase latency[] = {
+      {"grab → callback, A colour ÷ (fetch + full decode)", "Camera 1", a, 640, 480, true, 1.15},
+      {"grab → callback, A gray ÷ (fetch + full decode)", "Camera 2", a, 640, 480, false, 1.15},
+      {"grab → callback, B colour ÷ (fetch + full decode)", "Camera 3", b, 1600, 1200, true, 1.15},
+      {"grab → callback, B gray ÷ (fetch + full decode)", "Camera 4", b, 1600, 1200, false, 1.15},
+      {"grab → callback, B colour 640×480 region ÷ B (fetch + full decode)", "Camera 5", b, 640, 480, true, 0.35},
+      {"grab → callback, B gray 640×480 region ÷ B (fetch + full decode)", "Camera 6", b, 640, 480, false, 0.35}};
+  for (const LatencyCase& c : latency)
+    if (o.latencyCase.empty() || o.latencyCase == c.camera)
+      MeasureLatency(c, (c.picture == a ? roundsA : roundsB) * o.repeat);
+}
+
+void MeasureCameras(const Options& o, const std::string& dir, const Picture& a) {
+  std::fprintf(stderr, "ten cameras at 60/s...\n");
+  const double decodeBefore = ReferenceDecodeMs(a, 100);
+  const Steady s = RunTenCameras(dir, a, o.seconds > 0 ? o.seconds : (o.quick ? 3 : 10));
+  const double decodeAfter = ReferenceDecodeMs(a, 100);
+  const double decodeMs = (decodeBefore + decodeAfter) / 2;
+  AddRow("10 cameras × 60/s continuous, A colour: images/s", Format("%.0f /s (625 scheduled)", s.rate), "≥ 600", -1,
+         s.rate >= 600 ? "yes" : "NO");
+  const double cpuRatio = s.cpuPerImageMs / decodeMs;
+  AddRow("10 cameras: process CPU per image ÷ full decode", Format("%.3f ms vs %.3f ms", s.cpuPerImageMs, decodeMs),
+         "≤ 1.45", cpuRatio, MetAtMost(cpuRatio, 1.45));
+  AddRow("10 cameras: heap allocations per image (whole process)", Format("%.2f", s.allocationsPerImage), "0", -1,
+         s.allocationsPerImage < 0.005 ? "yes" : "NO");
+  ReportStacks(s);
 }
 
 int Run(const Options& o) {
@@ -670,63 +765,23 @@ int Run(const Options& o) {
   auto a = MakePicture(o, dir, "A", 640, 480);
   auto b = MakePicture(o, dir, "B", 1600, 1200);
   const int roundsA = o.quick ? 60 : 600, roundsB = o.quick ? 20 : 150;
-
-  // Component counts first, before the driver's own copy of the libraries runs.
-  struct Count {
-    std::string what;
-    double value;
-  };
-  std::vector<Count> components;
-  if (Wanted(o, "components")) {
-    std::fprintf(stderr, "allocations by component (in process)...\n");
-    const auto progressive = Compress(Synthetic(640, 480), 640, 480, true);
-    components = {{"decoder, A colour", DecoderAllocations(a->jpeg, 640, 480, true)},
-                  {"decoder, A gray", DecoderAllocations(a->jpeg, 640, 480, false)},
-                  {"decoder, B colour", DecoderAllocations(b->jpeg, 1600, 1200, true)},
-                  {"decoder, B gray 640×480 region", DecoderAllocations(b->jpeg, 640, 480, false)},
-                  {"decoder, A progressive (informational)", DecoderAllocations(progressive, 640, 480, true)},
-                  {"download (FTPStream on libcurl), per transfer", DownloadAllocations(a->url)},
-                  {"log line filtered by level", FilteredLogAllocations()}};
-  }
+  const std::vector<Count> components = Wanted(o, "components") ? CountComponents(*a, *b) : std::vector<Count>{};
 
   orvella::host::DriverLibrary library(o.library);
   Driver d(library);
   driver = &d;
-  WriteSettings(dir, {{"Camera 1", a->url, 640, 480, false, 2},
-                      {"Camera 2", a->url, 640, 480, true, 2},
-                      {"Camera 3", b->url, 1600, 1200, false, 2},
-                      {"Camera 4", b->url, 1600, 1200, true, 2},
-                      {"Camera 5", b->url, 640, 480, false, 2},
-                      {"Camera 6", b->url, 640, 480, true, 2},
-                      {"Camera 7", a->url, 640, 480, false, 2},
-                      {"Camera 8", b->url, 1600, 1200, false, 2}});
+  WriteBenchSettings(dir, *a, *b);
   if (!driver->initialize(dir.c_str(), nullptr)) throw std::runtime_error("initialize failed");
   struct Finalize {
     ~Finalize() { driver->finalize(); }
   } finalize;
 
-  if (Wanted(o, "latency")) {
-    std::fprintf(stderr, "grab -> callback latency...\n");
-    const LatencyCase latency[] = {
-        {"grab → callback, A colour ÷ (fetch + full decode)", "Camera 1", a.get(), 640, 480, true, 1.15},
-        {"grab → callback, A gray ÷ (fetch + full decode)", "Camera 2", a.get(), 640, 480, false, 1.15},
-        {"grab → callback, B colour ÷ (fetch + full decode)", "Camera 3", b.get(), 1600, 1200, true, 1.15},
-        {"grab → callback, B gray ÷ (fetch + full decode)", "Camera 4", b.get(), 1600, 1200, false, 1.15},
-        {"grab → callback, B colour 640×480 region ÷ B (fetch + full decode)", "Camera 5", b.get(), 640, 480, true,
-         0.35},
-        {"grab → callback, B gray 640×480 region ÷ B (fetch + full decode)", "Camera 6", b.get(), 640, 480, false,
-         0.35}};
-    for (const LatencyCase& c : latency)
-      if (o.latencyCase.empty() || o.latencyCase == c.camera)
-        MeasureLatency(c, (c.picture == a.get() ? roundsA : roundsB) * o.repeat);
-  }
-
+  if (Wanted(o, "latency")) MeasureLatencies(o, a.get(), b.get(), roundsA, roundsB);
   if (Wanted(o, "rows")) {
     std::fprintf(stderr, "getCVLGrabRow...\n");
     MeasureGrabRow("A colour", "Camera 7", 640 * 480 * 3, roundsA * o.repeat);
     MeasureGrabRow("B colour", "Camera 8", 1600 * 1200 * 3, roundsB * o.repeat);
   }
-
   if (Wanted(o, "opencv") && !o.python.empty() && !o.opencvScript.empty()) {
     std::fprintf(stderr, "Python + OpenCV loop...\n");
     MeasureOpenCv(o, "fetch + decode + crop + convert, A colour, ours ÷ Python/OpenCV", "Camera 1", *a, false,
@@ -734,26 +789,14 @@ int Run(const Options& o) {
     MeasureOpenCv(o, "fetch + decode + crop + convert, B → 640×480 gray, ours ÷ Python/OpenCV", "Camera 6", *b, true,
                   o.quick ? 30 : 150);
   }
-
-  if (Wanted(o, "cameras")) {
-    std::fprintf(stderr, "ten cameras at 60/s...\n");
-    const double decodeBefore = ReferenceDecodeMs(*a, 100);
-    const Steady s = RunTenCameras(dir, *a, o.seconds > 0 ? o.seconds : (o.quick ? 3 : 10));
-    const double decodeAfter = ReferenceDecodeMs(*a, 100);
-    const double decodeMs = (decodeBefore + decodeAfter) / 2;
-    AddRow("10 cameras × 60/s continuous, A colour: images/s", Format("%.0f /s (625 scheduled)", s.rate), "≥ 600", -1,
-           s.rate >= 600 ? "yes" : "NO");
-    const double cpuRatio = s.cpuPerImageMs / decodeMs;
-    AddRow("10 cameras: process CPU per image ÷ full decode", Format("%.3f ms vs %.3f ms", s.cpuPerImageMs, decodeMs),
-           "≤ 1.45", cpuRatio, MetAtMost(cpuRatio, 1.45));
-    AddRow("10 cameras: heap allocations per image (whole process)", Format("%.2f", s.allocationsPerImage), "0", -1,
-           s.allocationsPerImage < 0.005 ? "yes" : "NO");
-    ReportStacks(s);
-  }
+  if (Wanted(o, "cameras")) MeasureCameras(o, dir, *a);
   for (const Count& c : components)
     AddRow("heap allocations: " + c.what, Format("%.2f", c.value), "0", -1,
            c.what.find("informational") != std::string::npos ? "–" : (c.value < 0.005 ? "yes" : "NO"));
-
+  if (Wanted(o, "digest")) {
+    std::fprintf(stderr, "a camera with a Digest login...\n");
+    MeasureDigest(o, dir, o.quick ? 20 : 100);
+  }
   if (Wanted(o, "wine") && !o.wineRun.empty() && !o.wineHost.empty()) {
     std::fprintf(stderr, "Windows DLL under Wine...\n");
     MeasureWine(o, *a, ReferenceFetchDecodeMs(*a, 100));

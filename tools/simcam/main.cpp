@@ -32,6 +32,7 @@
 
 #include "common/Options.h"
 #include "simcam/Picture.h"
+#include "simcam/Secure.h"
 
 namespace {
 
@@ -55,8 +56,12 @@ const char kUsage[] =
     "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib), 0 picks a port\n"
     "  --ftp-dir DIR        directory the FTP server shares (default: a temporary one)\n"
     "  --ftp-interval-ms N  how often the FTP picture is replaced (default 100)\n"
+    "  --auth basic|digest  ask for a login (Digest: SHA-256 and MD5 offered)\n"
+    "  --user NAME --password PW  the login (default user / pass)\n"
+    "  --tls                https with a self-signed certificate made at start\n"
     "  --seed N             seed for --fail-rate (default 1)\n"
-    "  --verbose            one line per request on stderr\n";
+    "  --verbose            one line per request on stderr\n"
+    "GET /_stats answers \"requests=N\": the requests for /image.jpg so far, refused logins included.\n";
 
 struct Config {
   std::string bind = "127.0.0.1";
@@ -74,6 +79,8 @@ struct Config {
   long ftpIntervalMs = 100;
   long seed = 1;
   bool verbose = false;
+  std::string auth, user = "user", password = "pass";
+  bool tls = false;
 };
 
 Config ParseArgs(int argc, char** argv) {
@@ -94,11 +101,16 @@ Config ParseArgs(int argc, char** argv) {
       .Number("--ftp", c.ftpPort, 0, 65535)
       .Number("--ftp-interval-ms", c.ftpIntervalMs, 1, 600000)
       .Number("--seed", c.seed, 0, 1L << 30)
+      .Text("--auth", c.auth)
+      .Text("--user", c.user)
+      .Text("--password", c.password)
+      .Flag("--tls", c.tls)
       .Real("--fail-rate", c.failRate, 0, 1)
       .Flag("--verbose", c.verbose);
   options.Parse(argc, argv);
   if (c.failMode != "500" && c.failMode != "drop" && c.failMode != "mixed")
     options.Fail("--fail-mode: 500, drop or mixed");
+  if (!c.auth.empty() && c.auth != "basic" && c.auth != "digest") options.Fail("--auth: basic or digest");
   return c;
 }
 
@@ -140,7 +152,11 @@ class Camera {
  public:
   enum class Outcome { kServe, kError500, kDrop };
 
-  explicit Camera(const Config& c) : config(c), rng(c.seed) {
+  explicit Camera(const Config& c)
+      : login(c.auth, c.user, c.password),
+        tls(c.tls ? std::make_unique<orvella::simcam::TlsServer>() : nullptr),
+        config(c),
+        rng(c.seed) {
     if (!config.file.empty()) {
       cache.push_back(std::make_shared<const std::string>(ReadWholeFile(config.file)));
       return;
@@ -150,6 +166,10 @@ class Camera {
   }
 
   using Picture = std::shared_ptr<const std::string>;
+
+  orvella::simcam::Login login;
+  std::atomic<std::uint64_t> received{0};                 // requests for /image.jpg, refused logins included
+  const std::unique_ptr<orvella::simcam::TlsServer> tls;  // null without --tls
 
   Outcome Decide() {
     const std::uint64_t n = ++requests;
@@ -221,10 +241,26 @@ bool SendAll(int fd, const std::string& head, const std::string& body) {
   return true;
 }
 
-std::string Head(int status, const char* reason, const char* type, size_t length, bool close) {
+std::string Head(int status, const char* reason, const char* type, size_t length, bool close,
+                 const std::string& more = "") {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nServer: orvella-simcam\r\nContent-Type: " + type +
-         "\r\nContent-Length: " + std::to_string(length) + "\r\nCache-Control: no-store\r\n" +
+         "\r\nContent-Length: " + std::to_string(length) + "\r\nCache-Control: no-store\r\n" + more +
          (close ? "Connection: close\r\n\r\n" : "\r\n");
+}
+
+// The next request's line and headers from `fd`; what follows it stays in
+// `in`. False when the client closed or sent too much.
+bool NextRequest(int fd, std::string& in, std::string& request) {
+  char buffer[8192];
+  size_t end;
+  while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0 || in.size() > 65536) return false;
+    in.append(buffer, static_cast<size_t>(n));
+  }
+  request = in.substr(0, end);
+  in.erase(0, end + 4);
+  return true;
 }
 
 // One client connection, served until the client closes it or asks to.
@@ -232,19 +268,12 @@ void ServeRequests(int fd, Camera& camera, const Config& config) {
   const int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::unique_ptr<JpegEncoder> encoder;
-  std::string in;
-  char buffer[8192];
+  std::string in, request;
   for (;;) {
-    size_t end;
-    while ((end = in.find("\r\n\r\n")) == std::string::npos) {
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0 || in.size() > 65536) return;
-      in.append(buffer, static_cast<size_t>(n));
-    }
-    std::string request = in.substr(0, end);
-    in.erase(0, end + 4);
+    if (!NextRequest(fd, in, request)) return;
     char method[16] = "", target[1024] = "", version[16] = "";
     std::sscanf(request.c_str(), "%15s %1023s %15s", method, target, version);
+    const std::string challenge = camera.login.Challenge(method, request);
     std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
     const bool http10 = std::strcmp(version, "HTTP/1.0") == 0;
     const bool close = http10 ? request.find("connection: keep-alive") == std::string::npos
@@ -252,6 +281,7 @@ void ServeRequests(int fd, Camera& camera, const Config& config) {
     const bool isHead = std::strcmp(method, "HEAD") == 0;
     std::string path = target;
     path = path.substr(0, path.find('?'));
+    if (path == "/image.jpg") ++camera.received;
 
     std::string head, note;
     auto body = std::make_shared<const std::string>();
@@ -262,6 +292,11 @@ void ServeRequests(int fd, Camera& camera, const Config& config) {
     };
     if (!isHead && std::strcmp(method, "GET") != 0) {
       text(405, "Method Not Allowed", "GET or HEAD only\n");
+    } else if (path == "/_stats") {
+      text(200, "OK", ("requests=" + std::to_string(camera.received.load()) + "\n").c_str());
+    } else if (!challenge.empty()) {
+      text(401, "Unauthorized", "log in\n");
+      head = Head(401, "Unauthorized", "text/plain", body->size(), close, challenge);
     } else if (path != "/image.jpg") {
       text(404, "Not Found", "the picture is at /image.jpg\n");
     } else {
@@ -290,6 +325,7 @@ void ServeRequests(int fd, Camera& camera, const Config& config) {
 }
 
 void ServeConnection(int fd, Camera& camera, const Config& config) {
+  if (camera.tls && (fd = camera.tls->Accept(fd)) < 0) return;
   Socket socket(fd);
   try {
     ServeRequests(fd, camera, config);
@@ -409,7 +445,11 @@ int main(int argc, char** argv) {
     int port = static_cast<int>(config.port);
     const int listener = Listen(config.bind, port);
     if (config.ftpPort >= 0) ftp = StartFtp(config, camera);
-    std::printf("listening on http://%s:%d/image.jpg\n", config.bind.c_str(), port);
+    const std::string login = config.auth.empty() ? "" : config.user + ":" + config.password + "@";
+    std::printf("listening on %s://%s%s:%d/image.jpg", config.tls ? "https" : "http", login.c_str(),
+                config.bind.c_str(), port);
+    if (camera.tls) std::printf(" (TlsTrust=%s)", camera.tls->KeyPin().c_str());
+    std::printf("\n");
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
                   config.ftpDir.c_str());
