@@ -1,6 +1,8 @@
+// clang-format off
+#include <windows.h>  // before the headers that build on it
 #include <wincrypt.h>
-#include <windows.h>
 #include <wininet.h>
+// clang-format on
 
 #include <cstdlib>
 #include <mutex>
