@@ -122,7 +122,7 @@ struct Options {
 const char kUsage[] =
     "usage: driver_bench [--simcam PATH] [--library PATH] [--python PYTHON] [--opencv-script PATH]\n"
     "                    [--wine-run PATH --wine-bench PATH] [--quick]\n"
-    "                    [--only components,latency,rows,opencv,cameras,wine] [--case \"Camera 5\"]\n"
+    "                    [--only components,latency,rows,opencv,cameras,digest,wine] [--case \"Camera 5\"]\n"
     "                    [--repeat N] [--seconds S]   (the last three for profiling)\n";
 
 Options ParseArgs(int argc, char** argv) {
@@ -702,6 +702,42 @@ double ReferenceDecodeMs(const Picture& p, int rounds) {
   return Median(t);
 }
 
+// ---- a camera with a Digest login ----------------------------------------------------
+
+size_t AppendTo(char* data, size_t size, size_t count, void* text) {
+  static_cast<std::string*>(text)->append(data, size * count);
+  return size * count;
+}
+
+// The simulated camera's count of picture requests, refused logins included.
+long SimCamRequests(const std::string& url) {
+  const size_t path = url.find('/', url.find("://") + 3);
+  const size_t at = url.rfind('@', path);
+  const std::string stats = url.substr(0, url.find("://") + 3) + url.substr(at + 1, path - at - 1) + "/_stats";
+  std::string answer;
+  CURL* easy = curl_easy_init();
+  curl_easy_setopt(easy, CURLOPT_URL, stats.c_str());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &AppendTo);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
+  const bool ok = curl_easy_perform(easy) == CURLE_OK;
+  curl_easy_cleanup(easy);
+  return ok && answer.rfind("requests=", 0) == 0 ? std::atol(answer.c_str() + 9) : -1;
+}
+
+// After the first picture, one request per picture: the login's nonce is reused.
+void MeasureDigest(const Options& o, const std::string& dir, int pictures) {
+  orvella::host::SimCamProcess camera(
+      o.simcam, {"--port", "0", "--file", dir + "/A.jpg", "--auth", "digest", "--user", "bench", "--password", "b#:@"});
+  WriteSettings(dir, {{"Camera 9", camera.Url(), 640, 480, false, 2}});
+  Port port(9, "Camera 9", false);
+  port.Grab();  // the first picture meets the challenge
+  const long before = SimCamRequests(camera.Url());
+  for (int i = 0; i < pictures; ++i) port.Grab();
+  const double perPicture = double(SimCamRequests(camera.Url()) - before) / pictures;
+  AddRow("Digest camera: requests per picture after the first", Format("%.2f", perPicture), "1.0", perPicture,
+         before > 0 && perPicture <= 1.0 ? "yes" : "NO");
+}
+
 bool Wanted(const Options& o, const char* part) {
   return o.only.empty() || ("," + o.only + ",").find(std::string(",") + part + ",") != std::string::npos;
 }
@@ -769,14 +805,7 @@ int Run(const Options& o) {
   orvella::host::DriverLibrary library(o.library);
   Driver d(library);
   driver = &d;
-  WriteSettings(dir, {{"Camera 1", a->url, 640, 480, false, 2},
-                      {"Camera 2", a->url, 640, 480, true, 2},
-                      {"Camera 3", b->url, 1600, 1200, false, 2},
-                      {"Camera 4", b->url, 1600, 1200, true, 2},
-                      {"Camera 5", b->url, 640, 480, false, 2},
-                      {"Camera 6", b->url, 640, 480, true, 2},
-                      {"Camera 7", a->url, 640, 480, false, 2},
-                      {"Camera 8", b->url, 1600, 1200, false, 2}});
+  WriteBenchSettings(dir, *a, *b);
   if (!driver->initialize(dir.c_str(), nullptr)) throw std::runtime_error("initialize failed");
   struct Finalize {
     ~Finalize() { driver->finalize(); }
@@ -799,6 +828,10 @@ int Run(const Options& o) {
   for (const Count& c : components)
     AddRow("heap allocations: " + c.what, Format("%.2f", c.value), "0", -1,
            c.what.find("informational") != std::string::npos ? "–" : (c.value < 0.005 ? "yes" : "NO"));
+  if (Wanted(o, "digest")) {
+    std::fprintf(stderr, "a camera with a Digest login...\n");
+    MeasureDigest(o, dir, o.quick ? 20 : 100);
+  }
   if (Wanted(o, "wine") && !o.wineRun.empty() && !o.wineBench.empty()) {
     std::fprintf(stderr, "Windows DLL under Wine against the Linux product...\n");
     MeasureWindows(o, dir, *a, *b);

@@ -7,7 +7,7 @@ pkgs=(
   build-essential cmake ninja-build ccache pkg-config git
   libcurl4-openssl-dev libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev
   libgtk-3-dev googletest libgtest-dev
-  python3 python3-pyftpdlib python3-pil
+  python3 python3-pyftpdlib python3-pil lighttpd lighttpd-mod-openssl openssl
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   nasm dpkg-dev  # libjpeg-turbo cross-built for the DLL (cmake/libjpeg-turbo-win32.sh)

@@ -51,6 +51,7 @@ void FTPStream::MakeRoom(ReceiveBuffer& buffer, int fill) {
 TransferLimits FTPStream::Limits() const {
   TransferLimits limits;
   limits.connectMs = connectionTimeoutMs;
+  limits.answerMs = kAnswerTimeoutMs;
   limits.stallMs = kStallTimeoutMs;
   limits.rateWindowMs = kMinRateWindowMs;
   limits.minWindowBytes = kMinRateBytes;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "acquisition/ComStream.h"
+#include "acquisition/net/TlsTrust.h"
 
 namespace orvella {
 
@@ -58,6 +59,9 @@ class FTPStream final : public IStream {
   // A download that receives nothing for this long fails (a stalled server).
   static constexpr int kStallTimeoutMs = 5000;
   static constexpr int kDefaultConnectionTimeoutMs = 3000;
+  // From the request until the answer begins: high-resolution cameras take
+  // up to about 20 s to make a snapshot.
+  static constexpr int kAnswerTimeoutMs = 30000;
   // A body that brings less than this in any such window fails: a server
   // trickling a byte a second would otherwise hold the camera forever.
   static constexpr int kMinRateWindowMs = 10000;
@@ -83,16 +87,21 @@ class FTPStream final : public IStream {
   // True between OpenSession and CloseSession or Abort. Any thread.
   bool IsSessionOpen() const;
 
-  // Bounds the connection phase (connect until the first byte of the answer)
+  // Bounds the connection phase (connect and, for https, the TLS handshake)
   // in milliseconds; values below 1 mean the default. Takes effect at the
   // next ReadFile.
   void SetConnectionTimeout(int ms);
+  // The camera's TlsTrust setting (see net/TlsTrust.h); before the owner's
+  // worker starts. Takes effect at the next ReadFile.
+  void SetTlsTrust(const std::string& value) { tlsTrust = TlsTrust::Parse(value); }
 
   // Downloads the whole resource: HTTP statuses 200-299 pass, ftp is not
-  // status-checked. On success the content is replaced and the read position
+  // status-checked. Credentials in the URL answer Basic and Digest
+  // challenges. On success the content is replaced and the read position
   // rewound. Raises on every failure:
   //   no session                   std::runtime_error "FTPStream::ReadFile: Internet session not opened"
-  //   status outside 200-299       std::runtime_error "File not available"
+  //   status outside 200-299       std::runtime_error "File not available (HTTP <code> <phrase>…)"
+  //   certificate refused          Win32Exception naming the cause and the server's key
   //   aborted                      std::runtime_error "FTPStream::ReadFile: download aborted"
   //   body over kMaxContentSize    std::runtime_error naming the limit
   //   connect, time-out, transfer  Win32Exception (its text names the cause;
@@ -155,6 +164,7 @@ class FTPStream final : public IStream {
   ReceiveBuffer receiveBuffer;
   int32_t position = 0;
   std::atomic<int> connectionTimeoutMs{kDefaultConnectionTimeoutMs};
+  TlsTrust tlsTrust;
 };
 
 }  // namespace orvella

@@ -4,6 +4,13 @@
 //
 // The worker drives the transfer itself (multi perform + poll), so it can
 // watch for progress and for Abort, which wakes the poll from any thread.
+//
+// Logins: the URL's credentials go to libcurl apart from the URL, which
+// answers Basic and Digest challenges and keeps the nonce of a Digest login
+// on its easy handle (one request per picture once logged in). With more
+// than one scheme allowed it never sends Basic before a server asked for it;
+// a handle that learnt a login is replaced when the URL's origin or
+// credentials change, so nothing learnt from one server reaches another.
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -12,9 +19,12 @@
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/TransferClock.h"
+#include "acquisition/net/HttpLogin.h"
+#include "acquisition/net/TlsTrust.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 
@@ -27,6 +37,19 @@ struct EasyDeleter {
 struct MultiDeleter {
   void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
 };
+
+bool IsCertificateRefusal(CURLcode result) {
+  return result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
+
+// The server's key as TlsTrust takes it, from the certificate a probe saw.
+std::string KeyPinOf(CURL* probe) {
+  struct curl_certinfo* info = nullptr;
+  if (curl_easy_getinfo(probe, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1) return "";
+  for (curl_slist* item = info->certinfo[0]; item; item = item->next)
+    if (std::strncmp(item->data, "Cert:", 5) == 0) return KeyPinOfPem(item->data + 5);
+  return "";
+}
 
 void GlobalInit() {
   static std::once_flag once;
@@ -50,6 +73,10 @@ struct FTPStream::Session {
   ReceiveBuffer* buffer = nullptr;
   int fill = 0;
   long status = 0;  // last HTTP status line seen; 0 for ftp
+  std::string phrase;                 // its reason phrase
+  std::vector<Challenge> challenges;  // its WWW-Authenticate headers
+  std::string url;                    // the last URL downloaded, and its login
+  UrlLogin login;
   TransferClock clock;
   std::exception_ptr failure;
   char errorText[CURL_ERROR_SIZE] = "";
@@ -66,7 +93,7 @@ struct FTPStream::Session {
     const size_t length = size * count;
     self->clock.Progress(self->fill);
     // Every response's status line ("HTTP/1.1 404 Not Found"); the last one
-    // is the final answer after interim (1xx) answers and redirects.
+    // is the final answer after interim (1xx) answers, logins and redirects.
     if (length > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
       size_t i = 5;
       while (i < length && data[i] != ' ') ++i;
@@ -74,8 +101,19 @@ struct FTPStream::Session {
       long code = 0;
       while (i < length && data[i] >= '0' && data[i] <= '9' && code < 100000) code = code * 10 + (data[i++] - '0');
       self->status = code;
+      self->phrase.assign(data + i, length - i);
+      self->challenges.clear();
+    } else if (length > 17 && strncasecmp(data, "WWW-Authenticate:", 17) == 0) {
+      for (Challenge& c : ParseChallenges(std::string(data + 17, length - 17)))
+        self->challenges.push_back(std::move(c));
     }
     return length;
+  }
+
+  // Before each request, once connected (and the TLS handshake done).
+  static int OnRequest(void* user, char*, char*, int, int) {
+    static_cast<Session*>(user)->clock.RequestSent();
+    return CURL_PREREQFUNC_OK;
   }
 
   static size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -111,10 +149,61 @@ struct FTPStream::Session {
     }
   }
 
-  // Points `easy` at `url` and resets the transfer state and the clock.
-  void Begin(CURL* easy, const char* url, const TransferLimits& limits, ReceiveBuffer& into) {
+  // A URL other than the last one: its login, taken apart once (a camera's
+  // URL rarely changes: nothing is allocated per picture), and a fresh
+  // handle when it logs in elsewhere or otherwise.
+  void ChangeUrl(const char* next) ORVELLA_REQUIRES(lock) {
+    UrlLogin taken = SplitLogin(next);
+    if (!url.empty() && (taken.origin != login.origin || taken.user != login.user || taken.password != login.password))
+      easy = NewEasy();
+    url = next;
+    login = std::move(taken);
+  }
+
+  // A handle with everything but the URL, its login and its trust set.
+  std::unique_ptr<CURL, EasyDeleter> NewEasy() {
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    if (!easy) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
+    CURL* h = easy.get();
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvella");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for name look-ups
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+    // WinInet follows redirects by itself; so do we, within the same schemes.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
+    // One request and one answer at a time, as with WinInet.
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Session::OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Session::OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &Session::OnRequest);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    // A receive buffer of a whole loopback/LAN burst: a 300 KB picture arrives
+    // in a few reads instead of twenty 16 KB ones (about twice as fast).
+    // Allocated once per handle.
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
+    return easy;
+  }
+
+  // Points `easy` at the URL with its login and trust, and resets the
+  // transfer state and the clock.
+  void Begin(CURL* easy, const UrlLogin& login, const TlsTrust& trust, const TransferLimits& limits,
+             ReceiveBuffer& into) {
+    const char* url = login.url.c_str();
     curl_easy_setopt(easy, CURLOPT_URL, url);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs));
+    curl_easy_setopt(easy, CURLOPT_USERNAME, login.hasCredentials ? login.user.c_str() : nullptr);
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, login.hasCredentials ? login.password.c_str() : nullptr);
+    const bool checked = trust.mode == TlsTrust::Mode::System;
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, checked ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, checked ? 2L : 0L);
+    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, trust.mode == TlsTrust::Mode::Pin ? trust.pins.c_str() : nullptr);
+    // A backstop only: the clock bounds connecting and the handshake, and
+    // speaks first with its own words.
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs) + 1000L);
     // On a reused FTP control connection libcurl (7.88) at times leaves the
     // passive data connection out of the poll set, and the download then waits
     // a whole poll slice (1 s). A fresh login per picture costs well under a
@@ -124,6 +213,8 @@ struct FTPStream::Session {
     buffer = &into;
     fill = 0;
     status = 0;
+    phrase.clear();
+    challenges.clear();
     failure = nullptr;
     errorText[0] = '\0';
     clock.Start(limits);
@@ -159,8 +250,32 @@ struct FTPStream::Session {
     }
   }
 
-  // Raises what the transfer ended with, if it failed.
-  void Judge(const Outcome& out) const {
+  // The key of the server that refused to show a trusted certificate: a
+  // bare handshake that checks nothing and sends nothing, bounded and
+  // abortable like a download. "" when it cannot be had.
+  std::string ProbeKey(CURLM* multi, const UrlLogin& login, const TransferLimits& limits) {
+    std::unique_ptr<CURL, EasyDeleter> probe(curl_easy_init());
+    if (!probe) return "";
+    CURL* h = probe.get();
+    curl_easy_setopt(h, CURLOPT_URL, login.url.c_str());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs));
+    if (curl_multi_add_handle(multi, h) != CURLM_OK) return "";
+    transfer = h;
+    clock.Start(limits);
+    const Outcome out = Drive(multi);
+    curl_multi_remove_handle(multi, h);
+    transfer = nullptr;
+    return out.stop == Stop::Done && out.result == CURLE_OK ? KeyPinOf(h) : "";
+  }
+
+  // Raises what the transfer ended with, if it failed; `serverPin` is the
+  // key of a server whose certificate was refused.
+  void Judge(const Outcome& out, const std::string& serverPin) const {
     if (out.stop == Stop::Aborted) throw std::runtime_error(kAbortedText);
     if (failure) std::rethrow_exception(failure);
     if (out.stop == Stop::TimedOut)
@@ -169,7 +284,12 @@ struct FTPStream::Session {
       throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet, curl_multi_strerror(out.multiResult));
     // A refusal counts whatever else went wrong afterwards (an interim status
     // line followed by garbage, a body we declined to read).
-    if (status != 0 && (status < 200 || status > 299)) throw std::runtime_error(kNotAvailableText);
+    if (status != 0 && (status < 200 || status > 299))
+      throw std::runtime_error(HttpRefusalText(status, phrase, SchemeNames(challenges)));
+    if (IsCertificateRefusal(out.result)) {
+      const std::string cause = errorText[0] ? errorText : curl_easy_strerror(out.result);
+      throw Win32Exception(out.result, Win32Exception::Kind::Internet, TlsRefusalText(cause, serverPin));
+    }
     if (out.result != CURLE_OK) throw Win32Exception(out.result, Win32Exception::Kind::Internet, errorText);
   }
 };
@@ -185,29 +305,11 @@ void FTPStream::OpenSession() {
   ScopedLock<Mutex> hold(session->lock);
   session->aborted = false;
   if (session->easy) return;
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!easy || !multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
-  CURL* h = easy.get();
-  Session* s = session.get();
-  curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvella");
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for name look-ups
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
-  // WinInet follows redirects by itself; so do we, within the same schemes.
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Session::OnHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, s);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Session::OnBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, s);
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, s->errorText);
-  // A receive buffer of a whole loopback/LAN burst: a 300 KB picture arrives
-  // in a few reads instead of twenty 16 KB ones (about twice as fast).
-  // Allocated once per handle.
-  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
-  session->easy = std::move(easy);
+  if (!multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
+  session->easy = session->NewEasy();
   session->multi = std::move(multi);
+  session->url.clear();
 }
 
 void FTPStream::CloseSession() {
@@ -233,13 +335,15 @@ void FTPStream::ReadFile(const char* url) {
   CURLM* multi = nullptr;
   {
     ScopedLock<Mutex> hold(s.lock);
+    if (s.easy && s.url != url) s.ChangeUrl(url);
     easy = s.easy.get();
     multi = s.multi.get();
   }
   if (!easy) throw std::runtime_error(kNoSessionText);
   if (s.aborted) throw std::runtime_error(kAbortedText);
 
-  s.Begin(easy, url, Limits(), receiveBuffer);
+  const TransferLimits limits = Limits();
+  s.Begin(easy, s.login, tlsTrust, limits, receiveBuffer);
   position = 0;
   if (curl_multi_add_handle(multi, easy) != CURLM_OK)
     throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
@@ -249,7 +353,8 @@ void FTPStream::ReadFile(const char* url) {
   curl_multi_remove_handle(multi, easy);
   s.buffer = nullptr;
   s.transfer = nullptr;
-  s.Judge(outcome);
+  const bool refused = outcome.stop == Session::Stop::Done && IsCertificateRefusal(outcome.result) && !s.failure;
+  s.Judge(outcome, refused ? s.ProbeKey(multi, s.login, limits) : "");
 
   MakeRoom(receiveBuffer, s.fill);  // the final empty read of the download loop
   Publish(static_cast<uint32_t>(s.fill));

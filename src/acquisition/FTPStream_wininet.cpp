@@ -30,6 +30,7 @@
 #include "acquisition/FTPStream.h"
 #include "acquisition/HelperThread.h"
 #include "acquisition/TransferClock.h"
+#include "acquisition/net/WinInetLogin.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -71,6 +72,7 @@ struct Transfer {
 
   // The helper's until `finished`, then the worker's again.
   ReceiveBuffer buffer;
+  std::shared_ptr<WinInetLogin> login;  // the stream's, set before the helper starts
 
   // No wake-up: the worker asks the clock at its own deadlines, and a wake-up
   // per chunk cost more than the chunk under Wine.
@@ -78,6 +80,12 @@ struct Transfer {
     ScopedLock<WinLock> hold(lock);
     clock.Progress(bytes);
     fill = bytes;
+  }
+
+  // A request goes out (status callback): its answer is awaited afresh.
+  void Sent() ORVELLA_EXCLUDES(lock) {
+    ScopedLock<Mutex> hold(lock);
+    clock.RequestSent();
   }
 
   bool Cancelled() ORVELLA_EXCLUDES(lock) {
@@ -90,12 +98,15 @@ struct Transfer {
 // request handle is created and before the request goes out: the one place
 // where Wine lets us bound that request's waits.
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  // Sent once connected and, for https, after the handshake.
+  if (status == INTERNET_STATUS_SENDING_REQUEST && context != 0) return reinterpret_cast<Transfer*>(context)->Sent();
   if (status != INTERNET_STATUS_HANDLE_CREATED || context == 0 || info == nullptr || length < sizeof(HINTERNET)) return;
   // Windows passes an INTERNET_ASYNC_RESULT, Wine the handle itself: both start with the handle.
   HINTERNET request = *static_cast<HINTERNET*>(info);
   DWORD ms = reinterpret_cast<Transfer*>(context)->backstopMs;
   InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
   InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+  WinInetLogin::OnHandleCreated(request);
 }
 
 // The session's time-outs for the next download: the connection limit, and
@@ -129,7 +140,7 @@ long long CheckAnswer(HINTERNET url) {
     return -1;
   }
   long status = LeadingNumber(text);
-  if (status < 200 || status > 299) throw std::runtime_error(FTPStream::kNotAvailableText);
+  if (status < 200 || status > 299) throw std::runtime_error(WinInetLogin::RefusalText(url));
   long long announced = -1;
   char size[32] = "";
   DWORD sizeLength = sizeof size;
@@ -152,6 +163,7 @@ struct FTPStream::Session {
   // ReadFile's (the worker's): the helper, and the last download it took.
   std::shared_ptr<HelperThread> helper;
   std::shared_ptr<Transfer> last;
+  const std::shared_ptr<WinInetLogin> login = std::make_shared<WinInetLogin>();
 
   enum class Stop { Done, Aborted, TimedOut };
 
@@ -210,12 +222,7 @@ struct FTPStream::Session {
   // the thread that saw them, so a Win32Exception captures this thread's
   // last error and server reply; `url` keeps the handle for Fetch to close.
   static void Download(Transfer& t, InternetHandle& url) {
-    // No cookie engine, as on Linux (libcurl's is off): a picture URL needs
-    // none, and under Wine looking cookies up took 8 Wine server calls, more
-    // than half of every request.
-    const DWORD flags = INTERNET_FLAG_NO_COOKIES;
-    url.reset(InternetOpenUrlA(t.session, t.url.c_str(), nullptr, 0, flags, reinterpret_cast<DWORD_PTR>(&t)));
-    if (!url.get()) throw Win32Exception();
+    url.reset(t.login->Open(t.session, t.url, reinterpret_cast<DWORD_PTR>(&t)));
     t.Report(0);
     const long long announced = CheckAnswer(url.get());
     DWORD available = 0;
@@ -300,6 +307,7 @@ FTPStream::~FTPStream() {
 void FTPStream::OpenSession() {
   ScopedLock<Mutex> hold(session->lock);
   session->CloseHandle();
+  WinInetLogin::RaiseConnectionLimits();
   HINTERNET handle = InternetOpenA("Orvella", INTERNET_OPEN_TYPE_PRECONFIG, "", nullptr, 0);
   if (!handle) throw Win32Exception();
   InternetSetStatusCallbackA(handle, &OnStatus);
@@ -344,6 +352,8 @@ void FTPStream::ReadFile(const char* url) {
   const TransferLimits limits = Limits();
   auto t = std::make_shared<Transfer>(handle, url, limits, SetTimeouts(handle, limits));
   t->buffer = std::move(receiveBuffer);
+  s.login->SetTrust(tlsTrust);
+  t->login = s.login;
   position = 0;
   s.last = t;
   s.Track(t);

@@ -141,6 +141,7 @@ bool ImageReceivingThread::Init(ImageSink* owner, int newPort, const char* name)
   state = std::make_shared<WorkerState>(owner, newPort);
   std::string unused;
   state->stream.SetConnectionTimeout(owner->ReadSource(unused));
+  state->stream.SetTlsTrust(owner->ReadTlsTrust());
   state->stream.OpenSession();  // raises; the caller's clean-up runs Destroy
   state->decoder.Start();
   state->decoder.SetAbortFlag(&state->stop);

@@ -29,6 +29,8 @@ class ImageSink {
   // Copies the current ImageUrl into `url` (reusing its storage); returns
   // the connection time-out in milliseconds.
   virtual int ReadSource(std::string& url) const = 0;
+  // The TlsTrust setting as loaded when the camera opened.
+  virtual std::string ReadTlsTrust() const = 0;
   virtual Frame WriteFrame() = 0;
   // Hands the written buffer over when the camera is still bound to `port`
   // (a close unbinds first, and wins over the image); `callback` receives

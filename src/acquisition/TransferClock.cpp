@@ -14,7 +14,7 @@ long ElapsedMs(TransferClock::TimePoint from, TransferClock::TimePoint to) {
 }  // namespace
 
 int TransferLimits::LongestQuietMs() const {
-  return std::max(connectMs, stallMs);
+  return std::max({connectMs, answerMs, stallMs});
 }
 
 TransferClock::TransferClock(TimeSource source) : now(std::move(source)) {}
@@ -23,10 +23,17 @@ void TransferClock::Start(const TransferLimits& given) {
   limits = given;
   start = now();
   lastProgress = start;
+  requested = false;
   answered = false;
   received = 0;
   verdict = Verdict::KeepGoing;
   wait = std::chrono::milliseconds(0);
+}
+
+void TransferClock::RequestSent() {
+  sent = now();
+  requested = true;
+  answered = false;
 }
 
 void TransferClock::Progress(int64_t bytesSoFar) {
@@ -54,12 +61,20 @@ long TransferClock::RateWindowLeft(TimePoint at) {
 
 TransferClock::Verdict TransferClock::Check() {
   if (verdict != Verdict::KeepGoing) return verdict;
-  // Until the answer begins the connection time-out applies, afterwards the
-  // stall limit since the last progress.
+  // Until the request goes out the connection time-out applies, then the
+  // answer limit, and once answered the stall limit since the last progress.
   const TimePoint at = now();
-  const long left = answered ? limits.stallMs - ElapsedMs(lastProgress, at) : limits.connectMs - ElapsedMs(start, at);
+  long left = limits.connectMs - ElapsedMs(start, at);
+  Verdict passed = Verdict::ConnectTimeout;
+  if (answered) {
+    left = limits.stallMs - ElapsedMs(lastProgress, at);
+    passed = Verdict::Stalled;
+  } else if (requested) {
+    left = limits.answerMs - ElapsedMs(sent, at);
+    passed = Verdict::NoAnswer;
+  }
   if (left <= 0) {
-    verdict = answered ? Verdict::Stalled : Verdict::ConnectTimeout;
+    verdict = passed;
     wait = std::chrono::milliseconds(0);
     return verdict;
   }
@@ -73,8 +88,13 @@ std::string TransferClock::Reason() const {
   switch (verdict) {
     case Verdict::ConnectTimeout:
       std::snprintf(text, sizeof text,
-                    "FTPStream::ReadFile: timed out: no answer from the server within %d ms (ConnectionTimeout)",
+                    "FTPStream::ReadFile: timed out: no connection to the server within %d ms (ConnectionTimeout)",
                     limits.connectMs);
+      return text;
+    case Verdict::NoAnswer:
+      std::snprintf(text, sizeof text,
+                    "FTPStream::ReadFile: timed out: no answer from the server within %d ms of the request",
+                    limits.answerMs);
       return text;
     case Verdict::Stalled:
       std::snprintf(text, sizeof text,

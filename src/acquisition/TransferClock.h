@@ -17,8 +17,14 @@ namespace orvella {
 
 // What a download may take. All in milliseconds.
 struct TransferLimits {
-  int connectMs = 0;  // from the start until the answer begins (ConnectionTimeout)
-  int stallMs = 0;    // once answered, with nothing received
+  // From the start until the request goes out: connecting, TLS handshake
+  // included (ConnectionTimeout). Until the answer begins where a backend
+  // cannot tell when its request went out.
+  int connectMs = 0;
+  // From the request until the answer begins: a camera may take many
+  // seconds to make its picture.
+  int answerMs = 0;
+  int stallMs = 0;  // once answered, with nothing received
   // Once answered, at least minWindowBytes body bytes in every rateWindowMs
   // (0: no minimum): a server trickling a byte now and then never stalls.
   int rateWindowMs = 0;
@@ -34,13 +40,16 @@ class TransferClock {
   using TimePoint = std::chrono::steady_clock::time_point;
   using TimeSource = std::function<TimePoint()>;
 
-  enum class Verdict { KeepGoing, ConnectTimeout, Stalled, TooSlow };
+  enum class Verdict { KeepGoing, ConnectTimeout, NoAnswer, Stalled, TooSlow };
 
   // `now` is the steady clock unless a test injects its own.
   explicit TransferClock(TimeSource now = [] { return std::chrono::steady_clock::now(); });
 
   // A new download begins now, under these limits.
   void Start(const TransferLimits& limits);
+  // A request went out on a connected (for https: handshaken) connection;
+  // its answer is awaited afresh (also after an answer asking for a login).
+  void RequestSent();
   // The server sent something: a header, body bytes, or the answer to the
   // open itself. `bytesSoFar` counts the body received until now.
   void Progress(int64_t bytesSoFar);
@@ -61,7 +70,9 @@ class TransferClock {
   TimeSource now;
   TransferLimits limits;
   TimePoint start;
+  TimePoint sent;  // the last request
   TimePoint lastProgress;
+  bool requested = false;
   bool answered = false;
   int64_t received = 0;
   TimePoint windowStart;   // the minimum rate's current window

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/net/TlsTrust.h"
 #include "config/CameraProp.h"
 #include "driver/DriverContext.h"
 #include "driver/Text.h"
@@ -44,6 +45,8 @@ bool Camera::Open(int newPort, int* imageSize) {
     context->logLevel = settings.logLevel.value.load();
     context->logIntoFile = settings.logIntoFile.value.load() != 0;
     settings.Clamp();
+    const std::string warning = TlsTrust::Parse(settings.TlsTrustValue()).Warning(name);
+    if (!warning.empty()) context->Log(1, "Camera::Open: WARNING: %s, port=%d\n", warning.c_str(), newPort);
 
     std::string url = settings.ImageUrl();
     if (!receivingThread.Init(this, newPort, url.c_str())) {
@@ -194,6 +197,10 @@ ImageSink::Schedule Camera::ReadSchedule() const { return Schedule{settings.Refr
 int Camera::ReadSource(std::string& url) const {
   settings.CopyImageUrl(url);
   return settings.connectionTimeout.value;
+}
+
+std::string Camera::ReadTlsTrust() const {
+  return settings.TlsTrustValue();
 }
 
 ImageSink::Frame Camera::WriteFrame() {

@@ -62,6 +62,7 @@ class Camera final : private ImageSink {
   // ImageSink: the worker's side, called under its camera lock.
   Schedule ReadSchedule() const override;
   int ReadSource(std::string& url) const override;
+  std::string ReadTlsTrust() const override;
   Frame WriteFrame() override;
   bool HandOver(int port, CompleteCallback* callback) override;
 

@@ -19,7 +19,8 @@ CameraSettings::CameraSettings()
       imageUrl("ImageUrl", kDefaultImageUrl, kDefaultImageUrl, kDefaultImageUrl),
       connectionTimeout("ConnectionTimeout", 3000, 10000, 100),
       logLevel("LogLevel", 1, 4, 0),
-      logIntoFile("LogIntoFile", 0, 1, 0) {}
+      logIntoFile("LogIntoFile", 0, 1, 0),
+      tlsTrust("TlsTrust", "", "", "") {}
 
 CameraSettings::CameraSettings(const CameraSettings& other)
     : width(other.width),
@@ -30,7 +31,8 @@ CameraSettings::CameraSettings(const CameraSettings& other)
       imageUrl(other.UrlParam()),
       connectionTimeout(other.connectionTimeout),
       logLevel(other.logLevel),
-      logIntoFile(other.logIntoFile) {}
+      logIntoFile(other.logIntoFile),
+      tlsTrust("TlsTrust", other.TlsTrustValue(), "", "") {}
 
 CameraSettings& CameraSettings::operator=(const CameraSettings& other) {
   if (this == &other) return *this;
@@ -45,8 +47,10 @@ CameraSettings& CameraSettings::operator=(const CameraSettings& other) {
   // Copied out under the other's lock, then set under ours: never both locks
   // at once, so two settings assigned to each other cannot deadlock.
   Param<std::string> url = other.UrlParam();
+  const std::string trust = other.TlsTrustValue();
   MutexLock guard(urlLock);
   imageUrl = url;
+  tlsTrust.value = trust;
   return *this;
 }
 
@@ -66,6 +70,14 @@ bool CameraSettings::Exchange(const char* cameraName, bool save) {
   file.Exchange(refreshRateUnit);
   file.Exchange(url);
   if (!save) SetImageUrl(url.value);
+  if (!save) {
+    // Read only: a save must neither add the key nor change it. A key
+    // removed from the file brings back the full check.
+    Param<std::string> trust("TlsTrust", "", "", "");
+    file.Exchange(trust);
+    MutexLock guard(urlLock);
+    tlsTrust.value = trust.value;
+  }
   file.Exchange(logLevel);
   file.Exchange(connectionTimeout);
   file.Commit();  // a failed save is ignored
@@ -107,6 +119,11 @@ void CameraSettings::CopyImageUrl(std::string& out) const {
 std::string CameraSettings::ImageUrl() const {
   MutexLock guard(urlLock);
   return imageUrl.value;
+}
+
+std::string CameraSettings::TlsTrustValue() const {
+  MutexLock guard(urlLock);
+  return tlsTrust.value;
 }
 
 void CameraSettings::SetImageUrl(const std::string& url) {

@@ -1,11 +1,13 @@
 // A camera's nine settings, their defaults and ranges, and their section of
-// the settings file.
+// the settings file; and TlsTrust, which is read with them but never written
+// (a save keeps a value already in the file, and never adds the key).
 //
 // Thread safety: host threads own the settings. The camera's worker reads the
 // integer values (atomics) and takes ImageUrl only through CopyImageUrl(),
 // which shares `urlLock` with every host-side change of the URL (Exchange on
 // load, assignment, SetImageUrl). Host code that writes imageUrl.value
-// directly must use SetImageUrl instead while a worker may run.
+// directly must use SetImageUrl instead while a worker may run. The texts'
+// lock also guards TlsTrust against an assignment on another host thread.
 #pragma once
 
 #include <string>
@@ -37,6 +39,8 @@ class CameraSettings {
   void CopyImageUrl(std::string& out) const ORVELLA_EXCLUDES(urlLock);
   std::string ImageUrl() const ORVELLA_EXCLUDES(urlLock);
   void SetImageUrl(const std::string& url) ORVELLA_EXCLUDES(urlLock);
+  // The TlsTrust value as last loaded ("" when the section has none).
+  std::string TlsTrustValue() const ORVELLA_EXCLUDES(urlLock);
   // The URL's key; names are fixed at construction, so no lock.
   const std::string& ImageUrlName() const ORVELLA_NO_THREAD_SAFETY_ANALYSIS { return imageUrl.name; }
 
@@ -55,7 +59,9 @@ class CameraSettings {
   // The URL's whole Param (name included), copied under the lock.
   Param<std::string> UrlParam() const ORVELLA_EXCLUDES(urlLock);
 
-  mutable Mutex urlLock;  // imageUrl against the worker's copy
+  mutable Mutex urlLock;  // imageUrl against the worker's copy, and tlsTrust
+  // Not one of the stored nine: read by Exchange on load only.
+  Param<std::string> tlsTrust ORVELLA_GUARDED_BY(urlLock);
 };
 
 }  // namespace orvella

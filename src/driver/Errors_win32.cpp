@@ -29,6 +29,22 @@ const char* KnownInternetText(unsigned long code) {
       return "The server response could not be parsed.\r\n";
     case ERROR_INTERNET_EXTENDED_ERROR:
       return "The server returned extended information (none recorded).\r\n";
+    case ERROR_INTERNET_INVALID_CA:
+      return "The certificate authority is invalid or incorrect.\r\n";
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      return "The certificate date is invalid.\r\n";
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return "The certificate is not for this host name.\r\n";
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+      return "The server's certificate is invalid.\r\n";
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+      return "The certificate's revocation could not be checked.\r\n";
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+      return "The certificate has been revoked.\r\n";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      return "The secure connection could not be established.\r\n";
     default:
       return nullptr;
   }

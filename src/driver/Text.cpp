@@ -65,6 +65,97 @@ int HexValue(char c) {
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+void ReplaceAll(std::string& text, const std::string& secret) {
+  if (secret.empty()) return;
+  for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
+    text.replace(at, secret.size(), "***");
+}
+
+// Every byte outside the unreserved set as %XX, in upper or lower case hex.
+std::string PercentEncoded(const std::string& text, bool upper) {
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string out;
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += digits[u >> 4];
+      out += digits[u & 15];
+    }
+  }
+  return out;
+}
+
+// The secret in every form a text may quote it in.
+void ReplaceForms(std::string& text, const std::string& secret) {
+  const std::string decoded = PercentDecoded(secret);
+  for (const std::string& form : {secret, decoded, PercentEncoded(decoded, true), PercentEncoded(decoded, false)})
+    ReplaceAll(text, form);
+}
+
+// Whether `text` is "host[:port]" (a name, an IPv4 address or a bracketed
+// IPv6 address; the port digits only).
+bool IsHostPort(const std::string& text) {
+  size_t i = 0;
+  if (!text.empty() && text[0] == '[') {
+    i = text.find(']');
+    if (i == std::string::npos || i < 2) return false;
+    ++i;
+  } else {
+    while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '-' || text[i] == '.' ||
+                               text[i] == '_' || text[i] == '~' || text[i] == '%'))
+      ++i;
+    if (i == 0) return false;
+  }
+  if (i == text.size()) return true;
+  if (text[i] != ':') return false;
+  for (++i; i < text.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
+
+size_t AuthorityEnd(const std::string& url, size_t from) {
+  size_t end = url.find_first_of("/?#\\", from);
+  return end == std::string::npos ? url.size() : end;
+}
+
+}  // namespace
+
+std::string RedactUrl(const std::string& url) {
+  auto range = PasswordOf(url);
+  if (range.first == range.second) return url;
+  return url.substr(0, range.first) + "***" + url.substr(range.second);
+}
+
+std::string RedactSecrets(const std::string& text, const std::string& url) {
+  std::string out = text;
+  auto range = PasswordOf(url);
+  if (range.first != range.second) ReplaceForms(out, url.substr(range.first, range.second - range.first));
+  // The password as the download reads it, where that is shorter.
+  auto info = UserInfoRange(url);
+  size_t colon = url.find(':', info.first);
+  if (info.first != info.second && colon < info.second)
+    ReplaceForms(out, url.substr(colon + 1, info.second - colon - 1));
+  return out;
+}
+
+std::pair<size_t, size_t> UserInfoRange(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return {0, 0};
+  const size_t start = scheme + 3;
+  const size_t end = AuthorityEnd(url, start);
+  const size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+  if (at != std::string::npos && at >= start && IsHostPort(url.substr(at + 1, end - at - 1))) return {start, at};
+  if (IsHostPort(url.substr(start, end - start))) return {0, 0};
+  const size_t last = url.rfind('@');
+  if (last == std::string::npos || last < start) return {0, 0};
+  const size_t hostEnd = AuthorityEnd(url, last + 1);
+  if (!IsHostPort(url.substr(last + 1, hostEnd - last - 1))) return {0, 0};
+  return {start, last};
+}
+
 std::string PercentDecoded(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -77,30 +168,6 @@ std::string PercentDecoded(const std::string& text) {
       out += text[i];
     }
   }
-  return out;
-}
-
-void ReplaceAll(std::string& text, const std::string& secret) {
-  if (secret.empty()) return;
-  for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
-    text.replace(at, secret.size(), "***");
-}
-
-}  // namespace
-
-std::string RedactUrl(const std::string& url) {
-  auto range = PasswordOf(url);
-  if (range.first == range.second) return url;
-  return url.substr(0, range.first) + "***" + url.substr(range.second);
-}
-
-std::string RedactSecrets(const std::string& text, const std::string& url) {
-  auto range = PasswordOf(url);
-  if (range.first == range.second) return text;
-  std::string secret = url.substr(range.first, range.second - range.first);
-  std::string out = text;
-  ReplaceAll(out, secret);
-  ReplaceAll(out, PercentDecoded(secret));
   return out;
 }
 

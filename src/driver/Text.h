@@ -1,7 +1,9 @@
 // Small text helpers shared by the exports, the camera and the worker.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <utility>
 
 namespace orvella {
 
@@ -18,8 +20,18 @@ inline const char* Printable(const char* s) { return s ? s : "(null)"; }
 std::string RedactUrl(const std::string& url);
 
 // `text` (a failure reason, which may quote the server or the library) with
-// every occurrence of the URL's password, raw or percent-decoded, as "***".
+// every occurrence of the URL's password as "***": raw, percent-decoded, and
+// percent-encoded again (a redirect target or a library may re-encode it).
 std::string RedactSecrets(const std::string& text, const std::string& url);
+
+// Where the user info of a "scheme://" URL lies, as the download reads it:
+// up to the authority's last '@' when a host follows it; otherwise (a raw
+// '#', '/' or '?' in the password ended the authority early) up to the
+// URL's last '@' that a host follows. {0, 0} when there is none.
+std::pair<size_t, size_t> UserInfoRange(const std::string& url);
+
+// "%41" becomes "A"; a '%' not followed by two hex digits stays as it is.
+std::string PercentDecoded(const std::string& text);
 
 // The URL as handed to the download: "scheme:" followed by one or more '/' or
 // '\' becomes "scheme://"; a URL without a scheme raises std::runtime_error

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -87,7 +88,9 @@ long long MsSince(Clock::time_point start) {
 
 // ---- the matrix ------------------------------------------------------------
 
-enum class Source { kHttp, kRefused, kFtpMissingFile, kFtpWrongPassword };
+// kSilentTls: an https camera (TlsTrust=any) whose port takes connections
+// and never completes a handshake until it is healed.
+enum class Source { kHttp, kRefused, kSilentTls, kFtpMissingFile, kFtpWrongPassword };
 
 // What a cycle during the fault does: fail (ERR line, no callback), deliver
 // (a slow download still gives the next picture), or either, as the
@@ -115,7 +118,9 @@ std::ostream& operator<<(std::ostream& out, const Fault& f) {
 
 const Fault kFaults[] = {
     {"Refused", Source::kRefused, "", Outcome::kFails, false, false},
-    {"HangBeforeHeaders", Source::kHttp, "/hang", Outcome::kFails, true, false},
+    // Never connected (ConnectionTimeout); a server that connects and never
+    // answers is waited for as a slow camera (FTPStream::kAnswerTimeoutMs).
+    {"HangInHandshake", Source::kSilentTls, "", Outcome::kFails, true, false},
     {"SlowDrip", Source::kHttp, "/files/photo_800x600.jpg?drip=10&chunk=8192", Outcome::kDelivers, true, false},
     {"DropMidBody", Source::kHttp, "/files/pattern_640x480.jpg?truncate=3000", Outcome::kFails, false, false},
     {"StallShortBody", Source::kHttp, "/files/pattern_640x480.jpg?stall=3000", Outcome::kFails, true, true},
@@ -235,14 +240,16 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
       reentry.bytesPerPixel = gray() ? 1 : 3;
     }
     PrepareSource();
-    host.WriteSettings("Camera 1", {{"ImageUrl", url},
-                                    {"width", std::to_string(kWidth)},
-                                    {"height", std::to_string(kHeight)},
-                                    {"Grayscale", gray() ? "1" : "0"},
-                                    {"RefreshRate", "50"},
-                                    {"RefreshRateUnit", "1"},
-                                    {"ConnectionTimeout", std::to_string(kConnectionTimeoutMs)},
-                                    {"LogLevel", "3"}});
+    std::map<std::string, std::string> settings = {{"ImageUrl", url},
+                                                   {"width", std::to_string(kWidth)},
+                                                   {"height", std::to_string(kHeight)},
+                                                   {"Grayscale", gray() ? "1" : "0"},
+                                                   {"RefreshRate", "50"},
+                                                   {"RefreshRateUnit", "1"},
+                                                   {"ConnectionTimeout", std::to_string(kConnectionTimeoutMs)},
+                                                   {"LogLevel", "3"}};
+    if (fault.source == Source::kSilentTls) settings["TlsTrust"] = "any";  // the healed port's certificate
+    host.WriteSettings("Camera 1", settings);
   }
 
   void TearDown() override {
@@ -269,10 +276,13 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
         url = "http://" + credentials + "127.0.0.1:" + std::to_string(orvella::test::HttpPort()) + path;
         break;
       case Source::kRefused:
-        refusedPort = NumberAfter(Control("/_closedport"), "port=");
+      case Source::kSilentTls: {
+        const bool tls = fault.source == Source::kSilentTls;
+        refusedPort = NumberAfter(Control(tls ? "/_silentport" : "/_closedport"), "port=");
         ASSERT_GT(refusedPort, 0);
-        url = "http://" + credentials + "127.0.0.1:" + std::to_string(refusedPort) + path;
+        url = (tls ? "https://" : "http://") + credentials + "127.0.0.1:" + std::to_string(refusedPort) + path;
         break;
+      }
       case Source::kFtpMissingFile:
         ASSERT_EQ(Control("/_ftpuser?name=late&password=" + std::string(kPassword)), "ok\n");
         url = orvella::test::FtpUrl(cell + ".jpg", "late", kPassword);
@@ -302,6 +312,7 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
         Route(path, std::string("/files/") + kNextPicture);
         break;
       case Source::kRefused:
+      case Source::kSilentTls:
         Route(path, std::string("/files/") + kNextPicture);
         ASSERT_EQ(Control("/_openport?port=" + std::to_string(refusedPort)), "ok\n");
         refusedPort = 0;

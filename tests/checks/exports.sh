@@ -29,7 +29,7 @@ if [ "$platform" = win32 ]; then
   imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
   for d in $imports; do
     case "$d" in
-      kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|wininet.dll|gdiplus.dll|comctl32.dll|msvcrt.dll|advapi32.dll|shell32.dll|ws2_32.dll|api-ms-win-*) ;;
+      kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|wininet.dll|crypt32.dll|gdiplus.dll|comctl32.dll|msvcrt.dll|advapi32.dll|shell32.dll|ws2_32.dll|api-ms-win-*) ;;
       *) echo "Orvella.dll depends on $d, which is not part of Windows"; exit 1 ;;
     esac
   done

@@ -16,6 +16,9 @@ unless a fault asks otherwise. Paths:
   /redirect?to=<path>   302 to <path> on this server.
   /hang                 reads the request, never answers (until the client
                         goes away or the server stops).
+  /echo-login           asks for a Basic login; answers one with status 403
+                        whose reason phrase is the password it received, raw
+                        and percent-encoded (a server quoting secrets).
   /_stats               200, text "connections=C requests=R\\n": C counts the
                         accepted connections that carried at least one request
                         outside /_*, R those requests. Control requests never
@@ -32,7 +35,12 @@ camera keeps one URL; the test decides what it gets):
                         many of them got a whole 200 answer.
   /_closedport          "port=N\\n": a loopback port the server holds bound but
                         not listening, so connections to it are refused.
-  /_openport?port=N     starts answering on that port (same routes and files).
+  /_silentport          "port=N\\n": a loopback port that takes connections
+                        and never reads or answers (a TLS handshake there
+                        never ends).
+  /_openport?port=N     starts answering on that port (same routes and files);
+                        on a silent port with https (the certificate `tls_pem`
+                        names, set by with_servers.py).
   /_ftpuser?name=<n>&password=<p>   adds or replaces a login of the FTP server
                         started beside this one; an empty password removes it.
   /_lastrequest         the request line and headers of the last request
@@ -65,14 +73,16 @@ Run by hand: http_server.py [--port P] [--data DIR] (port 0 picks a free one
 and prints it).
 """
 import argparse
+import base64
 import os
 import random
 import socket
+import ssl
 import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qs, unquote, urlsplit
+from urllib.parse import parse_qs, quote, unquote, urlsplit
 
 PATTERN_PERIOD = 251
 # A block of the pattern whose length is a multiple of the period, so slices
@@ -170,6 +180,8 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/hang":
             self.wait_forever()
             return None
+        if path == "/echo-login":
+            return self.echo_login()
         return self.simple(404, b"unknown path\n")
 
     def do_HEAD(self):
@@ -196,6 +208,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.simple(200, b"hits=%d served=%d\n" % root.hits(query["path"]))
         if path == "/_closedport":
             return self.simple(200, b"port=%d\n" % root.closed_port())
+        if path == "/_silentport":
+            return self.simple(200, b"port=%d\n" % root.silent_port())
         if path == "/_openport":
             port = self.int_arg(query.get("port", ""))
             if port is None or not root.open_port(port):
@@ -212,6 +226,19 @@ class Handler(BaseHTTPRequestHandler):
             root.ftp.set_user(query["name"], query.get("password", ""))
             return self.simple(200, b"ok\n")
         return self.simple(404, b"unknown control path\n")
+
+    def echo_login(self):
+        given = self.headers.get("Authorization", "")
+        if not given.startswith("Basic "):
+            self.send_response(401)
+            self.send_header("WWW-Authenticate", 'Basic realm="echo"')
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        password = base64.b64decode(given[6:]).decode("utf-8", "replace").partition(":")[2]
+        self.send_response(403, "%s %s" % (password, quote(password, safe="")))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def simple(self, code, body):
         self.send_response(code)
@@ -321,6 +348,8 @@ class TestHTTPServer(ThreadingHTTPServer):
         self._hits = {}
         self._served = {}
         self._closed = {}  # port -> bound socket, not listening
+        self._silent = {}  # port -> listening socket nobody accepts on
+        self.tls_pem = None  # key and certificate for silent ports opened
         self.cuts = 0  # /_cut calls so far
         self._last_request = b""
         self._extra = []   # servers started by /_openport
@@ -380,9 +409,23 @@ class TestHTTPServer(ThreadingHTTPServer):
             self._closed[port] = sock
         return port
 
+    def silent_port(self):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        sock.bind(("127.0.0.1", 0))
+        sock.listen(16)
+        port = sock.getsockname()[1]
+        with self._lock:
+            self._silent[port] = sock
+        return port
+
     def open_port(self, port):
         with self._lock:
             sock = self._closed.pop(port, None)
+            silent = self._silent.pop(port, None)
+        if silent is not None and self.tls_pem:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(self.tls_pem)
+            sock = context.wrap_socket(silent, server_side=True)
         if sock is None:
             return False
         extra = TestHTTPServer(("127.0.0.1", port), self.data_dir, root=self, sock=sock)
@@ -405,7 +448,8 @@ class TestHTTPServer(ThreadingHTTPServer):
         self.stopping.set()
         with self._lock:
             extra, self._extra = self._extra, []
-            closed, self._closed = list(self._closed.values()), {}
+            closed, self._closed = list(self._closed.values()) + list(self._silent.values()), {}
+            self._silent = {}
         for server in extra:
             server.shutdown()
             server.server_close()

@@ -8,9 +8,10 @@ Usage: with_servers.py [-- program [args...]]
 
 Starts the HTTP server (http_server.py), the FTP server (ftp_server.py) and
 the RTSP server (rtsp_server.py, GStreamer; left out with a warning when
-GStreamer's Python bindings are missing) on free loopback ports, serving a
-fresh temporary data directory that make_test_images.py (when present) fills
-with test pictures. The program sees:
+GStreamer's Python bindings are missing) and lighttpd as a camera with logins
+and https (lighttpd_server.py) on free loopback ports, serving a fresh
+temporary data directory that make_test_images.py (when present) fills with
+test pictures. The program sees:
 
   ORVELLA_HTTP_PORT   port of the HTTP server
   ORVELLA_FTP_PORT    port of the FTP server (user "user"/"pass", anonymous)
@@ -19,6 +20,9 @@ with test pictures. The program sees:
                       and its process, which tests signal (see rtsp_server.py)
   ORVELLA_DATA_DIR    the data directory (a Linux path)
   ORVELLA_PYTHON      this Python interpreter
+  ORVELLA_LIGHTTPD_PORT, ORVELLA_LIGHTTPD_TLS_PORT, ORVELLA_LIGHTTPD_LOG,
+  ORVELLA_LIGHTTPD_KEY  lighttpd's http and https ports, its request log
+                      and its certificate's key (see lighttpd_server.py)
 
 The servers stop and the directory goes when the program ends, however it
 ends; the exit code is the program's (128 + signal when a signal killed it).
@@ -96,12 +100,13 @@ class Servers:
 
     def __init__(self):
         self.data_dir = tempfile.mkdtemp(prefix="orvella-data-")
-        self.http = self.ftp = self.rtsp = None
+        self.http = self.ftp = self.rtsp = self.lighttpd = None
         self.rtsp_ports = {}
 
     def start(self):
         from ftp_server import TestFTPServer
         from http_server import TestHTTPServer
+        from lighttpd_server import LighttpdServer
 
         maker = os.path.join(HERE, "make_test_images.py")
         if os.path.exists(maker):
@@ -112,6 +117,9 @@ class Servers:
         self.ftp.start()
         self.http.ftp = self.ftp
         self.rtsp, self.rtsp_ports = _start_rtsp()
+        self.lighttpd = LighttpdServer(self.data_dir)
+        self.lighttpd.start()
+        self.http.tls_pem = self.lighttpd.pem_path
 
     def variables(self):
         v = {"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
@@ -119,6 +127,7 @@ class Servers:
         if self.rtsp is not None:
             v.update(ORVELLA_RTSP_PORT=self.rtsp_ports["port"], ORVELLA_RTSP_SECURE_PORT=self.rtsp_ports["secure_port"],
                      ORVELLA_RTSP_PID=str(self.rtsp.pid))
+        v.update(self.lighttpd.variables())
         return v
 
     def stop(self):
@@ -129,6 +138,8 @@ class Servers:
                 self.ftp.stop()
             if self.rtsp is not None:
                 _end(self.rtsp)
+            if self.lighttpd is not None:
+                self.lighttpd.stop()
         finally:
             shutil.rmtree(self.data_dir, ignore_errors=True)
 

@@ -1,8 +1,12 @@
 #include "support/Host.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
+
+#include "support/TestImages.h"
 
 namespace orvella::test {
 
@@ -74,6 +78,22 @@ std::vector<unsigned char> Host::ReadImage(int port) {
     image.insert(image.end(), bytes.begin(), bytes.end());
   }
   return image;
+}
+
+int Host::PatternError(const std::vector<unsigned char>& image) const {
+  if (image.size() != size_t(width) * height * bytesPerPixel) return 255;
+  int worst = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const Rgb want = PatternPixel(x, y);
+      const unsigned char* p = &image[(size_t(y) * width + x) * bytesPerPixel];
+      if (bytesPerPixel == 3) {
+        worst = std::max({worst, std::abs(p[0] - want.b), std::abs(p[1] - want.g), std::abs(p[2] - want.r)});
+      } else {
+        worst = std::max(worst, std::abs(p[0] - GrayOf(want)));
+      }
+    }
+  return worst;
 }
 
 int Host::BadGrabberCalls() const {

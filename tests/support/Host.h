@@ -29,6 +29,9 @@ class Host {
   std::vector<unsigned char> ReadImage(int port);
   // Copies one row (latches at row 0).
   std::vector<unsigned char> ReadRow(int port, int row);
+  // Largest difference between an image read at this size and the test
+  // pattern (support/TestImages.h); 255 for an image of the wrong size.
+  int PatternError(const std::vector<unsigned char>& image) const;
   // Ports whose callbacks reported a grabber number other than 0.
   int BadGrabberCalls() const;
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "support/TestEnv.h"
 
@@ -68,6 +69,21 @@ bool WriteDataFile(const std::string& name, const std::string& bytes) {
   std::ofstream out(DataPath(name), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+std::string CameraUrl(const std::string& path, bool tls, const std::string& userInfo) {
+  const std::string port = Env(tls ? "ORVELLA_LIGHTTPD_TLS_PORT" : "ORVELLA_LIGHTTPD_PORT", "0");
+  return std::string(tls ? "https://" : "http://") + (userInfo.empty() ? "" : userInfo + "@") + "127.0.0.1:" + port +
+         path;
+}
+
+std::string CameraKey() {
+  return Env("ORVELLA_LIGHTTPD_KEY");
+}
+
+std::string CameraRequestLog() {
+  std::ifstream in(NativePath(Env("ORVELLA_LIGHTTPD_LOG")), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 int HttpConnectionCount() {

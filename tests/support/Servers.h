@@ -41,6 +41,15 @@ std::string HttpUrl(const std::string& path);
 // "ftp://[user:pass@]127.0.0.1:<port>/" + path; no credentials when user is empty (anonymous).
 std::string FtpUrl(const std::string& path, const std::string& user = "", const std::string& pass = "");
 
+// lighttpd as a camera with logins and https (tests/servers/lighttpd_server.py):
+// "http[s]://[userInfo@]127.0.0.1:<port>" + path; path starts with '/'.
+std::string CameraUrl(const std::string& path, bool tls = false, const std::string& userInfo = "");
+// Its certificate's public key as openssl computes it: "sha256//<base64>".
+std::string CameraKey();
+// What it has logged of requests so far: each request's
+// line and headers, as "(connections.c.N) fd:F rqst: <line>" lines.
+std::string CameraRequestLog();
+
 // DataDir(), the data directory as the servers see it (a Linux path), is in
 // support/TestImages.h.
 // A path to the data file `name` that this program can open (under Wine the

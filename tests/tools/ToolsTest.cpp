@@ -205,6 +205,19 @@ TEST(SampleHost, GrayPicturesFollowTheLuminanceWeights) {
   EXPECT_LE(MaxDifference(got, DecodeJpeg(ReadFile(dump.path / "frame-000001.jpg"))), 2);
 }
 
+// The host starts the camera itself and takes its URL and key: both logins
+// over both schemes, with a password that ends a URL's user info wherever
+// it is not encoded.
+TEST(SampleHost, GrabsFromALoggedInAndEncryptedSimulatedCamera) {
+  for (const char* camera :
+       {"--auth digest --tls --password p#@:/?%x", "--auth basic --password p#@:/?%x", "--auth digest", "--tls"}) {
+    TempDir dir;
+    const auto r = RunHost("--dir " + dir.path.string() + " --count 2 --verbose --simcam \"" + camera + "\"");
+    EXPECT_EQ(r.exitCode, 0) << camera << "\n" << r.output;
+    EXPECT_NE(r.output.find("received 2 of 2 images"), std::string::npos) << camera << "\n" << r.output;
+  }
+}
+
 TEST(SampleHost, ReportsFailedCyclesAndFailsWithoutAnyImage) {
   TempDir dir;
   {

@@ -117,6 +117,25 @@ TEST_F(SettingsTest, FirstSaveThenInPlaceRewrite) {
   EXPECT_EQ(expected, Lines()) << "width rewritten where it stands, the rest untouched";
 }
 
+TEST_F(SettingsTest, TlsTrustIsReadButNeverWritten) {
+  CameraSettings s;
+  s.Exchange("Camera 1", true);
+  EXPECT_EQ(Lines().size(), 9u) << "a save adds no TlsTrust key";
+  WriteBinary(iniPath, ReadBinary(iniPath) + "TlsTrust=any\r\n");
+  s.Exchange("Camera 1", false);
+  EXPECT_EQ("any", s.TlsTrustValue());
+  const CameraSettings dialogCopy(s);  // the dialog's OK saves a copy and assigns it back
+  s.width.value = 320;
+  s.Exchange("Camera 1", true);
+  CameraSettings(dialogCopy).Exchange("Camera 1", true);
+  s = dialogCopy;
+  EXPECT_EQ("any", s.TlsTrustValue());
+  EXPECT_EQ("TlsTrust=any", Lines().back()) << "every save keeps the key as it stands";
+  WriteBinary(iniPath, "[Camera 1]\r\nwidth=320\r\n");
+  s.Exchange("Camera 1", false);
+  EXPECT_EQ("", s.TlsTrustValue()) << "a key taken out of the file brings the full check back";
+}
+
 TEST_F(SettingsTest, LoadTakesFileValuesAsTheyStandAndClampFixesThem) {
   WriteBinary(iniPath,
               "[camera 1]\nWIDTH=5000\nheight=-7\nRefreshRate=0\nRefreshRateUnit=abc\n"

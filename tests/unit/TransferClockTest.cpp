@@ -11,11 +11,12 @@ namespace {
 
 using Verdict = TransferClock::Verdict;
 
-// At `atMs` after the start: report progress, or ask and expect `verdict`
-// and `waitMs` as the next wait (0 once a verdict is given).
+// At `atMs` after the start: report progress or a request sent, or ask and
+// expect `verdict` and `waitMs` as the next wait (0 once a verdict is given).
+enum class Event { Ask, Progress, Sent };
 struct Step {
   int atMs;
-  bool progress;
+  Event event;
   Verdict verdict = Verdict::KeepGoing;
   long waitMs = 0;
 };
@@ -26,10 +27,13 @@ struct Case {
 };
 
 Step Progress(int atMs) {
-  return {atMs, true};
+  return {atMs, Event::Progress};
+}
+Step Sent(int atMs) {
+  return {atMs, Event::Sent};
 }
 Step Ask(int atMs, Verdict verdict, long waitMs = 0) {
-  return {atMs, false, verdict, waitMs};
+  return {atMs, Event::Ask, verdict, waitMs};
 }
 
 TEST(TransferClockTest, LimitsAndVerdicts) {
@@ -44,9 +48,15 @@ TEST(TransferClockTest, LimitsAndVerdicts) {
       {"slow but steady never fails",
        {Progress(400), Ask(2399, Go, 1), Progress(2399), Ask(4398, Go, 1), Progress(4398), Ask(6397, Go, 1)}},
       {"a verdict stays", {Ask(700, Verdict::ConnectTimeout), Progress(710), Ask(720, Verdict::ConnectTimeout)}},
+      {"request sent: the answer limit, not the connect limit",
+       {Sent(100), Ask(600, Go, 4500), Ask(5099, Go, 1), Ask(5100, Verdict::NoAnswer)}},
+      {"a request after an answer (a login) waits afresh",
+       {Sent(100), Progress(200), Sent(300), Ask(2300, Go, 3000), Ask(5300, Verdict::NoAnswer)}},
+      {"answered: the stall limit", {Sent(100), Progress(4000), Ask(5500, Go, 500), Ask(6000, Verdict::Stalled)}},
   };
   TransferLimits limits;
   limits.connectMs = 500;
+  limits.answerMs = 5000;
   limits.stallMs = 2000;
   for (const Case& c : cases) {
     TransferClock::TimePoint now{};
@@ -54,10 +64,9 @@ TEST(TransferClockTest, LimitsAndVerdicts) {
     clock.Start(limits);
     for (const Step& step : c.steps) {
       now = TransferClock::TimePoint{} + std::chrono::milliseconds(step.atMs);
-      if (step.progress) {
-        clock.Progress(step.atMs);
-        continue;
-      }
+      if (step.event == Event::Progress) clock.Progress(step.atMs);
+      if (step.event == Event::Sent) clock.RequestSent();
+      if (step.event != Event::Ask) continue;
       ASSERT_EQ(step.verdict, clock.Check()) << c.name << ", asked at " << step.atMs << " ms";
       EXPECT_EQ(step.waitMs, clock.NextWait().count()) << c.name << ", next wait at " << step.atMs << " ms";
     }
@@ -117,8 +126,15 @@ TEST(TransferClockTest, ReasonNamesTheLimitAndStartBeginsAfresh) {
   EXPECT_EQ("", clock.Reason());
   now += std::chrono::milliseconds(1234);
   ASSERT_EQ(Verdict::ConnectTimeout, clock.Check());
-  EXPECT_EQ("FTPStream::ReadFile: timed out: no answer from the server within 1234 ms (ConnectionTimeout)",
+  EXPECT_EQ("FTPStream::ReadFile: timed out: no connection to the server within 1234 ms (ConnectionTimeout)",
             clock.Reason());
+
+  limits.answerMs = 30000;
+  clock.Start(limits);
+  clock.RequestSent();
+  now += std::chrono::milliseconds(30000);
+  ASSERT_EQ(Verdict::NoAnswer, clock.Check());
+  EXPECT_EQ("FTPStream::ReadFile: timed out: no answer from the server within 30000 ms of the request", clock.Reason());
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ void AddHostOptions(orvella::tools::Options& options, HostOptions& o) {
   o.library = ExecutableDir() + kPathSeparator + kLibraryName;
   if (!std::ifstream(o.library)) o.library = kLibraryName;
   options.Text("--url", o.section.url)
+      .Text("--tls-trust", o.section.tlsTrust)
       .Text("--library", o.library)
       .Text("--dir", o.dir)
       .Text("--simcam", o.simcamArgs)
@@ -74,7 +75,8 @@ void WriteCameraSections(const std::string& path, const std::vector<std::string>
   for (const std::string& c : cameras)
     out << "[" << c << "]\nheight=" << keys.height << "\nwidth=" << keys.width << "\nGrayscale=" << (keys.gray ? 1 : 0)
         << "\nRefreshRate=" << keys.rate << "\nRefreshRateUnit=1\nImageUrl=" << keys.url
-        << "\nLogLevel=" << keys.logLevel << "\nConnectionTimeout=3000\n";
+        << "\nLogLevel=" << keys.logLevel << "\nConnectionTimeout=3000\n"
+        << (keys.tlsTrust.empty() ? "" : "TlsTrust=" + keys.tlsTrust + "\n");
   if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 

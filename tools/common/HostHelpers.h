@@ -23,7 +23,7 @@ inline double Ms(Clock::duration d) {
 
 // The keys a tool writes into each of its cameras' sections.
 struct CameraSection {
-  std::string url;
+  std::string url, tlsTrust;  // TlsTrust written only when not empty
   int width = 640, height = 480, rate = 2, logLevel = 1;
   bool gray = false;
 };
@@ -37,7 +37,7 @@ struct HostOptions {
   bool verbose = false;
 };
 
-// Declares --url, --library (default: beside this program), --dir, --simcam,
+// Declares --url, --tls-trust, --library (default: beside this program), --dir, --simcam,
 // --width, --height, --rate, --log-level, --gray and --verbose.
 void AddHostOptions(orvella::tools::Options& options, HostOptions& o);
 

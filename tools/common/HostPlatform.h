@@ -41,7 +41,8 @@ bool MakeDir(const std::string& path);  // true when it exists afterwards
 std::string MakeTempDir(const std::string& prefix = "orvella-host");
 
 // orvella-simcam as a child process: started by the constructor, which reads
-// its first output line ("listening on URL"); stopped by the destructor.
+// its first output line ("listening on URL", then " (TlsTrust=KEY)" with
+// --tls); stopped by the destructor.
 class SimCamProcess {
  public:
   SimCamProcess(const std::string& program, const std::vector<std::string>& args);
@@ -49,11 +50,12 @@ class SimCamProcess {
   SimCamProcess(const SimCamProcess&) = delete;
   SimCamProcess& operator=(const SimCamProcess&) = delete;
   const std::string& Url() const { return url; }
+  const std::string& TlsTrust() const { return tlsTrust; }  // "" without TLS
 
  private:
   long pid = -1;
   [[maybe_unused]] void* job = nullptr;  // Windows: the job object that ends the camera with us
-  std::string url;
+  std::string url, tlsTrust;
 };
 
 }  // namespace orvella::host

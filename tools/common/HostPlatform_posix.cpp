@@ -104,6 +104,12 @@ SimCamProcess::SimCamProcess(const std::string& program, const std::vector<std::
     throw std::runtime_error("the simulated camera " + program + " did not start (build it with the tools)");
   }
   url = line.substr(prefix.size());
+  const std::string trust = " (TlsTrust=";
+  const size_t at = url.find(trust);
+  if (at != std::string::npos) {
+    tlsTrust = url.substr(at + trust.size(), url.find(')', at) - at - trust.size());
+    url.erase(at);
+  }
   pid = child;
 }
 

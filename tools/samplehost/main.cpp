@@ -27,6 +27,7 @@ using namespace orvella::host;
 const char kUsage[] =
     "usage: orvella-host [options]\n"
     "  --url URL          the camera's picture (default: start orvella-simcam and use it)\n"
+    "  --tls-trust VALUE  the camera's TlsTrust: system, any or sha256//<key> (default: none)\n"
     "  --library PATH     the driver (default: beside this program, else the installed one)\n"
     "  --dir DIR          system directory for Orvella.ini and Orvella.log (default: a new temporary one)\n"
     "  --camera NAME      camera slot (default \"Camera 1\")\n"
@@ -198,6 +199,7 @@ int Run(Options o) {
   if (o.section.url.empty()) {
     simcam = StartSimCam(o.section.width, o.section.height, o.simcamArgs);
     o.section.url = simcam->Url();
+    o.section.tlsTrust = simcam->TlsTrust();
   }
   if (o.dir.empty()) o.dir = MakeTempDir();
   WriteCameraSections(o.dir + kPathSeparator + "Orvella.ini", {o.camera}, o.section);

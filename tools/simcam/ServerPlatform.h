@@ -25,6 +25,12 @@ class Socket {
 
   bool Valid() const { return handle != kNone; }
   std::intptr_t Handle() const { return handle; }
+  // Gives the handle up: the caller closes it.
+  std::intptr_t Release() {
+    std::intptr_t h = handle;
+    handle = kNone;
+    return h;
+  }
   // Up to `size` bytes; 0 or less when the peer closed or the socket failed.
   long Receive(char* buffer, std::size_t size) const;
   // Head and body in one gathered write: no Nagle wait between them, no copy.

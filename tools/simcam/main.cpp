@@ -23,6 +23,7 @@
 #include "driver/Mutex.h"
 #include "simcam/Picture.h"
 #include "simcam/RtspServer.h"
+#include "simcam/Secure.h"
 #include "simcam/ServerPlatform.h"
 
 namespace {
@@ -48,8 +49,12 @@ const char kUsage[] =
     "  --ftp-interval-ms N  how often the FTP picture is replaced (default 100)\n"
     "  --rtsp PORT          also serve a moving pattern over RTSP (GStreamer): H.264 at /h264, H.265 at /h265,\n"
     "                       Digest login at /secure/h264 on the next port it prints; 0 picks ports\n"
+    "  --auth basic|digest  ask for a login (Digest: SHA-256 and MD5 offered; Linux)\n"
+    "  --user NAME --password PW  the login (default user / pass)\n"
+    "  --tls                https with a self-signed certificate made at start (Linux)\n"
     "  --seed N             seed for --fail-rate (default 1)\n"
-    "  --verbose            one line per request on stderr\n";
+    "  --verbose            one line per request on stderr\n"
+    "GET /_stats answers \"requests=N\": the requests for /image.jpg so far, refused logins included.\n";
 
 struct Config {
   std::string bind = "127.0.0.1";
@@ -68,6 +73,8 @@ struct Config {
   long rtspPort = -1;
   long seed = 1;
   bool verbose = false;
+  std::string auth, user = "user", password = "pass";
+  bool tls = false;
 };
 
 Config ParseArgs(int argc, char** argv) {
@@ -90,10 +97,15 @@ Config ParseArgs(int argc, char** argv) {
       .Number("--rtsp", c.rtspPort, 0, 65535)
       .Number("--seed", c.seed, 0, 1L << 30)
       .Real("--fail-rate", c.failRate, 0, 1)
+      .Text("--auth", c.auth)
+      .Text("--user", c.user)
+      .Text("--password", c.password)
+      .Flag("--tls", c.tls)
       .Flag("--verbose", c.verbose);
   options.Parse(argc, argv);
   if (c.failMode != "500" && c.failMode != "drop" && c.failMode != "mixed")
     options.Fail("--fail-mode: 500, drop or mixed");
+  if (!c.auth.empty() && c.auth != "basic" && c.auth != "digest") options.Fail("--auth: basic or digest");
   return c;
 }
 
@@ -133,7 +145,11 @@ class Camera {
  public:
   enum class Outcome { kServe, kError500, kDrop };
 
-  explicit Camera(const Config& c) : config(c), rng(c.seed) {
+  explicit Camera(const Config& c)
+      : login(c.auth, c.user, c.password),
+        tls(c.tls ? std::make_unique<orvella::simcam::TlsServer>() : nullptr),
+        config(c),
+        rng(c.seed) {
     if (!config.file.empty()) {
       cache.push_back(std::make_shared<const std::string>(ReadWholeFile(config.file)));
       return;
@@ -143,6 +159,10 @@ class Camera {
   }
 
   using Picture = std::shared_ptr<const std::string>;
+
+  orvella::simcam::Login login;
+  std::atomic<std::uint64_t> received{0};                 // requests for /image.jpg, refused logins included
+  const std::unique_ptr<orvella::simcam::TlsServer> tls;  // null without --tls
 
   Outcome Decide() {
     const std::uint64_t n = ++requests;
@@ -183,9 +203,10 @@ class Camera {
   std::mt19937_64 rng ORVELLA_GUARDED_BY(rngLock);
 };
 
-std::string Head(int status, const char* reason, const char* type, size_t length, bool close) {
+std::string Head(int status, const char* reason, const char* type, size_t length, bool close,
+                 const std::string& more = "") {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nServer: orvella-simcam\r\nContent-Type: " + type +
-         "\r\nContent-Length: " + std::to_string(length) + "\r\nCache-Control: no-store\r\n" +
+         "\r\nContent-Length: " + std::to_string(length) + "\r\nCache-Control: no-store\r\n" + more +
          (close ? "Connection: close\r\n\r\n" : "\r\n");
 }
 
@@ -206,6 +227,7 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
     in.erase(0, end + 4);
     char method[16] = "", target[1024] = "", version[16] = "";
     std::sscanf(request.c_str(), "%15s %1023s %15s", method, target, version);
+    const std::string challenge = camera.login.Challenge(method, request);
     std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
     const bool http10 = std::strcmp(version, "HTTP/1.0") == 0;
     const bool close = http10 ? request.find("connection: keep-alive") == std::string::npos
@@ -213,6 +235,7 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
     const bool isHead = std::strcmp(method, "HEAD") == 0;
     std::string path = target;
     path = path.substr(0, path.find('?'));
+    if (path == "/image.jpg") ++camera.received;
 
     std::string head, note;
     auto body = std::make_shared<const std::string>();
@@ -223,6 +246,11 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
     };
     if (!isHead && std::strcmp(method, "GET") != 0) {
       text(405, "Method Not Allowed", "GET or HEAD only\n");
+    } else if (path == "/_stats") {
+      text(200, "OK", ("requests=" + std::to_string(camera.received.load()) + "\n").c_str());
+    } else if (!challenge.empty()) {
+      text(401, "Unauthorized", "log in\n");
+      head = Head(401, "Unauthorized", "text/plain", body->size(), close, challenge);
     } else if (path != "/image.jpg") {
       text(404, "Not Found", "the picture is at /image.jpg\n");
     } else {
@@ -250,7 +278,16 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
   }
 }
 
-void ServeConnection(Socket client, Camera& camera, const Config& config) {
+// Without --tls the accepted socket itself; with it, the plain end of the TLS
+// pump, which owns the accepted one (invalid when the handshake failed).
+Socket Plain(Socket accepted, Camera& camera) {
+  if (!camera.tls) return accepted;
+  return Socket(camera.tls->Accept(static_cast<int>(accepted.Release())));
+}
+
+void ServeConnection(Socket accepted, Camera& camera, const Config& config) {
+  Socket client = Plain(std::move(accepted), camera);
+  if (!client.Valid()) return;
   try {
     ServeRequests(client, camera, config);
   } catch (const std::exception& e) {  // e.g. --dump into a full disk: this client loses its connection
@@ -338,7 +375,11 @@ int main(int argc, char** argv) {
     static const Socket listener = Listen(config.bind, port);
     if (config.ftpPort >= 0) ftp = StartFtp(config, camera);
     if (config.rtspPort >= 0) rtsp = StartRtsp(config);
-    std::printf("listening on http://%s:%d/image.jpg\n", config.bind.c_str(), port);
+    const std::string login = config.auth.empty() ? "" : config.user + ":" + config.password + "@";
+    std::printf("listening on %s://%s%s:%d/image.jpg", config.tls ? "https" : "http", login.c_str(),
+                config.bind.c_str(), port);
+    if (camera.tls) std::printf(" (TlsTrust=%s)", camera.tls->KeyPin().c_str());
+    std::printf("\n");
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
                   config.ftpDir.c_str());

@@ -33,6 +33,7 @@ using namespace orvella::host;
 const char kUsage[] =
     "usage: orvella-viewer [options]\n"
     "  --url URL          the cameras' picture (default: start orvella-simcam and use it)\n"
+    "  --tls-trust VALUE  the cameras' TlsTrust: system, any or sha256//<key> (default: none)\n"
     "  --camera NAME      a camera slot to show; repeat for more (default \"Camera 1\")\n"
     "  --slots N          show \"Camera 1\" to \"Camera N\"\n"
     "  --dir DIR          system directory for Orvella.ini and Orvella.log (default: a new temporary\n"
@@ -368,6 +369,7 @@ int Run(Options o) {
     if (o.section.url.empty()) {
       simcam = StartSimCam(o.section.width, o.section.height, o.simcamArgs);
       o.section.url = simcam->Url();
+      o.section.tlsTrust = simcam->TlsTrust();
     }
     WriteCameraSections(settingsPath, o.cameras, o.section);
   }

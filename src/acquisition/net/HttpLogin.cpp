@@ -1,0 +1,267 @@
+#include "acquisition/net/HttpLogin.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "acquisition/net/Hash.h"
+#include "driver/Text.h"
+
+namespace orvella {
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The server's words in a reason: printable ASCII, at most 64 characters.
+std::string Tidy(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c >= 0x20 && c < 0x7F && out.size() < 64) out += c;
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  while (!out.empty() && out.front() == ' ') out.erase(0, 1);
+  return out;
+}
+
+bool IsTokenChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+struct Cursor {
+  const std::string& text;
+  size_t at = 0;
+  void SkipSpace() {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  }
+  std::string Token() {
+    SkipSpace();
+    size_t from = at;
+    while (at < text.size() && IsTokenChar(text[at])) ++at;
+    return text.substr(from, at - from);
+  }
+  std::string Quoted() {  // after the opening quote
+    std::string out;
+    for (++at; at < text.size() && text[at] != '"'; ++at) {
+      if (text[at] == '\\' && at + 1 < text.size()) ++at;
+      out += text[at];
+    }
+    ++at;
+    return out;
+  }
+};
+
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string Param(const Challenge& c, const char* name) {
+  auto it = c.params.find(name);
+  return it == c.params.end() ? "" : it->second;
+}
+
+// Digest algorithms we answer, best first: "SHA-256", "MD5", their "-sess".
+int DigestRank(const Challenge& c) {
+  std::string algorithm = Lower(Param(c, "algorithm"));
+  if (algorithm.empty()) algorithm = "md5";
+  const std::string qop = Lower(Param(c, "qop"));
+  if (!qop.empty() && qop.find("auth") == std::string::npos) return 0;
+  if (Lower(Param(c, "userhash")) == "true") return 0;
+  if (algorithm == "sha-256" || algorithm == "sha-256-sess") return 3;
+  if (algorithm == "md5" || algorithm == "md5-sess") return 2;
+  return 0;
+}
+
+// Digest first (the strongest algorithm), then Basic; null when none fits.
+const Challenge* Best(const std::vector<Challenge>& challenges) {
+  const Challenge* best = nullptr;
+  int bestRank = 0;
+  for (const Challenge& c : challenges) {
+    int rank = EqualsNoCase(c.scheme.c_str(), "Digest") ? DigestRank(c) : 0;
+    if (EqualsNoCase(c.scheme.c_str(), "Basic")) rank = 1;
+    if (rank > bestRank) {
+      best = &c;
+      bestRank = rank;
+    }
+  }
+  return best;
+}
+
+std::string RandomCnonce() {
+  std::random_device random;
+  char text[17];
+  std::snprintf(text, sizeof text, "%08x%08x", random(), random());
+  return text;
+}
+
+}  // namespace
+
+UrlLogin SplitLogin(const std::string& url) {
+  UrlLogin login;
+  login.url = url;
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return login;
+  const auto info = UserInfoRange(url);
+  const size_t hostStart = info.first != info.second ? info.second + 1 : scheme + 3;
+  size_t hostEnd = url.find_first_of("/?#\\", hostStart);
+  if (hostEnd == std::string::npos) hostEnd = url.size();
+  if (info.first != info.second) {
+    const std::string userInfo = url.substr(info.first, info.second - info.first);
+    const size_t colon = userInfo.find(':');
+    login.user = PercentDecoded(userInfo.substr(0, colon));
+    if (colon != std::string::npos) login.password = PercentDecoded(userInfo.substr(colon + 1));
+    login.hasCredentials = true;
+    login.url = url.substr(0, scheme + 3) + url.substr(hostStart);
+  }
+  const std::string name = Lower(url.substr(0, scheme));
+  std::string host = Lower(url.substr(hostStart, hostEnd - hostStart));
+  if (host.find(':', host.rfind(']') == std::string::npos ? 0 : host.rfind(']')) == std::string::npos)
+    host += name == "https" ? ":443" : name == "ftp" ? ":21" : ":80";
+  login.origin = name + "://" + host;
+  std::string target = url.substr(hostEnd);
+  target = target.substr(0, target.find('#'));
+  login.target = target.empty() || target[0] != '/' ? "/" + target : target;
+  return login;
+}
+
+std::vector<Challenge> ParseChallenges(const std::string& header) {
+  std::vector<Challenge> out;
+  Cursor cur{header};
+  while (cur.at < header.size()) {
+    cur.SkipSpace();
+    if (cur.at < header.size() && header[cur.at] == ',') {
+      ++cur.at;
+      continue;
+    }
+    const size_t before = cur.at;
+    std::string token = cur.Token();
+    if (token.empty()) {
+      ++cur.at;  // a character no token holds
+      continue;
+    }
+    cur.SkipSpace();
+    if (cur.at < header.size() && header[cur.at] == '=' && !out.empty()) {
+      ++cur.at;  // a parameter of the challenge before
+      cur.SkipSpace();
+      std::string value = cur.at < header.size() && header[cur.at] == '"' ? cur.Quoted() : cur.Token();
+      out.back().params[Lower(token)] = value;
+    } else if (cur.at < header.size() && header[cur.at] == '=') {
+      cur.at = before + token.size() + 1;  // a parameter without a challenge: skip it
+    } else {
+      out.push_back(Challenge{token, {}});
+    }
+  }
+  return out;
+}
+
+std::string SchemeNames(const std::vector<Challenge>& challenges) {
+  std::string names;
+  for (const Challenge& c : challenges) {
+    const std::string name = Tidy(c.scheme);
+    if (name.empty() || (" " + names + " ").find(" " + name + " ") != std::string::npos) continue;
+    names += (names.empty() ? "" : " or ") + name;
+  }
+  return names;
+}
+
+std::string HttpRefusalText(long status, const std::string& phrase, const std::string& schemes) {
+  std::string text = "File not available (HTTP " + std::to_string(status);
+  const std::string words = Tidy(phrase);
+  if (!words.empty()) text += " " + words;
+  if (status == 401) {
+    const std::string asked = Tidy(schemes);
+    if (!asked.empty()) text += ": the camera asks for " + asked;
+    text += "; check the user name and password in ImageUrl";
+  }
+  return text + ")";
+}
+
+std::string DigestAuthorization(const Challenge& c, const std::string& user, const std::string& password,
+                                const std::string& method, const std::string& target, uint32_t nc,
+                                const std::string& cnonce) {
+  std::string algorithm = Param(c, "algorithm");
+  if (algorithm.empty()) algorithm = "MD5";
+  const bool sha = Lower(algorithm).rfind("sha-256", 0) == 0;
+  const bool sess = Lower(algorithm).find("-sess") != std::string::npos;
+  auto hash = [sha](const std::string& text) {
+    return sha ? Hex(Sha256(text.data(), text.size())) : Hex(Md5(text.data(), text.size()));
+  };
+  const std::string realm = Param(c, "realm"), nonce = Param(c, "nonce"), opaque = Param(c, "opaque");
+  const bool qop = !Param(c, "qop").empty();
+  char count[9];
+  std::snprintf(count, sizeof count, "%08x", static_cast<unsigned>(nc));
+  std::string ha1 = hash(user + ":" + realm + ":" + password);
+  if (sess) ha1 = hash(ha1 + ":" + nonce + ":" + cnonce);
+  const std::string ha2 = hash(method + ":" + target);
+  const std::string response =
+      qop ? hash(ha1 + ":" + nonce + ":" + count + ":" + cnonce + ":auth:" + ha2) : hash(ha1 + ":" + nonce + ":" + ha2);
+  std::string header = "Digest username=" + Quote(user) + ", realm=" + Quote(realm) + ", nonce=" + Quote(nonce) +
+                       ", uri=" + Quote(target) + ", algorithm=" + algorithm + ", response=" + Quote(response);
+  if (qop) header += std::string(", qop=auth, nc=") + count + ", cnonce=" + Quote(cnonce);
+  if (!opaque.empty()) header += ", opaque=" + Quote(opaque);
+  return header;
+}
+
+LoginState::LoginState(CnonceSource source) : cnonce(source ? std::move(source) : RandomCnonce) {}
+
+void LoginState::Begin(const UrlLogin& login) {
+  if (login.origin != origin || login.user != user || login.password != password ||
+      login.hasCredentials != hasCredentials) {
+    Reset();
+    origin = login.origin;
+    user = login.user;
+    password = login.password;
+    hasCredentials = login.hasCredentials;
+  }
+  target = login.target;
+  challengedNow = false;
+}
+
+std::string LoginState::Authorization(const std::string& method, bool basicAfterChallengeOnly) {
+  sentPreemptive = false;
+  if (!hasCredentials || scheme == Scheme::None) return "";
+  if (scheme == Scheme::Basic) {
+    if (basicAfterChallengeOnly && !challengedNow) return "";
+    const std::string pair = user + ":" + password;
+    sentPreemptive = !challengedNow;
+    return "Basic " + Base64(pair.data(), pair.size());
+  }
+  sentPreemptive = !challengedNow;
+  return DigestAuthorization(digest, user, password, method, target, ++nc, cnonce());
+}
+
+bool LoginState::Challenged(const std::vector<Challenge>& challenges, bool sentCredentials) {
+  const Challenge* best = hasCredentials ? Best(challenges) : nullptr;
+  if (!best) {
+    Reset();
+    return false;
+  }
+  const bool stale = Lower(Param(*best, "stale")) == "true";
+  if (sentCredentials && !stale && !sentPreemptive) {
+    Reset();  // refused although answered afresh: wrong credentials
+    return false;
+  }
+  scheme = EqualsNoCase(best->scheme.c_str(), "Basic") ? Scheme::Basic : Scheme::Digest;
+  digest = *best;
+  nc = 0;
+  challengedNow = true;
+  return true;
+}
+
+void LoginState::Reset() {
+  scheme = Scheme::None;
+  digest = Challenge{};
+  nc = 0;
+  challengedNow = false;
+  sentPreemptive = false;
+}
+
+}  // namespace orvella

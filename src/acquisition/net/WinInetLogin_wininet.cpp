@@ -1,0 +1,200 @@
+// clang-format off
+#include <windows.h>  // before the headers that build on it
+#include <wincrypt.h>
+#include <wininet.h>
+// clang-format on
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "acquisition/net/WinInetLogin.h"
+#include "driver/Errors.h"
+
+namespace orvella {
+
+namespace {
+
+constexpr DWORD kIgnoreCertificate = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                                     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION |
+                                     SECURITY_FLAG_IGNORE_WRONG_USAGE;
+// Requests after a 401: the first challenge, a stale nonce.
+constexpr int kMaxRequests = 3;
+
+// The security flags for the request InternetOpenUrlA creates on this thread
+// (its status callback runs on the calling thread, before the request goes out).
+thread_local DWORD pendingSecurityFlags = 0;
+
+bool IsCertificateError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// `flags` INTERNET_FLAG_NO_AUTH for a URL with credentials: they are answered
+// by us alone, WinInet must never answer a challenge itself.
+HINTERNET OpenOnce(HINTERNET session, const std::string& url, const std::string& authorization, DWORD flags,
+                   DWORD security, DWORD_PTR context) {
+  std::string headers;
+  if (!authorization.empty()) headers = "Authorization: " + authorization + "\r\n";
+  pendingSecurityFlags = security;
+  // No cookie engine, as on Linux (libcurl's is off): a picture URL needs
+  // none, and under Wine looking cookies up took more than half of a request.
+  HINTERNET handle = InternetOpenUrlA(session, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
+                                      static_cast<DWORD>(headers.size()), flags | INTERNET_FLAG_NO_COOKIES, context);
+  const DWORD error = GetLastError();
+  pendingSecurityFlags = 0;
+  SetLastError(error);
+  return handle;
+}
+
+long StatusOf(HINTERNET url) {
+  char text[32] = "";
+  DWORD length = sizeof text;
+  if (!HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) return 0;
+  return std::strtol(text, nullptr, 10);
+}
+
+// Every WWW-Authenticate header of the answer.
+std::vector<Challenge> ChallengesOf(HINTERNET url) {
+  std::vector<Challenge> out;
+  for (DWORD index = 0;;) {
+    char text[2048] = "";
+    DWORD length = sizeof text;
+    if (!HttpQueryInfoA(url, HTTP_QUERY_WWW_AUTHENTICATE, text, &length, &index)) break;
+    for (Challenge& c : ParseChallenges(std::string(text, length))) out.push_back(std::move(c));
+  }
+  return out;
+}
+
+// The server key of an answer received over TLS; "" when there is none.
+std::string KeyPinOf(HINTERNET url) {
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  DWORD size = sizeof chain;
+  if (!InternetQueryOptionA(url, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) || !chain) return "";
+  std::string pin;
+  if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
+    PCCERT_CONTEXT leaf = chain->rgpChain[0]->rgpElement[0]->pCertContext;
+    pin = KeyPinOfCertificate(leaf->pbCertEncoded, leaf->cbCertEncoded);
+  }
+  CertFreeCertificateChain(chain);
+  return pin;
+}
+
+// The key of a server whose certificate WinInet refused: Wine gives the
+// certificate only with an answer, so ask once more accepting any
+// certificate, without credentials, and read none of the answer.
+std::string ProbeKey(HINTERNET session, const std::string& url, DWORD_PTR context) {
+  HINTERNET probe = OpenOnce(session, url, "", INTERNET_FLAG_NO_AUTH, kIgnoreCertificate, context);
+  if (!probe) return "";
+  const std::string pin = KeyPinOf(probe);
+  InternetCloseHandle(probe);
+  return pin;
+}
+
+std::string ErrorWords(DWORD error) {
+  char text[512] = "";
+  platform::ErrorText(error, Win32Exception::Kind::Internet, text, sizeof text);
+  return text[0] ? text : "error " + std::to_string(error);
+}
+
+}  // namespace
+
+void WinInetLogin::RaiseConnectionLimits() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    DWORD many = 64;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &many, sizeof many);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &many, sizeof many);
+  });
+}
+
+void WinInetLogin::SetTrust(const TlsTrust& given) {
+  ScopedLock<Mutex> hold(lock);
+  trust = given;
+}
+
+void WinInetLogin::OnHandleCreated(Handle request) {
+  if (pendingSecurityFlags == 0) return;
+  DWORD flags = 0;
+  DWORD size = sizeof flags;
+  InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
+  flags |= pendingSecurityFlags;
+  InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+}
+
+WinInetLogin::Handle WinInetLogin::Open(Handle session, const std::string& url, uintptr_t context) {
+  const UrlLogin login = SplitLogin(url);
+  if (login.origin.rfind("http://", 0) != 0 && login.origin.rfind("https://", 0) != 0) {
+    HINTERNET handle = InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_NO_COOKIES, context);
+    if (!handle) throw Win32Exception();
+    return handle;
+  }
+  return OpenLoggedIn(session, login, context);
+}
+
+WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context) {
+  TlsTrust given;
+  {
+    ScopedLock<Mutex> hold(lock);
+    given = trust;
+    state.Begin(login);
+  }
+  const bool https = login.origin.rfind("https://", 0) == 0;
+  const bool pinned = https && given.mode == TlsTrust::Mode::Pin;
+  const DWORD security = https && given.mode != TlsTrust::Mode::System ? kIgnoreCertificate : 0;
+  for (int request = 1;; ++request) {
+    std::string authorization;
+    {
+      ScopedLock<Mutex> hold(lock);
+      // With a pin, WinInet's check passes any certificate: Basic waits for
+      // an answer whose key we have seen.
+      authorization = state.Authorization("GET", pinned);
+    }
+    HINTERNET handle = OpenOnce(session, login.url, authorization, login.hasCredentials ? INTERNET_FLAG_NO_AUTH : 0,
+                                security, context);
+    if (!handle) {
+      const DWORD error = GetLastError();
+      if (!https || !IsCertificateError(error)) throw Win32Exception(error);
+      const std::string cause = ErrorWords(error);
+      throw Win32Exception(error, Win32Exception::Kind::Internet,
+                           TlsRefusalText(cause, ProbeKey(session, login.url, context)));
+    }
+    if (pinned) {
+      const std::string pin = KeyPinOf(handle);
+      if (!given.Accepts(pin)) {
+        InternetCloseHandle(handle);
+        throw Win32Exception(ERROR_INTERNET_SEC_INVALID_CERT, Win32Exception::Kind::Internet,
+                             TlsRefusalText("the camera's key is not the one TlsTrust names", pin));
+      }
+    }
+    if (StatusOf(handle) != 401 || request == kMaxRequests) return handle;
+    bool again = false;
+    {
+      ScopedLock<Mutex> hold(lock);
+      again = state.Challenged(ChallengesOf(handle), !authorization.empty());
+    }
+    if (!again) return handle;
+    InternetCloseHandle(handle);  // a small body: WinInet reads it and keeps the connection
+  }
+}
+
+std::string WinInetLogin::RefusalText(Handle url) {
+  char phrase[128] = "";
+  DWORD length = sizeof phrase;
+  if (!HttpQueryInfoA(url, HTTP_QUERY_STATUS_TEXT, phrase, &length, nullptr)) phrase[0] = '\0';
+  const long status = StatusOf(url);
+  return HttpRefusalText(status, phrase, status == 401 ? SchemeNames(ChallengesOf(url)) : "");
+}
+
+}  // namespace orvella

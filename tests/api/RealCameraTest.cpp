@@ -1,0 +1,242 @@
+// Cameras as they are met in the field, through the exported functions:
+// Basic and Digest logins (lighttpd), self-signed https certificates and the
+// TlsTrust setting, slow snapshots, refusals that name their cause,
+// passwords that never reach a log line, and many cameras on one server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/Orvella.h"
+#include "support/Host.h"
+#include "support/Scratch.h"
+#include "support/Servers.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using orvella::test::CameraUrl;
+using orvella::test::Host;
+using orvella::test::HttpUrl;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPort = 6;
+constexpr char kPicture[] = "pattern_640x480.jpg";
+// The second login of lighttpd_server.py: its password ends or splits a URL's
+// user info wherever it is not encoded.
+constexpr char kOddPassword[] = "Pa#s@:/?%w0rd";
+constexpr char kOddPasswordEncoded[] = "Pa%23s%40%3A%2F%3F%25w0rd";
+
+long MsSince(Clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+class RealCameraTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ORVELLA_REQUIRE_SERVERS();
+    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+  }
+  void TearDown() override { closeCVLPort(0, kPort); }
+
+  // Camera 1 with `url` (and more keys) opened on kPort, the log cleared.
+  void Open(const std::string& url, const std::map<std::string, std::string>& more = {}) {
+    closeCVLPort(0, kPort);
+    std::string section = "[Camera 1]\r\nImageUrl=" + url + "\r\nLogLevel=1\r\n";
+    for (const auto& [key, value] : more) section += key + "=" + value + "\r\n";
+    orvella::test::WriteBinary(host.log.dir() + orvella::test::PathSeparator() + "Orvella.ini", section);
+    host.log.Clear();
+    ASSERT_EQ(host.Open("Camera 1", kPort), 1) << host.log.Text();
+  }
+  // One grab: true once its picture arrived, false once it failed.
+  bool Grab() {
+    const int before = host.Callbacks(kPort);
+    const int failures = host.log.Count("ERR: ");
+    EXPECT_EQ(doCVLGrab(0, kPort), 1);
+    for (auto start = Clock::now(); Clock::now() - start < 20s;) {
+      if (host.Callbacks(kPort) > before) return true;
+      if (host.log.Count("ERR: ") > failures) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    ADD_FAILURE() << "neither a picture nor a failure in 20 s";
+    return false;
+  }
+  // The reason of the ERR line ("" when there is none).
+  std::string Reason() const {
+    const std::string text = host.log.Text();
+    const size_t at = text.find(", reason: ");
+    return at == std::string::npos ? "" : text.substr(at + 10, text.find("\t\n", at) - at - 10);
+  }
+  // No form of the password in any line the driver logged.
+  void ExpectNoPassword(const std::string& password, const std::string& encoded) {
+    const std::string text = host.log.Text();
+    for (const std::string& form : {password, encoded})
+      EXPECT_EQ(text.find(form), std::string::npos) << "the password as " << form << " in:\n" << text;
+  }
+  Host host;
+};
+
+// Requests lighttpd logged for `path` since `from`, and whether any of its
+// requests carried a Basic login.
+struct Requests {
+  int count = 0;
+  bool basic = false;
+};
+Requests RequestsSince(size_t from, const std::string& path) {
+  const std::string log = orvella::test::CameraRequestLog().substr(from);
+  Requests seen;
+  std::map<std::string, std::string> pathOfConnection;  // header lines come by connection
+  for (size_t at = 0; at < log.size();) {
+    const size_t end = std::min(log.find('\n', at), log.size());
+    const std::string line = log.substr(at, end - at);
+    at = end + 1;
+    const size_t fd = line.find(" fd:"), rqst = line.find(" rqst: ");
+    if (fd == std::string::npos || rqst == std::string::npos) continue;
+    const std::string connection = line.substr(fd, rqst - fd), text = line.substr(rqst + 7);
+    if (text.rfind("GET ", 0) == 0) {
+      pathOfConnection[connection] = text.substr(4, text.find(' ', 4) - 4);
+      if (pathOfConnection[connection] == path) ++seen.count;
+    } else if (pathOfConnection[connection] == path && text.rfind("Authorization: Basic", 0) == 0) {
+      seen.basic = true;
+    }
+  }
+  return seen;
+}
+
+TEST_F(RealCameraTest, LoginsDeliverThePictureWithOneRequestPerPictureAfterTheFirst) {
+  struct Case {
+    const char* scheme;  // lighttpd's path
+    std::string userInfo;
+  };
+  const Case cases[] = {
+      {"basic", "user:pass"},
+      {"digest", "user:pass"},
+      {"digest-md5", "user:pass"},
+      {"basic", std::string("orvella:") + kOddPassword},
+      {"digest", std::string("orvella:") + kOddPassword},
+      {"basic", std::string("orvella:") + kOddPasswordEncoded},
+      {"digest", std::string("orvella:") + kOddPasswordEncoded},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.scheme) + " " + c.userInfo);
+    const std::string path = "/" + std::string(c.scheme) + "/" + kPicture;
+    const size_t logStart = orvella::test::CameraRequestLog().size();
+    Open(CameraUrl(path, false, c.userInfo));
+    for (int picture = 0; picture < 3; ++picture) ASSERT_TRUE(Grab()) << host.log.Text();
+    EXPECT_LE(host.PatternError(host.ReadImage(kPort)), 8);
+    const Requests seen = RequestsSince(logStart, path);
+    EXPECT_EQ(seen.count, 4) << "three pictures: one challenge, then one request each";
+    if (std::string(c.scheme) != "basic") {
+      EXPECT_FALSE(seen.basic) << "a Digest camera never sees Basic";
+    }
+    ExpectNoPassword(kOddPassword, kOddPasswordEncoded);
+  }
+}
+
+TEST_F(RealCameraTest, RefusalsNameTheirCauseAndNeverThePassword) {
+  const std::string odd = std::string("orvella:") + kOddPassword;
+  struct Case {
+    std::string url;
+    std::string reason;  // the whole reason, or its start when it ends in '*'
+  };
+  const Case cases[] = {
+      {HttpUrl("/status/404"), "File not available (HTTP 404 Not Found)"},
+      {CameraUrl("/digest/pattern_320x240.jpg", false, "orvella:wrong" + std::string(kOddPasswordEncoded)),
+       "File not available (HTTP 401 Unauthorized: the camera asks for Digest; check the user name and password in "
+       "ImageUrl)"},
+      {CameraUrl("/basic/pattern_320x240.jpg"),
+       "File not available (HTTP 401 Unauthorized: the camera asks for Basic; check the user name and password in "
+       "ImageUrl)"},
+      // A server quoting the password it received, raw and encoded.
+      {"http://" + odd + "@127.0.0.1:" + std::to_string(orvella::test::HttpPort()) + "/echo-login",
+       "File not available (HTTP 403 *** ***)"},
+      {"http://orvella:" + std::string(kOddPasswordEncoded) +
+           "@127.0.0.1:" + std::to_string(orvella::test::HttpPort()) + "/echo-login",
+       "File not available (HTTP 403 *** ***)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    Open(c.url);
+    ASSERT_FALSE(Grab());
+    EXPECT_EQ(Reason(), c.reason) << host.log.Text();
+    ExpectNoPassword(kOddPassword, kOddPasswordEncoded);
+  }
+}
+
+TEST_F(RealCameraTest, ASelfSignedCameraIsTrustedAsTlsTrustSays) {
+  const std::string key = orvella::test::CameraKey();
+  ASSERT_EQ(key.rfind("sha256//", 0), 0u) << key;
+  struct Case {
+    std::string trust;  // absent when empty
+    bool delivers;
+    bool warns;
+  };
+  const Case cases[] = {
+      {"", false, false},
+      {key, true, false},
+      {"sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=", false, false},
+      {"any", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("TlsTrust=" + c.trust);
+    std::map<std::string, std::string> more;
+    if (!c.trust.empty()) more["TlsTrust"] = c.trust;
+    Open(CameraUrl("/basic/pattern_640x480.jpg", true, "user:pass"), more);
+    EXPECT_EQ(host.log.Has("Camera::Open: WARNING: TlsTrust=any: the certificate of camera Camera 1 is not "
+                           "checked, port=6\n"),
+              c.warns)
+        << host.log.Text();
+    ASSERT_EQ(Grab(), c.delivers) << host.log.Text();
+    if (c.delivers) {
+      ASSERT_TRUE(Grab()) << "and the next picture" << host.log.Text();
+      EXPECT_LE(host.PatternError(host.ReadImage(kPort)), 8);
+    } else {
+      const std::string reason = Reason();
+      EXPECT_NE(reason.find("the camera's key is " + key + "; "), std::string::npos) << reason;
+      EXPECT_NE(reason.find("TlsTrust=" + key + " in its settings accepts it)"), std::string::npos) << reason;
+    }
+  }
+}
+
+TEST_F(RealCameraTest, ASlowSnapshotArrivesWhateverConnectionTimeoutSaysAndCloseStaysPrompt) {
+  // Longer than ConnectionTimeout and than the stall limit of a running body:
+  // waiting for the answer has a limit of its own.
+  Open(HttpUrl("/files/pattern_640x480.jpg?delay=5500"), {{"ConnectionTimeout", "1000"}});
+  const Clock::time_point start = Clock::now();
+  ASSERT_TRUE(Grab()) << host.log.Text();
+  EXPECT_GE(MsSince(start), 5400);
+  EXPECT_LE(host.PatternError(host.ReadImage(kPort)), 8);
+
+  ASSERT_EQ(doCVLGrab(0, kPort), 1);
+  std::this_thread::sleep_for(1500ms);
+  const Clock::time_point closing = Clock::now();
+  closeCVLPort(0, kPort);
+  EXPECT_LT(MsSince(closing), 1100) << "closing while the camera makes its picture";
+}
+
+TEST_F(RealCameraTest, TenCamerasOnOneServerEachKeepTheirRate) {
+  // Each answer takes 300 ms and each camera wants two a second: a few
+  // connections per server shared by all ten would give each about one.
+  std::string file;
+  for (int camera = 1; camera <= 10; ++camera)
+    file += "[Camera " + std::to_string(camera) + "]\r\nwidth=320\r\nheight=240\r\nRefreshRate=2\r\nImageUrl=" +
+            HttpUrl("/files/pattern_320x240.jpg?delay=300") + "\r\n";
+  orvella::test::WriteBinary(host.log.dir() + orvella::test::PathSeparator() + "Orvella.ini", file);
+  for (int camera = 1; camera <= 10; ++camera) {
+    ASSERT_EQ(host.Open("Camera " + std::to_string(camera), camera), 1);
+    ASSERT_EQ(setProperty(0, camera, "continuous", 1), 1);
+  }
+  std::this_thread::sleep_for(3500ms);
+  for (int camera = 1; camera <= 10; ++camera) {
+    setProperty(0, camera, "continuous", 0);
+    closeCVLPort(0, camera);
+  }
+  for (int camera = 1; camera <= 10; ++camera)
+    EXPECT_GE(host.Callbacks(camera), 5) << "camera " << camera << "\n" << host.log.Text();
+}
+
+}  // namespace
