@@ -790,6 +790,17 @@ void MeasureTenCameras(const Options& o, const std::string& dir, const Picture& 
   ReportStacks(s);
 }
 
+void WriteBenchSettings(const std::string& dir, const Picture& a, const Picture& b) {
+  WriteSettings(dir, {{"Camera 1", a.url, 640, 480, false, 2},
+                      {"Camera 2", a.url, 640, 480, true, 2},
+                      {"Camera 3", b.url, 1600, 1200, false, 2},
+                      {"Camera 4", b.url, 1600, 1200, true, 2},
+                      {"Camera 5", b.url, 640, 480, false, 2},
+                      {"Camera 6", b.url, 640, 480, true, 2},
+                      {"Camera 7", a.url, 640, 480, false, 2},
+                      {"Camera 8", b.url, 1600, 1200, false, 2}});
+}
+
 int Run(const Options& o) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   const std::string dir = orvella::host::MakeTempDir();

@@ -84,7 +84,7 @@ struct Transfer {
 
   // A request goes out (status callback): its answer is awaited afresh.
   void Sent() ORVELLA_EXCLUDES(lock) {
-    ScopedLock<Mutex> hold(lock);
+    ScopedLock<WinLock> hold(lock);
     clock.RequestSent();
   }
 
