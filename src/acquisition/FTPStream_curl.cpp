@@ -15,6 +15,7 @@
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/TransferClock.h"
+#include "acquisition/source/Multipart.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 
@@ -74,6 +75,12 @@ struct FTPStream::Session {
       long code = 0;
       while (i < length && data[i] >= '0' && data[i] <= '9' && code < 100000) code = code * 10 + (data[i++] - '0');
       self->status = code;
+    }
+    // A picture stream never ends: it is read as a stream (source/), not downloaded.
+    if (self->status >= 200 && self->status <= 299 && length > 13 && strncasecmp(data, "content-type:", 13) == 0 &&
+        IsPictureStreamType(std::string(data + 13, length - 13))) {
+      self->failure = std::make_exception_ptr(StreamAnswer());
+      return 0;
     }
     return length;
   }

@@ -25,6 +25,7 @@
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/TransferClock.h"
+#include "acquisition/source/Multipart.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -126,6 +127,11 @@ long long CheckAnswer(HINTERNET url) {
   }
   long status = LeadingNumber(text);
   if (status < 200 || status > 299) throw std::runtime_error(FTPStream::kNotAvailableText);
+  // A picture stream never ends: it is read as a stream (source/), not downloaded.
+  char type[256] = "";
+  DWORD typeLength = sizeof type;
+  if (HttpQueryInfoA(url, HTTP_QUERY_CONTENT_TYPE, type, &typeLength, nullptr) && IsPictureStreamType(type))
+    throw StreamAnswer();
   long long announced = -1;
   char size[32] = "";
   DWORD sizeLength = sizeof size;

@@ -9,6 +9,7 @@
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/ImageSink.h"
+#include "acquisition/source/ImageSources.h"
 #include "driver/DriverContext.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -43,6 +44,7 @@ struct WorkerState {
   // Worker only, once started (the owner uses them before and after).
   FTPStream stream;
   ImageDecoder decoder;
+  ImageSources sources{stream};  // snapshot downloads on `stream`, or a picture stream
   std::string url;  // reused every cycle: no allocation once grown
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).
@@ -99,7 +101,7 @@ struct WorkerState {
   bool ReadSchedule(ImageSink::Schedule& schedule) ORVELLA_EXCLUDES(cameraLock);
   bool ReadSource() ORVELLA_EXCLUDES(cameraLock);
   bool DecodeAndHandOver(CompleteCallback* callback) ORVELLA_EXCLUDES(cameraLock);
-  void RunCycle(bool& failing);
+  void RunCycle(bool& failing, ImageSources::Clock::time_point after);
   void ReportFailure(bool& failing, const char* reason);
 };
 
@@ -164,7 +166,7 @@ void ImageReceivingThread::Destroy() {
     // milliseconds, so detaching the camera never waits for a whole picture.
     s->stop = true;
     s->Signal(true);
-    s->stream.Abort();
+    s->sources.Abort();
     s->Detach();
     if (thread.get_id() == std::this_thread::get_id()) {
       thread.detach();  // closed from inside a host callback: the worker ends on return
@@ -222,7 +224,7 @@ bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
   HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   ImageSink::Frame frame = camera->WriteFrame();
-  decoder.Decode(stream, frame.target, frame.width, frame.height, frame.colour);
+  sources.Write(decoder, frame.target, frame.width, frame.height, frame.colour);
   return !stop && camera->HandOver(port, callback);
 }
 
@@ -238,10 +240,12 @@ void WorkerState::ThreadMain() {
   bool failing = false;
   for (;;) {
     if (!ReadSchedule(schedule)) break;
+    sources.SetContinuous(schedule.continuous);
     long now = platform::ElapsedMs();
     long timeout = -1;
     if (schedule.continuous) timeout = now == -1 ? 1000 : (nextDue - now > 0 ? nextDue - now : 0);
     Wake woke = Wait(timeout);
+    const auto wokeAt = ImageSources::Clock::now();
     nextDue += schedule.periodMs;
     if (woke == Wake::Close) break;
     if (woke == Wake::Grab) {
@@ -250,19 +254,20 @@ void WorkerState::ThreadMain() {
     } else if (!schedule.continuous) {
       continue;
     }
-    RunCycle(failing);
+    // A grab wants a picture newer than itself; a continuous cycle any not delivered yet.
+    RunCycle(failing, woke == Wake::Grab ? wokeAt : ImageSources::Clock::time_point());
     if (stop) break;
   }
   log.Log(2, "ImageReceivingThread::ThreadMain: leaving on port=%d\n", port);
 }
 
-// One download, decode, hand-over and callback. Failures are logged once per run.
-void WorkerState::RunCycle(bool& failing) {
+// One picture, decode, hand-over and callback. Failures are logged once per run.
+void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after) {
   DriverContext& log = GetDriverContext();
   try {
     if (!ReadSource()) return;
     url = CanonicalUrl(url);
-    stream.ReadFile(url.c_str());
+    sources.Next(url, after);
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;
     if (callback && !stop) callback(0, port);
