@@ -1,6 +1,7 @@
 // orvella-simcam: a simulated network camera. Serves a fresh JPEG snapshot
 // at http://ADDR:PORT/image.jpg on every request over HTTP/1.1 keep-alive,
-// optionally the same pictures over FTP, with injectable latency and faults.
+// optionally the same pictures as an MJPEG stream and over FTP, with
+// injectable latency and faults.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -50,6 +51,8 @@ const char kUsage[] =
     "  --fail-mode M        how a request fails: 500, drop (connection closed mid-answer)\n"
     "                       or mixed (both in turn); default 500\n"
     "  --frames-cache K     encode K frames at start and serve them in turn\n"
+    "  --mjpeg FPS          also serve the pictures as an MJPEG stream at /video.mjpg, FPS\n"
+    "                       frames per second (the URL printed); faults cut the stream\n"
     "  --file PATH          serve this picture file on every request instead (benchmarks)\n"
     "  --dump DIR           also write every served picture to DIR/frame-N.jpg\n"
     "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib), 0 picks a port\n"
@@ -67,6 +70,7 @@ struct Config {
   double failRate = 0;
   std::string failMode = "500";
   long framesCache = 0;
+  double mjpegFps = 0;
   std::string dumpDir;
   std::string file;
   long ftpPort = -1;
@@ -95,6 +99,7 @@ Config ParseArgs(int argc, char** argv) {
       .Number("--ftp-interval-ms", c.ftpIntervalMs, 1, 600000)
       .Number("--seed", c.seed, 0, 1L << 30)
       .Real("--fail-rate", c.failRate, 0, 1)
+      .Real("--mjpeg", c.mjpegFps, 0.01, 1000)
       .Flag("--verbose", c.verbose);
   options.Parse(argc, argv);
   if (c.failMode != "500" && c.failMode != "drop" && c.failMode != "mixed")
@@ -227,42 +232,89 @@ std::string Head(int status, const char* reason, const char* type, size_t length
          (close ? "Connection: close\r\n\r\n" : "\r\n");
 }
 
+struct Request {
+  std::string method, target, path;
+  bool close = false, head = false;
+};
+
+// The next request's head from the connection; false when it ends.
+bool ReadRequest(int fd, std::string& in, Request& r) {
+  char buffer[8192];
+  size_t end;
+  while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0 || in.size() > 65536) return false;
+    in.append(buffer, static_cast<size_t>(n));
+  }
+  std::string request = in.substr(0, end);
+  in.erase(0, end + 4);
+  char method[16] = "", target[1024] = "", version[16] = "";
+  std::sscanf(request.c_str(), "%15s %1023s %15s", method, target, version);
+  std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  const bool http10 = std::strcmp(version, "HTTP/1.0") == 0;
+  r.close = http10 ? request.find("connection: keep-alive") == std::string::npos
+                   : request.find("connection: close") != std::string::npos;
+  r.method = method;
+  r.target = target;
+  r.path = r.target.substr(0, r.target.find('?'));
+  r.head = r.method == "HEAD";
+  return true;
+}
+
+// The pictures as one endless multipart answer, a part per frame at
+// --mjpeg frames per second, until the client leaves. A fault cuts the
+// stream in the middle of a part.
+void ServeMjpeg(int fd, Camera& camera, const Config& config, JpegEncoder& encoder) {
+  const std::string boundary = "simcamframe";
+  if (!SendAll(fd,
+               "HTTP/1.1 200 OK\r\nServer: orvella-simcam\r\nContent-Type: multipart/x-mixed-replace; boundary=" +
+                   boundary + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+               std::string()))
+    return;
+  const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(1.0 / config.mjpegFps));
+  auto due = std::chrono::steady_clock::now();
+  for (bool first = true;; first = false) {
+    const bool fail = camera.Decide() != Camera::Outcome::kServe;
+    std::uint64_t n = 0;
+    const Camera::Picture jpeg = camera.NextFrame(encoder, n);
+    // The line end before a delimiter belongs to it: each part goes out whole, in one write.
+    const std::string head = std::string(first ? "--" : "\r\n--") + boundary +
+                             "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg->size()) +
+                             "\r\nX-Frame: " + std::to_string(n) + "\r\n\r\n";
+    if (config.verbose)
+      std::fprintf(stderr, "simcam: stream frame %llu%s\n", static_cast<unsigned long long>(n), fail ? " cut" : "");
+    if (fail) {
+      SendAll(fd, head, jpeg->substr(0, jpeg->size() / 2));
+      return;
+    }
+    if (!SendAll(fd, head, *jpeg)) return;
+    due = std::max(due + period, std::chrono::steady_clock::now() - period);  // no burst after a stall
+    std::this_thread::sleep_until(due);
+  }
+}
+
 // One client connection, served until the client closes it or asks to.
 void ServeRequests(int fd, Camera& camera, const Config& config) {
   const int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::unique_ptr<JpegEncoder> encoder;
   std::string in;
-  char buffer[8192];
-  for (;;) {
-    size_t end;
-    while ((end = in.find("\r\n\r\n")) == std::string::npos) {
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0 || in.size() > 65536) return;
-      in.append(buffer, static_cast<size_t>(n));
-    }
-    std::string request = in.substr(0, end);
-    in.erase(0, end + 4);
-    char method[16] = "", target[1024] = "", version[16] = "";
-    std::sscanf(request.c_str(), "%15s %1023s %15s", method, target, version);
-    std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
-    const bool http10 = std::strcmp(version, "HTTP/1.0") == 0;
-    const bool close = http10 ? request.find("connection: keep-alive") == std::string::npos
-                              : request.find("connection: close") != std::string::npos;
-    const bool isHead = std::strcmp(method, "HEAD") == 0;
-    std::string path = target;
-    path = path.substr(0, path.find('?'));
-
+  for (Request r; ReadRequest(fd, in, r);) {
     std::string head, note;
     auto body = std::make_shared<const std::string>();
     const auto text = [&](int status, const char* reason, const char* message) {
       body = std::make_shared<const std::string>(message);
-      head = Head(status, reason, "text/plain", body->size(), close);
+      head = Head(status, reason, "text/plain", body->size(), r.close);
       note = std::to_string(status);
     };
-    if (!isHead && std::strcmp(method, "GET") != 0) {
+    if (!encoder) encoder = std::make_unique<JpegEncoder>();
+    if (!r.head && r.method != "GET") {
       text(405, "Method Not Allowed", "GET or HEAD only\n");
-    } else if (path != "/image.jpg") {
+    } else if (r.path == "/video.mjpg" && config.mjpegFps > 0 && !r.head) {
+      if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> stream\n", r.method.c_str(), r.target.c_str());
+      return ServeMjpeg(fd, camera, config, *encoder);
+    } else if (r.path != "/image.jpg") {
       text(404, "Not Found", "the picture is at /image.jpg\n");
     } else {
       const Camera::Outcome outcome = camera.Decide();
@@ -270,22 +322,22 @@ void ServeRequests(int fd, Camera& camera, const Config& config) {
       if (outcome == Camera::Outcome::kDrop) {
         // Mid-body, not before the answer: a client silently retries a request
         // whose reused connection closes before any byte arrives.
-        if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> dropped mid-answer\n", method, target);
+        if (config.verbose)
+          std::fprintf(stderr, "simcam: %s %s -> dropped mid-answer\n", r.method.c_str(), r.target.c_str());
         SendAll(fd, Head(200, "OK", "image/jpeg", 10000, false), std::string(100, '\0'));
         return;
       }
       if (outcome == Camera::Outcome::kError500) {
         text(500, "Internal Server Error", "simulated failure\n");
       } else {
-        if (!encoder) encoder = std::make_unique<JpegEncoder>();
         std::uint64_t n = 0;
         body = camera.NextFrame(*encoder, n);
-        head = Head(200, "OK", "image/jpeg", body->size(), close);
+        head = Head(200, "OK", "image/jpeg", body->size(), r.close);
         note = "200 frame " + std::to_string(n) + " (" + std::to_string(body->size()) + " bytes)";
       }
     }
-    if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> %s\n", method, target, note.c_str());
-    if (!SendAll(fd, head, isHead ? std::string() : *body) || close) return;
+    if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> %s\n", r.method.c_str(), r.target.c_str(), note.c_str());
+    if (!SendAll(fd, head, r.head ? std::string() : *body) || r.close) return;
   }
 }
 
@@ -409,7 +461,8 @@ int main(int argc, char** argv) {
     int port = static_cast<int>(config.port);
     const int listener = Listen(config.bind, port);
     if (config.ftpPort >= 0) ftp = StartFtp(config, camera);
-    std::printf("listening on http://%s:%d/image.jpg\n", config.bind.c_str(), port);
+    std::printf("listening on http://%s:%d/%s\n", config.bind.c_str(), port,
+                config.mjpegFps > 0 ? "video.mjpg" : "image.jpg");
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
                   config.ftpDir.c_str());
