@@ -87,9 +87,10 @@ TEST_F(MjpegApiTest, FreshFramesInTriggerAndContinuousModeOverOneConnection) {
     const int before = orvella::test::HttpConnectionCount();
     ASSERT_NO_FATAL_FAILURE(Open(query, ++camera));
     int last = Grab();
-    // Finding the stream costs the download that saw its headers, once.
+    // Finding the stream costs the download that saw its headers, once (on
+    // a connection of its own unless a kept-alive one was reused).
     int connections = orvella::test::HttpConnectionCount();
-    EXPECT_EQ(connections - before, 2);
+    EXPECT_LE(connections - before, 2);
     for (int i = 0; i < 5; ++i) {
       const int frame = Grab();
       EXPECT_GT(frame, last) << "every grab a newer frame";
