@@ -45,7 +45,7 @@ struct WorkerState {
   FTPStream stream;
   ImageDecoder decoder;
   ImageSources sources{stream};  // snapshot downloads on `stream`, or a picture stream
-  std::string url;  // reused every cycle: no allocation once grown
+  std::string url;               // reused every cycle: no allocation once grown
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).
   Wake Wait(long timeoutMs) ORVELLA_EXCLUDES(eventLock) {

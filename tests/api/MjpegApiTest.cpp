@@ -33,11 +33,8 @@ class MjpegApiTest : public ::testing::Test {
   void Open(const std::string& query, int camera = 1) {
     url = HttpUrl("/mjpeg?" + query);
     const std::string name = "Camera " + std::to_string(camera);
-    host.WriteSettings(name, {{"ImageUrl", url},
-                              {"width", "128"},
-                              {"height", "16"},
-                              {"RefreshRate", "10"},
-                              {"LogLevel", "1"}});
+    host.WriteSettings(
+        name, {{"ImageUrl", url}, {"width", "128"}, {"height", "16"}, {"RefreshRate", "10"}, {"LogLevel", "1"}});
     ASSERT_EQ(host.Open(name, kPort), 1);
   }
   // One grab and its picture's frame number.
@@ -152,9 +149,9 @@ TEST_F(MjpegApiTest, AStreamTheCameraEndsIsOneFailureThenAReconnect) {
     WaitForLine("OK: ");
     EXPECT_EQ(host.log.Count(ErrLine(e.reason)), 1) << host.log.Text();
     EXPECT_EQ(host.log.Count("ERR: "), 1);
-    EXPECT_EQ(host.log.Count("OK: ImageReceivingThread::ThreadMain: image receive resumed at url=(" + url +
-                             "), port=30\n"),
-              1);
+    EXPECT_EQ(
+        host.log.Count("OK: ImageReceivingThread::ThreadMain: image receive resumed at url=(" + url + "), port=30\n"),
+        1);
     closeCVLPort(0, kPort);
   }
 }

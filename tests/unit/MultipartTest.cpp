@@ -67,24 +67,32 @@ TEST(MultipartTest, PartsSurviveEverySplit) {
     std::vector<std::string> parts;
     bool closed;
   } cases[] = {
-      {"lengths, preamble, the delimiter inside a body", "multipart/x-mixed-replace; boundary=frame",
+      {"lengths, preamble, the delimiter inside a body",
+       "multipart/x-mixed-replace; boundary=frame",
        "preamble\r\n" + Part("A\r\n--frame\r\nB", true) + Part("", true) + Part("CC", true) + "--frame--\r\nepilogue",
-       {"A\r\n--frame\r\nB", "", "CC"}, true},
-      {"no lengths: delimiter prefixes inside the bodies", "multipart/x-mixed-replace;boundary=\"frame\"",
-       Part(tricky, false) + Part("x\n", false) + Part("y", false) + Part("unfinished", false), {tricky, "x\n", "y"},
+       {"A\r\n--frame\r\nB", "", "CC"},
+       true},
+      {"no lengths: delimiter prefixes inside the bodies",
+       "multipart/x-mixed-replace;boundary=\"frame\"",
+       Part(tricky, false) + Part("x\n", false) + Part("y", false) + Part("unfinished", false),
+       {tricky, "x\n", "y"},
        false},
       {"dashes in the parameter, LF line ends, other parts skipped",
        "Multipart/X-Mixed-Replace; charset=x; boundary=--frame",
-       "--frame\nContent-Type: text/plain\n\nnot a picture\n--frame\ncontent-length: 3\n\nabc\n\n--frame--\n", {"abc"},
+       "--frame\nContent-Type: text/plain\n\nnot a picture\n--frame\ncontent-length: 3\n\nabc\n\n--frame--\n",
+       {"abc"},
        true},
-      {"no boundary parameter: the first delimiter line counts", "multipart/x-mixed-replace",
-       "\r\n" + Part("P1", false) + Part("P2", true), {"P1", "P2"}, false},
+      {"no boundary parameter: the first delimiter line counts",
+       "multipart/x-mixed-replace",
+       "\r\n" + Part("P1", false) + Part("P2", true),
+       {"P1", "P2"},
+       false},
   };
   for (const auto& c : cases) {
     for (const auto& pieces : Splits(c.stream)) {
       const Outcome got = Parse(c.contentType, pieces);
-      ASSERT_EQ(got.parts, c.parts) << c.name << ", " << pieces.size() << " pieces, the first "
-                                    << pieces[0].size() << " bytes";
+      ASSERT_EQ(got.parts, c.parts) << c.name << ", " << pieces.size() << " pieces, the first " << pieces[0].size()
+                                    << " bytes";
       ASSERT_EQ(got.closed, c.closed) << c.name;
     }
   }
@@ -94,8 +102,7 @@ TEST(MultipartTest, NonsenseFailsWithinItsLimits) {
   const std::string type = "multipart/x-mixed-replace; boundary=frame";
   EXPECT_THROW(Parse(type, {std::string(MultipartParser::kMaxSkipBytes + 1, 'x')}), std::runtime_error)
       << "no delimiter at all";
-  EXPECT_THROW(Parse(type, {"--frame\r\nX: " + std::string(MultipartParser::kMaxHeaderBytes, 'h')}),
-               std::runtime_error)
+  EXPECT_THROW(Parse(type, {"--frame\r\nX: " + std::string(MultipartParser::kMaxHeaderBytes, 'h')}), std::runtime_error)
       << "an endless header";
   EXPECT_THROW(Parse(type, {Part("abc", true) + std::string(MultipartParser::kMaxSkipBytes + 1, '\xff')}),
                std::runtime_error)

@@ -88,7 +88,7 @@ MjpegStream::Took MjpegStream::Reader::WaitForPicture(MutexLock& hold, Clock::ti
   const bool grab = after != Clock::time_point();
   const Clock::time_point deadline = Clock::now() + milliseconds(kPartWaitMs);
   bool caughtUp = false;
-  uint64_t first = 0;  // the first picture this Take may have
+  uint64_t first = 0;    // the first picture this Take may have
   changed.notify_all();  // ends a rest
   for (;;) {
     if (stopped) throw std::runtime_error(FTPStream::kAbortedText);
@@ -241,8 +241,7 @@ void MjpegStream::Reader::PartBytes(const char* data, size_t size) {
 }
 
 void MjpegStream::Reader::Reserve(size_t more) {
-  if (more > static_cast<size_t>(FTPStream::kMaxContentSize - fill))
-    throw std::runtime_error(FTPStream::kTooLargeText);
+  if (more > static_cast<size_t>(FTPStream::kMaxContentSize - fill)) throw std::runtime_error(FTPStream::kTooLargeText);
   while (static_cast<size_t>(filling.Capacity() - fill) < more) filling.Grow(FTPStream::kMaxContentSize);
 }
 

@@ -76,18 +76,18 @@ class MultipartParser {
 
   Sink& sink;
   std::string boundary;
-  std::string delimiter;          // the delimiter line, "--" + boundary as the camera writes it
-  std::string marker;             // "\n" + delimiter: the end of a part without a length
-  std::vector<size_t> fallback;   // the marker's prefix function (Knuth-Morris-Pratt)
+  std::string delimiter;         // the delimiter line, "--" + boundary as the camera writes it
+  std::string marker;            // "\n" + delimiter: the end of a part without a length
+  std::vector<size_t> fallback;  // the marker's prefix function (Knuth-Morris-Pratt)
   State state = State::kPreamble;
-  std::string line;               // the line being gathered (kept to a bounded length)
+  std::string line;  // the line being gathered (kept to a bounded length)
   bool lineOverflow = false;
-  size_t skipped = 0;             // bytes of preamble, junk or headers so far
-  long long length = -1;          // this part's Content-Length
-  long long left = 0;             // body bytes still to come (kBodyLength)
-  bool picture = true;            // this part's Content-Type is a picture
-  bool forwarding = false;        // this part's bytes go to the sink
-  size_t matched = 0;             // marker bytes matched and held back (kBodyScan)
+  size_t skipped = 0;       // bytes of preamble, junk or headers so far
+  long long length = -1;    // this part's Content-Length
+  long long left = 0;       // body bytes still to come (kBodyLength)
+  bool picture = true;      // this part's Content-Type is a picture
+  bool forwarding = false;  // this part's bytes go to the sink
+  size_t matched = 0;       // marker bytes matched and held back (kBodyScan)
   char lastEmitted = 0;
 };
 
