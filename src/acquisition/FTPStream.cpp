@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "acquisition/TransferClock.h"
 
@@ -84,6 +85,11 @@ void FTPStream::SetContent(const void* data, size_t size) {
     fill += chunk;
   }
   Publish(static_cast<uint32_t>(length));
+}
+
+void FTPStream::Adopt(ReceiveBuffer& bytes, uint32_t size) {
+  std::swap(receiveBuffer, bytes);
+  Publish(size);
 }
 
 void FTPStream::SetConnectionTimeout(int ms) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "acquisition/ComStream.h"
@@ -22,6 +23,14 @@
 namespace orvella {
 
 struct TransferLimits;
+
+// Raised by ReadFile when the answer is a stream of pictures
+// (multipart/x-mixed-replace) rather than one file: the download stops at
+// its headers, and the picture sources read the URL as a stream instead.
+class StreamAnswer : public std::runtime_error {
+ public:
+  StreamAnswer() : std::runtime_error("FTPStream::ReadFile: the answer is a picture stream") {}
+};
 
 // Growable byte array: starts at 102,400 bytes, grows only by doubling (never
 // past the limit its owner gives), never shrinks.
@@ -102,6 +111,7 @@ class FTPStream final : public IStream {
   //   no session                   std::runtime_error "FTPStream::ReadFile: Internet session not opened"
   //   status outside 200-299       std::runtime_error "File not available (HTTP <code> <phrase>…)"
   //   certificate refused          Win32Exception naming the cause and the server's key
+  //   a picture stream answers     StreamAnswer
   //   aborted                      std::runtime_error "FTPStream::ReadFile: download aborted"
   //   body over kMaxContentSize    std::runtime_error naming the limit
   //   connect, time-out, transfer  Win32Exception (its text names the cause;
@@ -117,6 +127,13 @@ class FTPStream final : public IStream {
   // Replaces the content exactly as a successful download of these bytes
   // would (buffer growth, descriptor, position). For decoder tests and fuzzers.
   void SetContent(const void* data, size_t size);
+
+  // Makes the first `size` bytes of `bytes` the content, as a download of
+  // them would, by trading buffers: `bytes` gets the old one back.
+  void Adopt(ReceiveBuffer& bytes, uint32_t size);
+
+  // The limits of the next download (ConnectionTimeout and the fixed ones).
+  TransferLimits Limits() const;
 
   const unsigned char* Data() const { return receiveBuffer.Data(); }
   uint32_t Size() const { return stat.cbSize.LowPart; }
@@ -153,8 +170,6 @@ class FTPStream final : public IStream {
   // kMaxContentSize + 1, so one byte more than the limit shows an oversized
   // body); raises kTooLargeText when the body has passed kMaxContentSize.
   static void MakeRoom(ReceiveBuffer& buffer, int fill);
-  // The limits of the next download, read by each backend's TransferClock.
-  TransferLimits Limits() const;
   // The current time as a file time (CoFileTimeNow where COM exists).
   static FILETIME FileTimeNow();
 

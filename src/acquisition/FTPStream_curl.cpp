@@ -25,6 +25,7 @@
 #include "acquisition/TransferClock.h"
 #include "acquisition/net/HttpLogin.h"
 #include "acquisition/net/TlsTrust.h"
+#include "acquisition/source/Multipart.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 
@@ -106,6 +107,12 @@ struct FTPStream::Session {
     } else if (length > 17 && strncasecmp(data, "WWW-Authenticate:", 17) == 0) {
       for (Challenge& c : ParseChallenges(std::string(data + 17, length - 17)))
         self->challenges.push_back(std::move(c));
+    }
+    // A picture stream never ends: it is read as a stream (source/), not downloaded.
+    if (self->status >= 200 && self->status <= 299 && length > 13 && strncasecmp(data, "content-type:", 13) == 0 &&
+        IsPictureStreamType(std::string(data + 13, length - 13))) {
+      self->failure = std::make_exception_ptr(StreamAnswer());
+      return 0;
     }
     return length;
   }

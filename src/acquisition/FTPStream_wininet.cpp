@@ -31,6 +31,7 @@
 #include "acquisition/HelperThread.h"
 #include "acquisition/TransferClock.h"
 #include "acquisition/net/WinInetLogin.h"
+#include "acquisition/source/Multipart.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -141,6 +142,11 @@ long long CheckAnswer(HINTERNET url) {
   }
   long status = LeadingNumber(text);
   if (status < 200 || status > 299) throw std::runtime_error(WinInetLogin::RefusalText(url));
+  // A picture stream never ends: it is read as a stream (source/), not downloaded.
+  char type[256] = "";
+  DWORD typeLength = sizeof type;
+  if (HttpQueryInfoA(url, HTTP_QUERY_CONTENT_TYPE, type, &typeLength, nullptr) && IsPictureStreamType(type))
+    throw StreamAnswer();
   long long announced = -1;
   char size[32] = "";
   DWORD sizeLength = sizeof size;

@@ -9,7 +9,7 @@
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
 #include "acquisition/ImageSink.h"
-#include "acquisition/rtsp/RtspSource.h"
+#include "acquisition/source/ImageSources.h"
 #include "driver/DriverContext.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -44,10 +44,8 @@ struct WorkerState {
   // Worker only, once started (the owner uses them before and after).
   FTPStream stream;
   ImageDecoder decoder;
-  std::string url;  // reused every cycle: no allocation once grown
-  RtspSource rtsp;   // rtsp:// cameras: a stream instead of a download per cycle
-  bool grabbed = false;  // this cycle answers a grab made at grabbedAt
-  std::chrono::steady_clock::time_point grabbedAt;
+  ImageSources sources{stream};  // snapshot downloads on `stream`, or a picture stream
+  std::string url;               // reused every cycle: no allocation once grown
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).
   Wake Wait(long timeoutMs) ORVELLA_EXCLUDES(eventLock) {
@@ -101,9 +99,9 @@ struct WorkerState {
 
   void ThreadMain();
   bool ReadSchedule(ImageSink::Schedule& schedule) ORVELLA_EXCLUDES(cameraLock);
+  bool ReadSource() ORVELLA_EXCLUDES(cameraLock);
   bool DecodeAndHandOver(CompleteCallback* callback) ORVELLA_EXCLUDES(cameraLock);
-  bool Fetch() ORVELLA_EXCLUDES(cameraLock);
-  void RunCycle(bool& failing);
+  void RunCycle(bool& failing, ImageSources::Clock::time_point after);
   void ReportFailure(bool& failing, const char* reason);
 };
 
@@ -169,7 +167,7 @@ void ImageReceivingThread::Destroy() {
     // milliseconds, so detaching the camera never waits for a whole picture.
     s->stop = true;
     s->Signal(true);
-    s->stream.Abort();
+    s->sources.Abort();
     s->Detach();
     if (thread.get_id() == std::this_thread::get_id()) {
       thread.detach();  // closed from inside a host callback: the worker ends on return
@@ -220,26 +218,14 @@ bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
   HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   ImageSink::Frame frame = camera->WriteFrame();
-  if (RtspSource::Handles(url)) {
-    rtsp.CopyInto(frame.target, frame.width, frame.height, frame.colour);
-  } else {
-    decoder.Decode(stream, frame.target, frame.width, frame.height, frame.colour);
-  }
+  sources.Write(decoder, frame.target, frame.width, frame.height, frame.colour);
   return !stop && camera->HandOver(port, callback);
 }
 
-// This cycle's picture: a download, or the RTSP stream's. False when stopped.
-bool WorkerState::Fetch() {
-  int connectionTimeoutMs = 0;
-  {
-    HostSafeLock<RecursiveMutex> hold(cameraLock);
-    if (!camera) return false;
-    connectionTimeoutMs = camera->ReadSource(url);
-  }
-  url = CanonicalUrl(url);
-  if (RtspSource::Handles(url)) return rtsp.Next(url, connectionTimeoutMs, grabbed, grabbedAt, stop);
-  stream.SetConnectionTimeout(connectionTimeoutMs);
-  stream.ReadFile(url.c_str());
+bool WorkerState::ReadSource() {
+  HostSafeLock<RecursiveMutex> hold(cameraLock);
+  if (!camera) return false;
+  stream.SetConnectionTimeout(camera->ReadSource(url));
   return true;
 }
 
@@ -255,31 +241,34 @@ void WorkerState::ThreadMain() {
   bool failing = false;
   for (;;) {
     if (!ReadSchedule(schedule)) break;
+    sources.SetContinuous(schedule.continuous);
     long now = platform::ElapsedMs();
     long timeout = -1;
     if (schedule.continuous) timeout = now == -1 ? 1000 : (nextDue - now > 0 ? nextDue - now : 0);
     Wake woke = Wait(timeout);
+    const auto wokeAt = ImageSources::Clock::now();
     nextDue += schedule.periodMs;
     if (woke == Wake::Close) break;
-    grabbed = woke == Wake::Grab;
-    if (grabbed) {
+    if (woke == Wake::Grab) {
       ResetGrab();
-      grabbedAt = std::chrono::steady_clock::now();
       nextDue = now + schedule.periodMs;
     } else if (!schedule.continuous) {
       continue;
     }
-    RunCycle(failing);
+    // A grab wants a picture newer than itself; a continuous cycle any not delivered yet.
+    RunCycle(failing, woke == Wake::Grab ? wokeAt : ImageSources::Clock::time_point());
     if (stop) break;
   }
   log.Log(2, "ImageReceivingThread::ThreadMain: leaving on port=%d\n", port);
 }
 
-// One download, decode, hand-over and callback. Failures are logged once per run.
-void WorkerState::RunCycle(bool& failing) {
+// One picture, decode, hand-over and callback. Failures are logged once per run.
+void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after) {
   DriverContext& log = GetDriverContext();
   try {
-    if (!Fetch()) return;
+    if (!ReadSource()) return;
+    url = CanonicalUrl(url);
+    sources.Next(url, after);
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;
     if (callback && !stop) callback(0, port);

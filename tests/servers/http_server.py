@@ -19,6 +19,18 @@ unless a fault asks otherwise. Paths:
   /echo-login           asks for a Basic login; answers one with status 403
                         whose reason phrase is the password it received, raw
                         and percent-encoded (a server quoting secrets).
+  /mjpeg                a camera's picture stream: 200 with Content-Type
+                        "multipart/x-mixed-replace; boundary=orvellaframe",
+                        one part per frame until the client leaves. Frames
+                        are numbered across the server from 1; frame n is a
+                        128 x 16 JPEG whose sixteen 8 px wide columns show
+                        n's bits, lowest first (white for 1), and its part
+                        carries "X-Frame: n". Query parameters:
+                          fps=<f>      frames per second (default 25)
+                          nolength=1   parts without Content-Length
+                          frames=<n>   end the stream after n parts, as
+                          end=close    a closing delimiter, then close (default)
+                          end=cut      half a part, then close
   /_stats               200, text "connections=C requests=R\\n": C counts the
                         accepted connections that carried at least one request
                         outside /_*, R those requests. Control requests never
@@ -45,6 +57,8 @@ camera keeps one URL; the test decides what it gets):
                         started beside this one; an empty password removes it.
   /_lastrequest         the request line and headers of the last request
                         outside /_*, as the server received them.
+  /_mjpeg              "frame=N age_ms=A\n": the last frame whose part was
+                        sent whole (0: none yet), and how long ago.
   /_cut                 every body being sent stops at its next chunk and its
                         connection closes (a client that keeps reading a long
                         body it has refused stops costing time).
@@ -74,6 +88,7 @@ and prints it).
 """
 import argparse
 import base64
+import io
 import os
 import random
 import socket
@@ -102,6 +117,24 @@ def pattern(offset, length):
         out += _BLOCK[start:start + take]
         start = 0
     return bytes(out)
+
+
+MJPEG_BOUNDARY = "orvellaframe"
+_FRAMES = {}
+
+
+def frame_picture(n):
+    """Frame n of /mjpeg: its 16 lowest bits as white 8 x 16 px columns."""
+    if n not in _FRAMES:
+        from PIL import Image  # only the stream needs it
+        img = Image.new("RGB", (128, 16), (0, 0, 0))
+        for bit in range(16):
+            if n >> bit & 1:
+                img.paste((255, 255, 255), (bit * 8, 0, bit * 8 + 8, 16))
+        out = io.BytesIO()
+        img.save(out, "JPEG", quality=90, subsampling=0)
+        _FRAMES[n] = out.getvalue()
+    return _FRAMES[n]
 
 
 class Body:
@@ -182,6 +215,8 @@ class Handler(BaseHTTPRequestHandler):
             return None
         if path == "/echo-login":
             return self.echo_login()
+        if path == "/mjpeg":
+            return self.mjpeg(query)
         return self.simple(404, b"unknown path\n")
 
     def do_HEAD(self):
@@ -217,6 +252,9 @@ class Handler(BaseHTTPRequestHandler):
             return self.simple(200, b"ok\n")
         if path == "/_lastrequest":
             return self.simple(200, root.last_request())
+        if path == "/_mjpeg":
+            n, age = root.last_frame()
+            return self.simple(200, b"frame=%d age_ms=%d\n" % (n, age))
         if path == "/_cut":
             root.cut()
             return self.simple(200, b"ok\n")
@@ -239,6 +277,51 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(403, "%s %s" % (password, quote(password, safe="")))
         self.send_header("Content-Length", "0")
         self.end_headers()
+    def mjpeg(self, query):
+        """The picture stream of /mjpeg, until the client leaves or it ends."""
+        fps = float(query.get("fps", "25") or 25)
+        frames = self.int_arg(query.get("frames", ""))
+        nolength = query.get("nolength") == "1"
+        root = self.server.root
+        self.send_response(200)
+        self.send_header("Content-Type", "multipart/x-mixed-replace; boundary=" + MJPEG_BOUNDARY)
+        self.send_header("Cache-Control", "no-store")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        sent = 0
+        try:
+            while frames is None or sent < frames:
+                if sent > 0 and self.client_gone():
+                    return  # frames are numbered across streams: waste none
+                n = root.next_frame()
+                picture = frame_picture(n)
+                head = "--%s\r\nContent-Type: image/jpeg\r\n" % MJPEG_BOUNDARY
+                if not nolength:
+                    head += "Content-Length: %d\r\n" % len(picture)
+                head += "X-Frame: %d\r\n\r\n" % n
+                self.wfile.write(head.encode() + picture + b"\r\n")
+                self.wfile.flush()
+                root.frame_sent(n)
+                sent += 1
+                if self.server.stopping.wait(1.0 / fps):
+                    return
+            if query.get("end") == "cut":
+                self.wfile.write(b"--%s\r\nContent-Type: image/jpeg\r\n\r\n" % MJPEG_BOUNDARY.encode()
+                                 + frame_picture(0)[:100])
+            else:
+                self.wfile.write(b"--%s--\r\n" % MJPEG_BOUNDARY.encode())
+            self.wfile.flush()
+        except OSError:
+            pass
+
+    def client_gone(self):
+        try:
+            return self.connection.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
+        except BlockingIOError:
+            return False
+        except OSError:
+            return True
 
     def simple(self, code, body):
         self.send_response(code)
@@ -352,6 +435,8 @@ class TestHTTPServer(ThreadingHTTPServer):
         self.tls_pem = None  # key and certificate for silent ports opened
         self.cuts = 0  # /_cut calls so far
         self._last_request = b""
+        self._frames = 0  # /mjpeg frames numbered so far
+        self._last_frame = (0, time.monotonic())  # the last one sent whole, and when
         self._extra = []   # servers started by /_openport
 
     def count_request(self, handler):
@@ -387,6 +472,20 @@ class TestHTTPServer(ThreadingHTTPServer):
     def last_request(self):
         with self._lock:
             return self._last_request
+
+    def next_frame(self):
+        with self._lock:
+            self._frames += 1
+            return self._frames
+
+    def frame_sent(self, n):
+        with self._lock:
+            self._last_frame = (n, time.monotonic())
+
+    def last_frame(self):
+        with self._lock:
+            n, at = self._last_frame
+        return n, int((time.monotonic() - at) * 1000)
 
     def cut(self):
         with self._lock:

@@ -1,6 +1,7 @@
 // orvella-simcam: a simulated network camera. Serves a fresh JPEG snapshot
 // at http://ADDR:PORT/image.jpg on every request over HTTP/1.1 keep-alive,
-// optionally the same pictures over FTP, with injectable latency and faults.
+// optionally the same pictures as an MJPEG stream and over FTP, with
+// injectable latency and faults.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -42,6 +43,8 @@ const char kUsage[] =
     "  --fail-mode M        how a request fails: 500, drop (connection closed mid-answer)\n"
     "                       or mixed (both in turn); default 500\n"
     "  --frames-cache K     encode K frames at start and serve them in turn\n"
+    "  --mjpeg FPS          also serve the pictures as an MJPEG stream at /video.mjpg, FPS\n"
+    "                       frames per second (the URL printed); faults cut the stream\n"
     "  --file PATH          serve this picture file on every request instead (benchmarks)\n"
     "  --dump DIR           also write every served picture to DIR/frame-N.jpg\n"
     "  --ftp PORT           also serve DIR/image.jpg over FTP (pyftpdlib, Linux), 0 picks a port\n"
@@ -65,6 +68,7 @@ struct Config {
   double failRate = 0;
   std::string failMode = "500";
   long framesCache = 0;
+  double mjpegFps = 0;
   std::string dumpDir;
   std::string file;
   long ftpPort = -1;
@@ -101,6 +105,7 @@ Config ParseArgs(int argc, char** argv) {
       .Text("--user", c.user)
       .Text("--password", c.password)
       .Flag("--tls", c.tls)
+      .Real("--mjpeg", c.mjpegFps, 0.01, 1000)
       .Flag("--verbose", c.verbose);
   options.Parse(argc, argv);
   if (c.failMode != "500" && c.failMode != "drop" && c.failMode != "mixed")
@@ -210,6 +215,39 @@ std::string Head(int status, const char* reason, const char* type, size_t length
          (close ? "Connection: close\r\n\r\n" : "\r\n");
 }
 
+// The pictures as one endless multipart answer, a part per frame at
+// --mjpeg frames per second, until the client leaves. A fault cuts the
+// stream in the middle of a part.
+void ServeMjpeg(const Socket& client, Camera& camera, const Config& config, JpegEncoder& encoder) {
+  const std::string boundary = "simcamframe";
+  if (!client.SendAll(
+               "HTTP/1.1 200 OK\r\nServer: orvella-simcam\r\nContent-Type: multipart/x-mixed-replace; boundary=" +
+                   boundary + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+               std::string()))
+    return;
+  const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(1.0 / config.mjpegFps));
+  auto due = std::chrono::steady_clock::now();
+  for (bool first = true;; first = false) {
+    const bool fail = camera.Decide() != Camera::Outcome::kServe;
+    std::uint64_t n = 0;
+    const Camera::Picture jpeg = camera.NextFrame(encoder, n);
+    // The line end before a delimiter belongs to it: each part goes out whole, in one write.
+    const std::string head = std::string(first ? "--" : "\r\n--") + boundary +
+                             "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg->size()) +
+                             "\r\nX-Frame: " + std::to_string(n) + "\r\n\r\n";
+    if (config.verbose)
+      std::fprintf(stderr, "simcam: stream frame %llu%s\n", static_cast<unsigned long long>(n), fail ? " cut" : "");
+    if (fail) {
+      client.SendAll(head, jpeg->substr(0, jpeg->size() / 2));
+      return;
+    }
+    if (!client.SendAll(head, *jpeg)) return;
+    due = std::max(due + period, std::chrono::steady_clock::now() - period);  // no burst after a stall
+    std::this_thread::sleep_until(due);
+  }
+}
+
 // One client connection, served until the client closes it or asks to.
 void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
   client.NoDelay();
@@ -241,16 +279,20 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
     auto body = std::make_shared<const std::string>();
     const auto text = [&](int status, const char* reason, const char* message) {
       body = std::make_shared<const std::string>(message);
-      head = Head(status, reason, "text/plain", body->size(), close);
+      head = Head(status, reason, "text/plain", body->size(), r.close);
       note = std::to_string(status);
     };
-    if (!isHead && std::strcmp(method, "GET") != 0) {
+    if (!encoder) encoder = std::make_unique<JpegEncoder>();
+    if (!r.head && r.method != "GET") {
       text(405, "Method Not Allowed", "GET or HEAD only\n");
     } else if (path == "/_stats") {
       text(200, "OK", ("requests=" + std::to_string(camera.received.load()) + "\n").c_str());
     } else if (!challenge.empty()) {
       text(401, "Unauthorized", "log in\n");
       head = Head(401, "Unauthorized", "text/plain", body->size(), close, challenge);
+    } else if (path == "/video.mjpg" && config.mjpegFps > 0 && !isHead) {
+      if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> stream\n", method, target);
+      return ServeMjpeg(client, camera, config, *encoder);
     } else if (path != "/image.jpg") {
       text(404, "Not Found", "the picture is at /image.jpg\n");
     } else {
@@ -266,10 +308,9 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
       if (outcome == Camera::Outcome::kError500) {
         text(500, "Internal Server Error", "simulated failure\n");
       } else {
-        if (!encoder) encoder = std::make_unique<JpegEncoder>();
         std::uint64_t n = 0;
         body = camera.NextFrame(*encoder, n);
-        head = Head(200, "OK", "image/jpeg", body->size(), close);
+        head = Head(200, "OK", "image/jpeg", body->size(), r.close);
         note = "200 frame " + std::to_string(n) + " (" + std::to_string(body->size()) + " bytes)";
       }
     }
@@ -376,8 +417,8 @@ int main(int argc, char** argv) {
     if (config.ftpPort >= 0) ftp = StartFtp(config, camera);
     if (config.rtspPort >= 0) rtsp = StartRtsp(config);
     const std::string login = config.auth.empty() ? "" : config.user + ":" + config.password + "@";
-    std::printf("listening on %s://%s%s:%d/image.jpg", config.tls ? "https" : "http", login.c_str(),
-                config.bind.c_str(), port);
+    std::printf("listening on %s://%s%s:%d/%s", config.tls ? "https" : "http", login.c_str(), config.bind.c_str(),
+                port, config.mjpegFps > 0 ? "video.mjpg" : "image.jpg");
     if (camera.tls) std::printf(" (TlsTrust=%s)", camera.tls->KeyPin().c_str());
     std::printf("\n");
     if (ftp.port >= 0)

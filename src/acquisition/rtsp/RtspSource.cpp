@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "acquisition/FTPStream.h"
+
 namespace orvella {
 
 namespace {
@@ -15,28 +17,27 @@ bool RtspSource::Handles(const std::string& url) {
   return url.compare(0, 7, "rtsp://") == 0 || url.compare(0, 8, "rtsps://") == 0;
 }
 
-bool RtspSource::Next(const std::string& url, int connectionTimeoutMs, bool grabbed,
-                      std::chrono::steady_clock::time_point grabbedAt, const std::atomic<bool>& stop) {
+void RtspSource::Next(const std::string& url, Clock::time_point after) {
+  const int connectMs = stream.Limits().connectMs;
   if (!client.IsOpen() || url != openUrl) {
     RtspLimits limits;
-    limits.connectMs = connectionTimeoutMs;
-    openUrl.clear();
+    limits.connectMs = connectMs;
+    Close();
     client.Open(url, limits);
     openUrl = url;
-    delivered = RtspPicture{};
   }
-  RtspPicture after;
-  if (grabbed) {
-    after.decodedAt = grabbedAt;  // never a picture that was already there
+  RtspPicture wanted;
+  if (after != Clock::time_point()) {
+    wanted.decodedAt = after;  // a grab: never a picture that was already there
   } else {
-    after.sequence = delivered.sequence;
+    wanted.sequence = delivered.sequence;
   }
-  const int waitMs = std::max(kPictureWaitMs, connectionTimeoutMs + kPictureWaitMs / 5);
-  switch (client.WaitPicture(after, RtspClient::Clock::now() + std::chrono::milliseconds(waitMs), &stop)) {
+  const int waitMs = std::max(kPictureWaitMs, connectMs + kPictureWaitMs / 5);
+  switch (client.WaitPicture(wanted, Clock::now() + std::chrono::milliseconds(waitMs), &stop)) {
     case RtspWait::kPicture:
-      return true;
+      return;
     case RtspWait::kStopped:
-      return false;
+      throw std::runtime_error("RTSP: stopped");
     case RtspWait::kFailed:
       throw std::runtime_error(client.Failure());
     case RtspWait::kTimedOut:
@@ -45,8 +46,14 @@ bool RtspSource::Next(const std::string& url, int connectionTimeoutMs, bool grab
   throw std::runtime_error("no picture from the RTSP stream within " + std::to_string(waitMs) + " ms");
 }
 
-void RtspSource::CopyInto(const PixelTarget& target, int width, int height, bool colour) {
+void RtspSource::Write(ImageDecoder&, const PixelTarget& target, int width, int height, bool colour) {
   delivered = client.CopyNewest(target, width, height, colour);
+}
+
+void RtspSource::Close() {
+  client.Close();
+  openUrl.clear();
+  delivered = RtspPicture{};
 }
 
 }  // namespace orvella

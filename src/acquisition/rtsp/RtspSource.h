@@ -1,38 +1,42 @@
-// An RTSP camera as the worker sees it: "the picture for this cycle" instead
-// of a download. A grab takes the first picture decoded after the grab; a
-// timed cycle in continuous mode takes the newest one it has not delivered.
-// The client (and its stream) lives as long as the camera's worker, and is
-// opened again when the camera's URL changes.
+// An RTSP camera as one of the worker's picture sources: the stream's
+// decoding thread keeps the newest picture, and a cycle takes the first one
+// decoded after its grab (or, in continuous mode, the newest not yet
+// delivered). The client lives until the camera's worker ends or the URL
+// stops being rtsp://, and opens again when the URL changes.
 //
-// Thread safety: the worker's only.
+// Thread safety: as ImageSource (Next, Write, Close on the worker; Abort on
+// any thread).
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <string>
 
-#include "acquisition/PixelTarget.h"
 #include "acquisition/rtsp/RtspClient.h"
+#include "acquisition/source/ImageSource.h"
 
 namespace orvella {
 
-class RtspSource {
+class FTPStream;
+
+class RtspSource final : public ImageSource {
  public:
+  // The connection time-out is the camera's (read from `stream`'s limits).
+  explicit RtspSource(const FTPStream& s) : stream(s) {}
   // Whether `url` is one of ours (rtsp:// or rtsps://).
   static bool Handles(const std::string& url);
 
-  // Waits for this cycle's picture. False when `stop` was raised; raises
-  // std::runtime_error with the reason when the stream is down or no
-  // picture came in time.
-  bool Next(const std::string& url, int connectionTimeoutMs, bool grabbed,
-            std::chrono::steady_clock::time_point grabbedAt, const std::atomic<bool>& stop);
-  // Converts the picture Next found into `target` (once per delivered picture).
-  void CopyInto(const PixelTarget& target, int width, int height, bool colour);
+  void Next(const std::string& url, Clock::time_point after) override;
+  // Converts the picture Next found (decoded already: the decoder is unused).
+  void Write(ImageDecoder& decoder, const PixelTarget& target, int width, int height, bool colour) override;
+  void Abort() override { stop = true; }
+  void Close() override;
 
  private:
+  const FTPStream& stream;
   RtspClient client;
   std::string openUrl;
   RtspPicture delivered;  // the last picture handed over
+  std::atomic<bool> stop{false};
 };
 
 }  // namespace orvella
