@@ -21,9 +21,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include "acquisition/CurlHandles.h"
 #include "acquisition/FTPStream.h"
 #include "acquisition/TransferClock.h"
 #include "acquisition/net/HttpLogin.h"
+#include "acquisition/net/StatusLine.h"
 #include "acquisition/net/TlsTrust.h"
 #include "acquisition/source/Multipart.h"
 #include "driver/Errors.h"
@@ -32,13 +34,6 @@
 namespace orvella {
 
 namespace {
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
-};
-
 bool IsCertificateRefusal(CURLcode result) {
   return result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
 }
@@ -64,8 +59,8 @@ struct FTPStream::Session {
   // Guards the handles' lifetime against Abort and IsSessionOpen on other
   // threads; the owner's own calls never overlap (see FTPStream.h).
   mutable Mutex lock;
-  std::unique_ptr<CURL, EasyDeleter> easy ORVELLA_GUARDED_BY(lock);     // destroyed after multi
-  std::unique_ptr<CURLM, MultiDeleter> multi ORVELLA_GUARDED_BY(lock);  // holds the connection cache
+  EasyHandle easy ORVELLA_GUARDED_BY(lock);    // destroyed after multi
+  MultiHandle multi ORVELLA_GUARDED_BY(lock);  // holds the connection cache
   std::atomic<bool> aborted{false};
 
   // The transfer in progress: the worker's alone, written by the curl
@@ -73,7 +68,7 @@ struct FTPStream::Session {
   CURL* transfer = nullptr;  // `easy`, taken while ReadFile runs
   ReceiveBuffer* buffer = nullptr;
   int fill = 0;
-  long status = 0;  // last HTTP status line seen; 0 for ftp
+  long status = 0;                    // last HTTP status line seen; 0 for ftp
   std::string phrase;                 // its reason phrase
   std::vector<Challenge> challenges;  // its WWW-Authenticate headers
   std::string url;                    // the last URL downloaded, and its login
@@ -95,12 +90,9 @@ struct FTPStream::Session {
     self->clock.Progress(self->fill);
     // Every response's status line ("HTTP/1.1 404 Not Found"); the last one
     // is the final answer after interim (1xx) answers, logins and redirects.
-    if (length > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
-      size_t i = 5;
-      while (i < length && data[i] != ' ') ++i;
-      while (i < length && data[i] == ' ') ++i;
-      long code = 0;
-      while (i < length && data[i] >= '0' && data[i] <= '9' && code < 100000) code = code * 10 + (data[i++] - '0');
+    long code = 0;
+    size_t i = 0;
+    if (ParseStatusLine(data, length, code, i)) {
       self->status = code;
       self->phrase.assign(data + i, length - i);
       self->challenges.clear();
@@ -168,8 +160,8 @@ struct FTPStream::Session {
   }
 
   // A handle with everything but the URL, its login and its trust set.
-  std::unique_ptr<CURL, EasyDeleter> NewEasy() {
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  EasyHandle NewEasy() {
+    EasyHandle easy(curl_easy_init());
     if (!easy) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
     CURL* h = easy.get();
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvella");
@@ -261,7 +253,7 @@ struct FTPStream::Session {
   // bare handshake that checks nothing and sends nothing, bounded and
   // abortable like a download. "" when it cannot be had.
   std::string ProbeKey(CURLM* multi, const UrlLogin& login, const TransferLimits& limits) {
-    std::unique_ptr<CURL, EasyDeleter> probe(curl_easy_init());
+    EasyHandle probe(curl_easy_init());
     if (!probe) return "";
     CURL* h = probe.get();
     curl_easy_setopt(h, CURLOPT_URL, login.url.c_str());
@@ -312,7 +304,7 @@ void FTPStream::OpenSession() {
   ScopedLock<Mutex> hold(session->lock);
   session->aborted = false;
   if (session->easy) return;
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  MultiHandle multi(curl_multi_init());
   if (!multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
   session->easy = session->NewEasy();
   session->multi = std::move(multi);

@@ -21,13 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPort = 30;
 
-class MjpegApiTest : public ::testing::Test {
+class MjpegApiTest : public orvella::test::ServerHostTest {
  protected:
-  void SetUp() override {
-    ORVELLA_REQUIRE_SERVERS();
-    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
-  }
-  void TearDown() override { closeCVLPort(0, kPort); }
+  MjpegApiTest() : ServerHostTest(kPort) {}
 
   // Camera `camera` on the stream `query` of /mjpeg, opened on kPort.
   void Open(const std::string& query, int camera = 1) {
@@ -73,7 +69,6 @@ class MjpegApiTest : public ::testing::Test {
            "), port=30, reason: " + reason + "\t\n";
   }
 
-  Host host;
   std::string url;
 };
 

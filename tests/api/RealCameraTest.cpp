@@ -35,13 +35,9 @@ long MsSince(Clock::time_point start) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-class RealCameraTest : public ::testing::Test {
+class RealCameraTest : public orvella::test::ServerHostTest {
  protected:
-  void SetUp() override {
-    ORVELLA_REQUIRE_SERVERS();
-    ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
-  }
-  void TearDown() override { closeCVLPort(0, kPort); }
+  RealCameraTest() : ServerHostTest(kPort) {}
 
   // Camera 1 with `url` (and more keys) opened on kPort, the log cleared.
   void Open(const std::string& url, const std::map<std::string, std::string>& more = {}) {
@@ -77,7 +73,6 @@ class RealCameraTest : public ::testing::Test {
     for (const std::string& form : {password, encoded})
       EXPECT_EQ(text.find(form), std::string::npos) << "the password as " << form << " in:\n" << text;
   }
-  Host host;
 };
 
 // Requests lighttpd logged for `path` since `from`, and whether any of its

@@ -2,6 +2,8 @@
 // images out through the exported functions, as a real host does.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "driver/Orvella.h"
 #include "support/ApiLog.h"
+#include "support/Servers.h"
 
 namespace orvella::test {
 
@@ -39,6 +42,20 @@ class Host {
   int width = 0, height = 0, bytesPerPixel = 3;
 
   static void ORVELLA_CALL OnComplete(int grabberNo, int portNo);
+};
+
+// A test through the exports against the loopback servers: the driver
+// initialized with this host's log; `port` closed afterwards.
+class ServerHostTest : public ::testing::Test {
+ protected:
+  explicit ServerHostTest(int p) : port(p) {}
+  void SetUp() override {
+    ORVELLA_REQUIRE_SERVERS();
+    ASSERT_EQ(initialize(host.log.dir().c_str(), ApiLog::Callback), 1);
+  }
+  void TearDown() override { closeCVLPort(0, port); }
+  const int port;
+  Host host;
 };
 
 }  // namespace orvella::test

@@ -279,11 +279,11 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
     auto body = std::make_shared<const std::string>();
     const auto text = [&](int status, const char* reason, const char* message) {
       body = std::make_shared<const std::string>(message);
-      head = Head(status, reason, "text/plain", body->size(), r.close);
+      head = Head(status, reason, "text/plain", body->size(), close);
       note = std::to_string(status);
     };
     if (!encoder) encoder = std::make_unique<JpegEncoder>();
-    if (!r.head && r.method != "GET") {
+    if (!isHead && std::strcmp(method, "GET") != 0) {
       text(405, "Method Not Allowed", "GET or HEAD only\n");
     } else if (path == "/_stats") {
       text(200, "OK", ("requests=" + std::to_string(camera.received.load()) + "\n").c_str());
@@ -310,7 +310,7 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
       } else {
         std::uint64_t n = 0;
         body = camera.NextFrame(*encoder, n);
-        head = Head(200, "OK", "image/jpeg", body->size(), r.close);
+        head = Head(200, "OK", "image/jpeg", body->size(), close);
         note = "200 frame " + std::to_string(n) + " (" + std::to_string(body->size()) + " bytes)";
       }
     }

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "acquisition/FTPStream.h"
+#include "acquisition/TransferClock.h"
 
 namespace orvella {
 

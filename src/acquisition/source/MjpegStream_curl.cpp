@@ -8,19 +8,14 @@
 #include <memory>
 #include <string>
 
+#include "acquisition/CurlHandles.h"
+#include "acquisition/net/StatusLine.h"
 #include "acquisition/source/MjpegStream.h"
 #include "driver/Errors.h"
 
 namespace orvella {
 
 namespace {
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
-};
-
 // One connection's answer as curl reports it.
 struct Connection {
   explicit Connection(MjpegStream::Reader& r) : reader(r) {}
@@ -41,12 +36,9 @@ struct Connection {
   static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* c = static_cast<Connection*>(user);
     const size_t length = size * count;
-    if (length > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
-      size_t i = 5;
-      while (i < length && data[i] != ' ') ++i;
-      while (i < length && data[i] == ' ') ++i;
-      long code = 0;
-      while (i < length && data[i] >= '0' && data[i] <= '9' && code < 100000) code = code * 10 + (data[i++] - '0');
+    long code = 0;
+    size_t phrase = 0;
+    if (ParseStatusLine(data, length, code, phrase)) {
       c->status = code;
       c->contentType.clear();
     } else if (length > 13 && strncasecmp(data, "content-type:", 13) == 0) {
@@ -97,8 +89,8 @@ void Configure(CURL* h, Connection& c, const std::string& url, const TransferLim
 }  // namespace
 
 void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  EasyHandle easy(curl_easy_init());
+  MultiHandle multi(curl_multi_init());
   if (!easy || !multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
   Connection c(reader);
   Configure(easy.get(), c, url, reader.Limits());
