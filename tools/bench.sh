@@ -17,12 +17,13 @@ build=${ORVELLA_BUILD_DIR:-$root/build/native}
 win32=${ORVELLA_WIN32_BUILD_DIR:-$root/build/win32}
 
 ./tools/setup.sh
-# The Python comparison needs Debian's OpenCV for the system Python.
-if ! /usr/bin/python3 -c 'import cv2' 2>/dev/null; then
+# The comparisons need Debian's OpenCV for the system Python and the ffmpeg
+# command line (RTSP).
+if ! /usr/bin/python3 -c 'import cv2' 2>/dev/null || ! command -v ffmpeg >/dev/null; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  echo "bench: installing python3-opencv"
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends python3-opencv >/dev/null
+  echo "bench: installing python3-opencv ffmpeg"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends python3-opencv ffmpeg >/dev/null
 fi
 
 echo "bench: building the Linux driver and the benchmarks in $build"

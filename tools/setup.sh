@@ -13,9 +13,9 @@ pkgs=(
   nasm dpkg-dev  # libjpeg-turbo cross-built for the DLL (cmake/libjpeg-turbo-win32.sh)
   wine wine32:i386 xvfb xauth x11-utils imagemagick
   lintian
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly python3-opencv
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
 )
 
 missing=()
