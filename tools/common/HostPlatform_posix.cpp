@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -97,7 +98,11 @@ SimCamProcess::SimCamProcess(const std::string& program, const std::vector<std::
   std::string line;
   char c;
   while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);  // later output would go nowhere; the simcam prints nothing more on stdout
+  // With --rtsp the camera to use is the stream, on the second line.
+  std::string rtsp;
+  if (std::find(args.begin(), args.end(), "--rtsp") != args.end())
+    while (read(out[0], &c, 1) == 1 && c != '\n') rtsp += c;
+  close(out[0]);  // later output would go nowhere
   const std::string prefix = "listening on ";
   if (line.compare(0, prefix.size(), prefix) != 0) {
     Stop(child);
@@ -110,6 +115,9 @@ SimCamProcess::SimCamProcess(const std::string& program, const std::vector<std::
     tlsTrust = url.substr(at + trust.size(), url.find(')', at) - at - trust.size());
     url.erase(at);
   }
+  const std::string rtspPrefix = "rtsp on ";
+  if (rtsp.compare(0, rtspPrefix.size(), rtspPrefix) == 0)
+    url = rtsp.substr(rtspPrefix.size(), rtsp.find(' ', rtspPrefix.size()) - rtspPrefix.size());
   pid = child;
 }
 

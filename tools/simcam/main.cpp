@@ -385,8 +385,6 @@ RtspServer StartRtsp(const Config& config) {
   RtspServer rtsp = StartRtspServerBesideProgram(
       {"--bind", config.bind, "--port", std::to_string(config.rtspPort), "--secure-port", std::to_string(securePort),
        "--width", std::to_string(config.width), "--height", std::to_string(config.height)});
-  std::printf("rtsp on rtsp://%s:%d/h264 and /h265, login rtsp://user:p%%40ss%%23w%%3Ard@%s:%d/secure/h264\n",
-              config.bind.c_str(), rtsp.port, config.bind.c_str(), rtsp.securePort);
   return rtsp;
 }
 
@@ -421,6 +419,10 @@ int main(int argc, char** argv) {
                 port, config.mjpegFps > 0 ? "video.mjpg" : "image.jpg");
     if (camera.tls) std::printf(" (TlsTrust=%s)", camera.tls->KeyPin().c_str());
     std::printf("\n");
+    // Second: a host that wants the stream reads this line after the first.
+    if (rtsp.port >= 0)
+      std::printf("rtsp on rtsp://%s:%d/h264 and /h265, login rtsp://user:p%%40ss%%23w%%3Ard@%s:%d/secure/h264\n",
+                  config.bind.c_str(), rtsp.port, config.bind.c_str(), rtsp.securePort);
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
                   config.ftpDir.c_str());
