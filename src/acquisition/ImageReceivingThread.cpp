@@ -267,7 +267,7 @@ void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after)
   DriverContext& log = GetDriverContext();
   try {
     if (!ReadSource()) return;
-    url = CanonicalUrl(url);
+    MakeCanonical(url);
     sources.Next(url, after);
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;

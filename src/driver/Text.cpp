@@ -171,13 +171,13 @@ std::string PercentDecoded(const std::string& text) {
   return out;
 }
 
-std::string CanonicalUrl(const std::string& url) {
+void MakeCanonical(std::string& url) {
   size_t scheme = SchemeLength(url);
   if (scheme == 0)
     throw std::runtime_error("ImageUrl has no scheme: it must begin with http://, https:// or ftp://");
   size_t authority = AuthorityStart(url);
-  if (authority == scheme + 2 && url.compare(scheme, 2, "//") == 0) return url;
-  return url.substr(0, scheme) + "//" + url.substr(AuthorityStart(url));
+  if (authority == scheme + 2 && url.compare(scheme, 2, "//") == 0) return;  // the usual case: untouched
+  url.replace(scheme, authority - scheme, "//");
 }
 
 }  // namespace orvella

@@ -33,9 +33,11 @@ std::pair<size_t, size_t> UserInfoRange(const std::string& url);
 // "%41" becomes "A"; a '%' not followed by two hex digits stays as it is.
 std::string PercentDecoded(const std::string& text);
 
-// The URL as handed to the download: "scheme:" followed by one or more '/' or
-// '\' becomes "scheme://"; a URL without a scheme raises std::runtime_error
-// (a library would guess one and send the credentials to it).
-std::string CanonicalUrl(const std::string& url);
+// Makes `url` the form handed to the download, in place; a canonical URL is
+// left untouched, so the worker's cycle allocates nothing. "scheme:"
+// followed by one or more '/' or '\' becomes "scheme://"; a URL without a
+// scheme raises std::runtime_error (a library would guess one and send the
+// credentials to it).
+void MakeCanonical(std::string& url);
 
 }  // namespace orvella

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "acquisition/decode/PixbufDecoder.h"
 #include "acquisition/decode/PngDecoder.h"
 #include "driver/DriverContext.h"
+#include "support/DriverLogCapture.h"
 #include "support/ImageDecoderFixture.h"
 
 namespace orvella {
@@ -28,40 +28,18 @@ using test::DecoderTest;
 using test::GrayOf;
 using test::PatternPixel;
 
-std::mutex linesLock;
-std::vector<std::string> lines;
 std::atomic<std::atomic<bool>*> raiseOnWarning{nullptr};  // a flag the next warning line raises
 
-void ORVELLA_CALL CaptureLine(const char* text) {
-  std::lock_guard<std::mutex> guard(linesLock);
-  lines.emplace_back(text);
+// The capture's callback, and the flag raised on a warning line.
+void ORVELLA_CALL CaptureAndRaise(const char* text) {
+  test::LogCapture::Callback(text);
   std::atomic<bool>* flag = raiseOnWarning.load();
   if (flag && std::string(text).find("WARNING") != std::string::npos) *flag = true;
 }
 
 class JpegDecoderTest : public DecoderTest {
  protected:
-  void SetUp() override {
-    DecoderTest::SetUp();
-    ClearLines();
-    oldProc = GetDriverContext().debugMsgProc.exchange(CaptureLine);
-    oldLevel = GetDriverContext().logLevel.exchange(3);
-  }
-  void TearDown() override {
-    GetDriverContext().debugMsgProc = oldProc;
-    GetDriverContext().logLevel = oldLevel;
-    DecoderTest::TearDown();
-  }
-  static void ClearLines() {
-    std::lock_guard<std::mutex> guard(linesLock);
-    lines.clear();
-  }
-  static int LinesContaining(const std::string& part) {
-    std::lock_guard<std::mutex> guard(linesLock);
-    int n = 0;
-    for (const std::string& l : lines) n += l.find(part) != std::string::npos;
-    return n;
-  }
+  int LinesContaining(const std::string& part) const { return log.Count(part); }
   // Runs in a child process with its address space limited to what it uses
   // now plus `headroomMb`, and exits with the decode's GDI+ status (0: decoded).
   void DecodeUnderAddressLimit(const char* file, int headroomMb) {
@@ -77,8 +55,7 @@ class JpegDecoderTest : public DecoderTest {
     bool ok = Decode(file, 640, 480, true);
     std::_Exit(ok ? 0 : (status ? status : 101));
   }
-  DebugMsgProc oldProc = nullptr;
-  int oldLevel = 1;
+  test::DriverLogCapture log{3};
 };
 
 TEST_F(JpegDecoderTest, DataEndingInsideTheRegionFailsWhateverEndMarkerFollows) {
@@ -94,7 +71,7 @@ TEST_F(JpegDecoderTest, DataEndingInsideTheRegionFailsWhateverEndMarkerFollows) 
                {"truncated_iend.png", "ERROR: PNG: Not enough image data"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    ClearLines();
+    log.Clear();
     Prepare(640, 480, true, 0);
     EXPECT_FALSE(Decode(c.file, 640, 480, true));
     EXPECT_EQ(error, "GDI Error 2");
@@ -112,7 +89,7 @@ TEST_F(JpegDecoderTest, DamagedDataStillGivesAPictureAndOneWarning) {
   // Junk between header segments; a progressive scan cut short, ended by the next scan's marker.
   for (const char* file : {"damaged_scan.jpg", "damaged.jpg"}) {
     SCOPED_TRACE(file);
-    ClearLines();
+    log.Clear();
     Prepare(640, 480, true, 0);
     ASSERT_TRUE(Decode(file, 640, 480, true)) << error;
     EXPECT_EQ(LinesContaining("ImageDecoder::Decode: WARNING: JPEG: Corrupt JPEG data"), 1);
@@ -127,6 +104,7 @@ TEST_F(JpegDecoderTest, ACloseWhileDecodingEndsThePictureAtTheNextCheck) {
   std::atomic<bool> stop{false};
   decoder.SetAbortFlag(&stop);
   raiseOnWarning = &stop;
+  GetDriverContext().debugMsgProc = CaptureAndRaise;
   for (const char* file : {"damaged.jpg", "damaged_scan.jpg"}) {
     SCOPED_TRACE(file);
     stop = false;
@@ -135,6 +113,7 @@ TEST_F(JpegDecoderTest, ACloseWhileDecodingEndsThePictureAtTheNextCheck) {
     EXPECT_EQ(error, "ImageDecoder::Decode: stopped");
   }
   raiseOnWarning = nullptr;
+  GetDriverContext().debugMsgProc = test::LogCapture::Callback;
   decoder.SetAbortFlag(nullptr);
 }
 

@@ -58,6 +58,11 @@ TEST(TextTest, TheUserInfoEndsWhereAHostFollows) {
   }
 }
 
+std::string CanonicalUrl(std::string url) {
+  MakeCanonical(url);
+  return url;
+}
+
 TEST(TextTest, LenientSlashesAreMadeCanonicalAndAMissingSchemeIsRefused) {
   EXPECT_EQ(CanonicalUrl("http://u:p@h/x"), "http://u:p@h/x");
   EXPECT_EQ(CanonicalUrl("http:/u:p@h/x"), "http://u:p@h/x");

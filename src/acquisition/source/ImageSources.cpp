@@ -51,7 +51,6 @@ void ImageSources::Write(ImageDecoder& decoder, const PixelTarget& target, int w
   try {
     current->Write(decoder, target, width, height, colour);
   } catch (...) {
-    if (current == &rtsp) throw;
     mjpeg.Close();
     throw;
   }
