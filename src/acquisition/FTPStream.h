@@ -103,6 +103,7 @@ class FTPStream final : public IStream {
   // The camera's TlsTrust setting (see net/TlsTrust.h); before the owner's
   // worker starts. Takes effect at the next ReadFile.
   void SetTlsTrust(const std::string& value) { tlsTrust = TlsTrust::Parse(value); }
+  const TlsTrust& Trust() const { return tlsTrust; }
 
   // Downloads the whole resource: HTTP statuses 200-299 pass, ftp is not
   // status-checked. Credentials in the URL answer Basic and Digest

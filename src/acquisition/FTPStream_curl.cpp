@@ -24,6 +24,7 @@
 #include "acquisition/CurlHandles.h"
 #include "acquisition/FTPStream.h"
 #include "acquisition/TransferClock.h"
+#include "acquisition/net/CurlLogin.h"
 #include "acquisition/net/HttpLogin.h"
 #include "acquisition/net/StatusLine.h"
 #include "acquisition/net/TlsTrust.h"
@@ -34,19 +35,6 @@
 namespace orvella {
 
 namespace {
-bool IsCertificateRefusal(CURLcode result) {
-  return result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
-}
-
-// The server's key as TlsTrust takes it, from the certificate a probe saw.
-std::string KeyPinOf(CURL* probe) {
-  struct curl_certinfo* info = nullptr;
-  if (curl_easy_getinfo(probe, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1) return "";
-  for (curl_slist* item = info->certinfo[0]; item; item = item->next)
-    if (std::strncmp(item->data, "Cert:", 5) == 0) return KeyPinOfPem(item->data + 5);
-  return "";
-}
-
 void GlobalInit() {
   static std::once_flag once;
   static CURLcode result = CURLE_OK;
@@ -173,7 +161,6 @@ struct FTPStream::Session {
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
     // One request and one answer at a time, as with WinInet.
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Session::OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Session::OnBody);
@@ -193,13 +180,7 @@ struct FTPStream::Session {
   void Begin(CURL* easy, const UrlLogin& login, const TlsTrust& trust, const TransferLimits& limits,
              ReceiveBuffer& into) {
     const char* url = login.url.c_str();
-    curl_easy_setopt(easy, CURLOPT_URL, url);
-    curl_easy_setopt(easy, CURLOPT_USERNAME, login.hasCredentials ? login.user.c_str() : nullptr);
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, login.hasCredentials ? login.password.c_str() : nullptr);
-    const bool checked = trust.mode == TlsTrust::Mode::System;
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, checked ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, checked ? 2L : 0L);
-    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, trust.mode == TlsTrust::Mode::Pin ? trust.pins.c_str() : nullptr);
+    SetLoginAndTrust(easy, login, trust);
     // A backstop only: the clock bounds connecting and the handshake, and
     // speaks first with its own words.
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs) + 1000L);
@@ -253,17 +234,9 @@ struct FTPStream::Session {
   // bare handshake that checks nothing and sends nothing, bounded and
   // abortable like a download. "" when it cannot be had.
   std::string ProbeKey(CURLM* multi, const UrlLogin& login, const TransferLimits& limits) {
-    EasyHandle probe(curl_easy_init());
-    if (!probe) return "";
+    EasyHandle probe = NewKeyProbe(login, static_cast<long>(limits.connectMs));
     CURL* h = probe.get();
-    curl_easy_setopt(h, CURLOPT_URL, login.url.c_str());
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs));
-    if (curl_multi_add_handle(multi, h) != CURLM_OK) return "";
+    if (!h || curl_multi_add_handle(multi, h) != CURLM_OK) return "";
     transfer = h;
     clock.Start(limits);
     const Outcome out = Drive(multi);

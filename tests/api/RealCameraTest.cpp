@@ -197,6 +197,45 @@ TEST_F(RealCameraTest, ASelfSignedCameraIsTrustedAsTlsTrustSays) {
   }
 }
 
+TEST_F(RealCameraTest, MjpegStreamsLogInAndTrustAsSnapshotsDo) {
+  const std::string key = orvella::test::CameraKey();
+  const std::string odd = std::string("orvella:") + kOddPassword;
+  struct Case {
+    std::string path;  // lighttpd's, proxying our stream
+    bool tls;
+    std::string userInfo, trust;
+    std::string reason;  // "" when it delivers; else what the reason holds
+  };
+  const Case cases[] = {
+      {"/digest/mjpeg", false, odd, "", ""},
+      {"/basic/mjpeg", false, "orvella:" + std::string(kOddPasswordEncoded), "", ""},
+      {"/digest/mjpeg", false, "orvella:wrong", "",
+       "File not available (HTTP 401 Unauthorized: the camera asks for Digest; check the user name and password in "
+       "ImageUrl)"},
+      {"/open/mjpeg", true, "", key, ""},
+      {"/open/mjpeg", true, "", "", "the camera's key is " + key + "; "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + (c.tls ? " over https" : "") + " TlsTrust=" + c.trust);
+    const size_t logStart = orvella::test::CameraRequestLog().size();
+    std::map<std::string, std::string> more{{"width", "128"}, {"height", "16"}};
+    if (!c.trust.empty()) more["TlsTrust"] = c.trust;
+    Open(CameraUrl(c.path + "?fps=25", c.tls, c.userInfo), more);
+    const bool delivers = c.reason.empty();
+    ASSERT_EQ(Grab(), delivers) << host.log.Text();
+    if (delivers) {
+      EXPECT_TRUE(Grab()) << "and the next picture" << host.log.Text();
+    } else {
+      EXPECT_NE(Reason().find(c.reason), std::string::npos) << Reason();
+    }
+    if (c.path == "/digest/mjpeg") {
+      EXPECT_FALSE(RequestsSince(logStart, c.path + "?fps=25").basic);
+    }
+    closeCVLPort(0, kPort);
+    ExpectNoPassword(kOddPassword, kOddPasswordEncoded);
+  }
+}
+
 TEST_F(RealCameraTest, ASlowSnapshotArrivesWhateverConnectionTimeoutSaysAndCloseStaysPrompt) {
   // Longer than ConnectionTimeout and than the stall limit of a running body:
   // waiting for the answer has a limit of its own.

@@ -7,7 +7,9 @@ loopback ports, serving the data directory (the test pictures) under
   /digest-md5/<name>    Digest login, MD5 only
   /open/<name>          no login
 
-on http (port `http_port`) and https (port `https_port`, a self-signed
+and the picture stream of our own server (http_server.py's /mjpeg, proxied
+as it comes) under /basic/mjpeg, /digest/mjpeg and /open/mjpeg, with the
+same query, on http (port `http_port`) and https (port `https_port`, a self-signed
 certificate for "camera.invalid" made by openssl at start). Logins: the USERS
 below. Every request line and header of the login paths goes to `log_path`
 (lighttpd writes its error log unbuffered), so a test can count requests and
@@ -52,13 +54,15 @@ def _free_port():
         return s.getsockname()[1]
 
 
-def _config(root, users, pem, log, http_port, https_port):
+def _config(root, users, pem, log, http_port, https_port, stream_port):
     auth = ",\n".join('  "/%s/" => ("%s, "realm" => "camera", "require" => "valid-user")' % (p, m)
                       for p, m in PATHS.items())
+    streams = ", ".join('"/%s/mjpeg" => "/mjpeg"' % p for p in list(PATHS) + ["open"])
     return """server.document-root = "%(root)s"
 server.bind = "127.0.0.1"
 server.port = %(http)d
-server.modules = ("mod_auth", "mod_authn_file", "mod_openssl")
+server.modules = ("mod_auth", "mod_authn_file", "mod_openssl", "mod_proxy")
+server.stream-response-body = 2
 server.errorlog = "%(log)s"
 server.max-keep-alive-requests = 1000
 mimetype.assign = (".jpg" => "image/jpeg", ".png" => "image/png")
@@ -68,16 +72,22 @@ auth.require = (
 %(auth)s
 )
 debug.log-request-header = "enable"
+$HTTP["url"] =~ "^/[a-z0-9-]+/mjpeg$" {
+  proxy.server = ("" => (("host" => "127.0.0.1", "port" => %(stream)d)))
+  proxy.header = ("map-urlpath" => (%(streams)s))
+}
 $SERVER["socket"] == "127.0.0.1:%(https)d" {
   ssl.engine = "enable"
   ssl.pemfile = "%(pem)s"
 }
-""" % {"root": root, "http": http_port, "https": https_port, "log": log, "users": users, "pem": pem, "auth": auth}
+""" % {"root": root, "http": http_port, "https": https_port, "log": log, "users": users, "pem": pem, "auth": auth,
+       "stream": stream_port, "streams": streams}
 
 
 class LighttpdServer:
-    def __init__(self, data_dir):
+    def __init__(self, data_dir, stream_port=0):
         self.data_dir = data_dir
+        self.stream_port = stream_port  # our own server's, for /<login>/mjpeg
         self.work = tempfile.mkdtemp(prefix="orvella-lighttpd-")
         self.log_path = os.path.join(self.work, "requests.log")
         self.process = None
@@ -113,7 +123,8 @@ class LighttpdServer:
             self.http_port, self.https_port = _free_port(), _free_port()
             conf = os.path.join(self.work, "lighttpd.conf")
             with open(conf, "w") as f:
-                f.write(_config(root, users, pem, self.log_path, self.http_port, self.https_port))
+                f.write(_config(root, users, pem, self.log_path, self.http_port, self.https_port,
+                                self.stream_port))
             self.process = subprocess.Popen([LIGHTTPD, "-D", "-f", conf], stdin=subprocess.DEVNULL,
                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                             preexec_fn=_die_with_parent)

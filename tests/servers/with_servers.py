@@ -117,7 +117,7 @@ class Servers:
         self.ftp.start()
         self.http.ftp = self.ftp
         self.rtsp, self.rtsp_ports = _start_rtsp()
-        self.lighttpd = LighttpdServer(self.data_dir)
+        self.lighttpd = LighttpdServer(self.data_dir, self.http.port)
         self.lighttpd.start()
         self.http.tls_pem = self.lighttpd.pem_path
 

@@ -33,7 +33,8 @@ class WinInetLogin {
   // a stale nonce once more), a https certificate is checked as the trust
   // says. Returns the handle of the final answer, whatever its status, or
   // raises Win32Exception (a refused certificate names the server's key).
-  Handle Open(Handle session, const std::string& url, uintptr_t context) ORVELLA_EXCLUDES(lock);
+  // `flags`: more INTERNET_FLAG_* for every request.
+  Handle Open(Handle session, const std::string& url, uintptr_t context, uint32_t flags = 0) ORVELLA_EXCLUDES(lock);
 
   // From the status callback as WinInet creates a request handle inside
   // Open: the security flags the trust asks for (none outside Open).
@@ -44,7 +45,8 @@ class WinInetLogin {
   static std::string RefusalText(Handle url);
 
  private:
-  Handle OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context) ORVELLA_EXCLUDES(lock);
+  Handle OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context, uint32_t flags)
+      ORVELLA_EXCLUDES(lock);
 
   Mutex lock;
   TlsTrust trust ORVELLA_GUARDED_BY(lock);

@@ -133,17 +133,18 @@ void WinInetLogin::OnHandleCreated(Handle request) {
   InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
 }
 
-WinInetLogin::Handle WinInetLogin::Open(Handle session, const std::string& url, uintptr_t context) {
+WinInetLogin::Handle WinInetLogin::Open(Handle session, const std::string& url, uintptr_t context, uint32_t flags) {
   const UrlLogin login = SplitLogin(url);
   if (login.origin.rfind("http://", 0) != 0 && login.origin.rfind("https://", 0) != 0) {
-    HINTERNET handle = InternetOpenUrlA(session, url.c_str(), nullptr, 0, INTERNET_FLAG_NO_COOKIES, context);
+    HINTERNET handle = InternetOpenUrlA(session, url.c_str(), nullptr, 0, flags | INTERNET_FLAG_NO_COOKIES, context);
     if (!handle) throw Win32Exception();
     return handle;
   }
-  return OpenLoggedIn(session, login, context);
+  return OpenLoggedIn(session, login, context, flags);
 }
 
-WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context) {
+WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context,
+                                                uint32_t flags) {
   TlsTrust given;
   {
     ScopedLock<Mutex> hold(lock);
@@ -161,8 +162,8 @@ WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& 
       // an answer whose key we have seen.
       authorization = state.Authorization("GET", pinned);
     }
-    HINTERNET handle = OpenOnce(session, login.url, authorization, login.hasCredentials ? INTERNET_FLAG_NO_AUTH : 0,
-                                security, context);
+    HINTERNET handle = OpenOnce(session, login.url, authorization,
+                                flags | (login.hasCredentials ? INTERNET_FLAG_NO_AUTH : 0), security, context);
     if (!handle) {
       const DWORD error = GetLastError();
       if (!https || !IsCertificateError(error)) throw Win32Exception(error);

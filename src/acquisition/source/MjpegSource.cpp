@@ -29,7 +29,7 @@ MjpegStream* MjpegSource::Open(const std::string& url) {
   if (open && open->Url() == url) return open.get();
   old = std::move(open);
   if (*readers >= kMaxReaders) throw std::runtime_error(MjpegStream::kHangingText);
-  open = std::make_unique<MjpegStream>(url, stream.Limits(), readers);
+  open = std::make_unique<MjpegStream>(url, stream.Limits(), stream.Trust(), readers);
   open->SetContinuous(continuous);
   return open.get();
 }

@@ -32,9 +32,9 @@ void RunReader(std::shared_ptr<MjpegStream::Reader> reader, std::string url,
 
 // ---- MjpegStream ---------------------------------------------------------------
 
-MjpegStream::MjpegStream(const std::string& address, const TransferLimits& limits,
+MjpegStream::MjpegStream(const std::string& address, const TransferLimits& limits, const TlsTrust& trust,
                          std::shared_ptr<std::atomic<int>> readers)
-    : reader(std::make_shared<Reader>(limits)), url(address) {
+    : reader(std::make_shared<Reader>(limits, trust)), url(address) {
   platform::PinLibrary();  // a reader left running must never meet unloaded code
   ++*readers;
   try {
@@ -63,7 +63,7 @@ void MjpegStream::Stop() {
 
 // ---- Reader: the owner's side ---------------------------------------------------
 
-MjpegStream::Reader::Reader(const TransferLimits& given) : limits(given) {
+MjpegStream::Reader::Reader(const TransferLimits& given, const TlsTrust& trusted) : limits(given), trust(trusted) {
   ScopedLock<Mutex> hold(lock);
   clock.Start(limits);
   lastUse = Clock::now();

@@ -60,9 +60,12 @@ class MjpegStream {
   static constexpr const char* kHangingText = "MjpegStream: earlier stream connections are still hanging";
 
   // Starts the reader on `url` under `limits` (connection time-out, stall
-  // and minimum rate, which apply between parts too). `readers` counts the
-  // reader threads alive; each one counts itself until it ends.
-  MjpegStream(const std::string& url, const TransferLimits& limits, std::shared_ptr<std::atomic<int>> readers);
+  // and minimum rate, which apply between parts too), logging in with the
+  // URL's credentials and trusting https certificates as `trust` says.
+  // `readers` counts the reader threads alive; each one counts itself
+  // until it ends.
+  MjpegStream(const std::string& url, const TransferLimits& limits, const TlsTrust& trust,
+              std::shared_ptr<std::atomic<int>> readers);
   // Stops the reader; never waits for it.
   ~MjpegStream();
   MjpegStream(const MjpegStream&) = delete;
@@ -97,12 +100,14 @@ class MjpegStream {
 // reader-side functions, on the reader thread only.
 class MjpegStream::Reader final : private MultipartParser::Sink {
  public:
-  explicit Reader(const TransferLimits& limits);
+  Reader(const TransferLimits& limits, const TlsTrust& trust);
 
   // ---- reader side (the backends) ----
   const TransferLimits& Limits() const { return limits; }
+  const TlsTrust& Trust() const { return trust; }
   // The final answer's status and Content-Type. Raises "File not available"
-  // for a refusal and NotAStream for a single picture.
+  // for a refusal (the backends raise it first, with its cause) and
+  // NotAStream for a single picture.
   void Answered(long status, const std::string& contentType) ORVELLA_EXCLUDES(lock);
   // Body bytes as they arrive; raises when they are not a picture stream.
   void Received(const char* data, size_t size) ORVELLA_EXCLUDES(lock);
@@ -142,6 +147,7 @@ class MjpegStream::Reader final : private MultipartParser::Sink {
   void Fail(std::exception_ptr error) ORVELLA_REQUIRES(lock);
 
   const TransferLimits limits;
+  const TlsTrust trust;
 
   Mutex lock;
   std::condition_variable changed;

@@ -1,14 +1,17 @@
 // Picture streams on libcurl: one easy and one multi handle per connection,
 // driven by the reader thread (multi perform and poll), whose poll Stop
-// wakes from any thread.
+// wakes from any thread. Logins and certificate trust as for downloads.
 #include <curl/curl.h>
 #include <strings.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "acquisition/CurlHandles.h"
+#include "acquisition/net/CurlLogin.h"
+#include "acquisition/net/HttpLogin.h"
 #include "acquisition/net/StatusLine.h"
 #include "acquisition/source/MjpegStream.h"
 #include "driver/Errors.h"
@@ -16,20 +19,27 @@
 namespace orvella {
 
 namespace {
+bool Refused(long status) { return status != 0 && (status < 200 || status > 299); }
+
 // One connection's answer as curl reports it.
 struct Connection {
   explicit Connection(MjpegStream::Reader& r) : reader(r) {}
 
   MjpegStream::Reader& reader;
   long status = 0;  // of the header block being read
+  std::string phrase;
+  std::vector<Challenge> challenges;
   std::string contentType;
   bool answered = false;
   std::exception_ptr failure;  // raised inside a callback, rethrown after
   char errorText[CURL_ERROR_SIZE] = "";
 
-  // The final answer: redirects (followed) and interim answers are not.
+  // The final answer: redirects (followed) and interim answers are not, nor
+  // is a challenge that curl answers with the URL's credentials (it never
+  // passes that answer's body on).
   void Answer() {
     answered = true;
+    if (Refused(status)) throw std::runtime_error(HttpRefusalText(status, phrase, SchemeNames(challenges)));
     reader.Answered(status, contentType);
   }
 
@@ -37,14 +47,18 @@ struct Connection {
     auto* c = static_cast<Connection*>(user);
     const size_t length = size * count;
     long code = 0;
-    size_t phrase = 0;
-    if (ParseStatusLine(data, length, code, phrase)) {
+    size_t at = 0;
+    if (ParseStatusLine(data, length, code, at)) {
       c->status = code;
+      c->phrase.assign(data + at, length - at);
+      c->challenges.clear();
       c->contentType.clear();
     } else if (length > 13 && strncasecmp(data, "content-type:", 13) == 0) {
       c->contentType.assign(data + 13, length - 13);
-    } else if (length <= 2 && (data[0] == '\r' || data[0] == '\n') && c->status >= 200 &&
-               (c->status < 300 || c->status >= 400)) {
+    } else if (length > 17 && strncasecmp(data, "WWW-Authenticate:", 17) == 0) {
+      for (Challenge& challenge : ParseChallenges(std::string(data + 17, length - 17)))
+        c->challenges.push_back(std::move(challenge));
+    } else if (length <= 2 && (data[0] == '\r' || data[0] == '\n') && c->status >= 200 && c->status <= 299) {
       try {
         c->Answer();  // the blank line ends the final header block
       } catch (...) {
@@ -59,7 +73,7 @@ struct Connection {
     auto* c = static_cast<Connection*>(user);
     const size_t length = size * count;
     try {
-      if (!c->answered) c->Answer();
+      if (!c->answered) c->Answer();  // raises for a refusal: its body is not worth reading
       c->reader.Received(data, length);
     } catch (...) {
       c->failure = std::current_exception();
@@ -69,8 +83,8 @@ struct Connection {
   }
 };
 
-void Configure(CURL* h, Connection& c, const std::string& url, const TransferLimits& limits) {
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+void Configure(CURL* h, Connection& c, const UrlLogin& login, const MjpegStream::Reader& reader) {
+  SetLoginAndTrust(h, login, reader.Trust());
   curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvella");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -78,7 +92,7 @@ void Configure(CURL* h, Connection& c, const std::string& url, const TransferLim
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);  // a proxy's 200 is not the camera's answer
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs));
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(reader.Limits().connectMs));
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Connection::OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &c);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Connection::OnBody);
@@ -86,45 +100,31 @@ void Configure(CURL* h, Connection& c, const std::string& url, const TransferLim
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, c.errorText);
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);  // a picture in a few reads
 }
-}  // namespace
 
-void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
-  EasyHandle easy(curl_easy_init());
-  MultiHandle multi(curl_multi_init());
-  if (!easy || !multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
-  Connection c(reader);
-  Configure(easy.get(), c, url, reader.Limits());
-  CURLM* m = multi.get();
-  if (curl_multi_add_handle(m, easy.get()) != CURLM_OK)
+// Runs `easy` on `m` until curl is done with it (true, its result in
+// `result`) or the reader is to end (false).
+bool Drive(CURLM* m, CURL* easy, MjpegStream::Reader& reader, CURLcode& result) {
+  if (curl_multi_add_handle(m, easy) != CURLM_OK)
     throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
-  // Before the handles go: no waker may touch them afterwards.
   struct Detach {
-    MjpegStream::Reader& reader;
     CURLM* multi;
     CURL* easy;
-    ~Detach() {
-      reader.SetWaker(nullptr);
-      curl_multi_remove_handle(multi, easy);
-    }
-  } detach{reader, m, easy.get()};
-  reader.SetWaker([m] { curl_multi_wakeup(m); });
-
-  bool done = false;
-  CURLcode result = CURLE_OK;
+    ~Detach() { curl_multi_remove_handle(multi, easy); }
+  } detach{m, easy};
   MjpegStream::Reader::Plan plan{};
-  while (!done && reader.KeepGoing(plan)) {
+  while (reader.KeepGoing(plan)) {
     int running = 0;
     const CURLMcode step = curl_multi_perform(m, &running);
     if (step != CURLM_OK)
       throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet, curl_multi_strerror(step));
+    bool done = running == 0;
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(m, &queued)) {
       if (message->msg != CURLMSG_DONE) continue;
       result = message->data.result;
       done = true;
     }
-    if (running == 0) done = true;
-    if (done) break;
+    if (done) return true;
     // A perform reads one buffer: read on while there is more.
     int ready = 0;
     curl_multi_poll(m, nullptr, 0, 0, &ready);
@@ -137,8 +137,41 @@ void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
       reader.Waiting(false);
     }
   }
+  return false;
+}
+
+// The key of a server whose certificate was refused, for the reason; "".
+std::string ProbeKey(CURLM* m, const UrlLogin& login, MjpegStream::Reader& reader) {
+  EasyHandle probe = NewKeyProbe(login, static_cast<long>(reader.Limits().connectMs));
+  CURLcode result = CURLE_FAILED_INIT;
+  if (!probe || !Drive(m, probe.get(), reader, result) || result != CURLE_OK) return "";
+  return KeyPinOf(probe.get());
+}
+}  // namespace
+
+void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
+  const UrlLogin login = SplitLogin(url);
+  EasyHandle easy(curl_easy_init());
+  MultiHandle multi(curl_multi_init());
+  if (!easy || !multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
+  Connection c(reader);
+  Configure(easy.get(), c, login, reader);
+  CURLM* m = multi.get();
+  // Gone before the handles: no waker may touch them afterwards.
+  struct Waker {
+    MjpegStream::Reader& reader;
+    ~Waker() { reader.SetWaker(nullptr); }
+  } waker{reader};
+  reader.SetWaker([m] { curl_multi_wakeup(m); });
+
+  CURLcode result = CURLE_OK;
+  const bool done = Drive(m, easy.get(), reader, result);
   if (c.failure) std::rethrow_exception(c.failure);
   if (!done) return;  // told to stop
+  if (IsCertificateRefusal(result)) {
+    const std::string cause = c.errorText[0] ? c.errorText : curl_easy_strerror(result);
+    throw Win32Exception(result, Win32Exception::Kind::Internet, TlsRefusalText(cause, ProbeKey(m, login, reader)));
+  }
   if (result != CURLE_OK) throw Win32Exception(result, Win32Exception::Kind::Internet, c.errorText);
   if (!c.answered) c.Answer();  // an answer without a body: raises for a refusal
 }

@@ -5,6 +5,7 @@
 // a flag: the reader sees it as soon as data arrives, and a stalled server
 // ends its wait at the receive time-out set on the request handle as it is
 // created. Nobody waits for the reader meanwhile (see MjpegStream.h).
+// Logins and certificate trust as for downloads (net/WinInetLogin.h).
 #include <windows.h>
 #include <wininet.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/net/WinInetLogin.h"
 #include "acquisition/source/MjpegStream.h"
 #include "driver/Errors.h"
 
@@ -37,6 +39,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
   DWORD ms = *reinterpret_cast<const DWORD*>(context);
   InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
   InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+  WinInetLogin::OnHandleCreated(request);
 }
 
 std::string QueryText(HINTERNET request, DWORD what) {
@@ -63,11 +66,12 @@ void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
 
   // Never from or into the cache: a stream has no end to store.
   const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-  InternetHandle request(
-      InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, flags, reinterpret_cast<DWORD_PTR>(&backstop)));
-  if (!request) throw Win32Exception();
-  reader.Answered(std::strtol(QueryText(request.get(), HTTP_QUERY_STATUS_CODE).c_str(), nullptr, 10),
-                  QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE));
+  WinInetLogin login;  // this connection's own
+  login.SetTrust(reader.Trust());
+  InternetHandle request(login.Open(session.get(), url, reinterpret_cast<DWORD_PTR>(&backstop), flags));
+  const long status = std::strtol(QueryText(request.get(), HTTP_QUERY_STATUS_CODE).c_str(), nullptr, 10);
+  if (status < 200 || status > 299) throw std::runtime_error(WinInetLogin::RefusalText(request.get()));
+  reader.Answered(status, QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE));
 
   std::vector<char> chunk(kChunk);
   // Always reads as data comes (no rest): a call here cannot be cut short.

@@ -1,0 +1,33 @@
+// A camera's login and certificate trust on a libcurl handle (Linux), for
+// every libcurl connection to a camera: downloads and picture streams.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+
+#include "acquisition/CurlHandles.h"
+#include "acquisition/net/HttpLogin.h"
+#include "acquisition/net/TlsTrust.h"
+
+namespace orvella {
+
+// The URL without its user info, the credentials apart from it (libcurl
+// answers Basic and Digest challenges and, with both allowed, never sends
+// Basic before a server asked for it), and the certificate check `trust`
+// asks for.
+void SetLoginAndTrust(CURL* easy, const UrlLogin& login, const TlsTrust& trust);
+
+// The transfer ended because the server's certificate was not trusted.
+bool IsCertificateRefusal(CURLcode result);
+
+// A bare handshake with `login`'s server that checks nothing and sends
+// nothing, to learn the key of a server whose certificate was refused.
+// The caller drives it (it may be cut short like any transfer) and then
+// asks KeyPinOf.
+EasyHandle NewKeyProbe(const UrlLogin& login, long connectMs);
+// The server's key as TlsTrust takes it ("sha256//…"), from the certificate
+// a finished probe saw; "" when there was none.
+std::string KeyPinOf(CURL* probe);
+
+}  // namespace orvella
