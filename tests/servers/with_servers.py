@@ -117,6 +117,7 @@ class Servers:
         self.ftp.start()
         self.http.ftp = self.ftp
         self.rtsp, self.rtsp_ports = _start_rtsp()
+        self.http.rtsp_pid = self.rtsp.pid if self.rtsp else None
         self.lighttpd = LighttpdServer(self.data_dir)
         self.lighttpd.start()
         self.http.tls_pem = self.lighttpd.pem_path
