@@ -1,13 +1,15 @@
 # Where an install puts things, relative to its prefix. Windows: everything
-# in one folder, as a user unpacks the zip. Linux: the GNU layout with
+# in one folder, as a user unpacks the zip, the RTSP module in the driver's
+# private folder "orvella" below it. Linux: the GNU layout with
 # Debian's multiarch library folder (the loader searches it under /usr/local
 # too), the header in include/orvella, the dialog module in the driver's
 # private folder "orvella" beside the library (where the driver looks for it)
 # and the documents under the package's name.
 if(WIN32)
-  foreach(kind BIN LIB INCLUDE DOC PRIVATE)
+  foreach(kind BIN LIB INCLUDE DOC)
     set(ORVELLA_INSTALL_${kind}DIR .)
   endforeach()
+  set(ORVELLA_INSTALL_PRIVATEDIR orvella)
   return()
 endif()
 include(GNUInstallDirs)

@@ -9,10 +9,11 @@ set(PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(PACKAGING_OUT ${PROJECT_BINARY_DIR}/packaging)
 
 if(WIN32)
-  # One folder, as a user unpacks it: the DLL is already stripped (its debug
-  # information stays in the build tree, Orvella.dll.debug). Texts get CRLF
-  # for Notepad.
+  # One folder, as a user unpacks it: the DLL and its RTSP module are already
+  # stripped (their debug information stays in the build tree as
+  # <name>.dll.debug). Texts get CRLF for Notepad.
   install(PROGRAMS $<TARGET_FILE:orvella> DESTINATION .)
+  install(PROGRAMS $<TARGET_FILE:orvella_rtsp> DESTINATION ${ORVELLA_INSTALL_PRIVATEDIR})
   install(TARGETS orvella-host orvella-simcam RUNTIME DESTINATION .)
   configure_file(${PACKAGING_DIR}/README-windows.txt ${PACKAGING_OUT}/README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(${PACKAGING_DIR}/Orvella.ini ${PACKAGING_OUT}/Orvella.ini @ONLY NEWLINE_STYLE CRLF)

@@ -3,50 +3,25 @@
 # for 32-bit Windows: static libjpeg with its SIMD code (NASM), installed to
 # PREFIX/libjpeg-turbo-VERSION-i686/{include,lib}. Prints that directory.
 #
-# The source package comes through a private apt configuration (its own
-# sources list with deb-src lines for bookworm and its updates, lists and
-# cache under PREFIX), so the machine's apt sources are never touched. An
+# The source package comes through a private apt configuration
+# (cross-build.sh), so the machine's apt sources are never touched. An
 # existing build of the same version is reused as it is: nothing is fetched
 # or compiled again.
 #
 # Usage: libjpeg-turbo-win32.sh PREFIX C_COMPILER
 set -eu
-prefix=$1
+. "$(cd "$(dirname "$0")" && pwd)/cross-build.sh"
+cross_build_start "$1"
 cc=$2
-mkdir -p "$prefix"
-prefix=$(cd "$prefix" && pwd)
-# Two build trees configuring at once build it once.
-exec 9>"$prefix/.lock"
-flock 9
 
 # The Linux product's version; the newest bookworm has when none is installed.
 version=$(dpkg-query -W -f='${Version}' libjpeg62-turbo-dev 2>/dev/null || true)
 stem=$(printf '%s' "${version:-latest}" | tr ':~' '__')
 out="$prefix/libjpeg-turbo-$stem-i686"
-if [ -f "$out/lib/libjpeg.a" ] && [ -f "$out/include/jpeglib.h" ]; then
-  echo "$out"
-  exit 0
-fi
+cross_build_reuse "$out" lib/libjpeg.a include/jpeglib.h
 
 work="$prefix/work-$stem"
-rm -rf "$work"
-mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/sources.list.d" "$work/src"
-cat >"$work/apt/sources.list" <<EOF
-deb-src http://deb.debian.org/debian bookworm main
-deb-src http://deb.debian.org/debian bookworm-updates main
-deb-src http://deb.debian.org/debian-security bookworm-security main
-EOF
-apt() {
-  apt-get -q -o Dir::Etc::SourceList="$work/apt/sources.list" -o Dir::Etc::SourceParts="$work/apt/sources.list.d" \
-    -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache" -o APT::Sandbox::User=root "$@"
-}
-{
-  apt update
-  cd "$work/src"
-  apt source --download-only "libjpeg-turbo${version:+=$version}"
-  # apt has checked the files against the signed index already.
-  dpkg-source --no-check -x ./*.dsc tree
-} >"$work/fetch.log" 2>&1 || { cat "$work/fetch.log" >&2; exit 1; }
+debian_source "$work" libjpeg-turbo "$version"
 
 # Only the static library: no tools, no TurboJPEG, no tests.
 cat >"$work/toolchain.cmake" <<EOF

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The library exports exactly the 17 names of src/driver/exports.txt,
-# undecorated, and Orvella.h declares exactly those; the DLL needs no DLL
-# beyond Windows' own.
+# undecorated, and Orvella.h declares exactly those; the DLL and its RTSP
+# module need no DLL beyond Windows' own.
 # Usage: exports.sh BUILD_DIR PLATFORM SOURCE_DIR
 set -eu
 build=$1
@@ -23,16 +23,24 @@ if [ "$declared" != "$expected" ]; then
 fi
 
 if [ "$platform" = win32 ]; then
+  # A DLL's export names, and a failure for any DLL it needs that is not Windows' own.
+  exported() { sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -o '\] [A-Za-z_@0-9?]*$' | cut -c3- | sorted; }
+  windows_only() {
+    for d in $(i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u); do
+      case "$d" in
+        kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|wininet.dll|crypt32.dll|gdiplus.dll|comctl32.dll|msvcrt.dll|advapi32.dll|shell32.dll|ws2_32.dll|bcrypt.dll|api-ms-win-*) ;;
+        *) echo "$(basename "$1") depends on $d, which is not part of Windows"; exit 1 ;;
+      esac
+    done
+  }
   dll=$(find "$build" -name Orvella.dll | head -n 1)
-  dump=$(i686-w64-mingw32-objdump -p "$dll")
-  actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -o '\] [A-Za-z_@0-9?]*$' | cut -c3- | sorted)
-  imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-  for d in $imports; do
-    case "$d" in
-      kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|wininet.dll|crypt32.dll|gdiplus.dll|comctl32.dll|msvcrt.dll|advapi32.dll|shell32.dll|ws2_32.dll|api-ms-win-*) ;;
-      *) echo "Orvella.dll depends on $d, which is not part of Windows"; exit 1 ;;
-    esac
-  done
+  windows_only "$dll"
+  actual=$(i686-w64-mingw32-objdump -p "$dll" | exported)
+  # The RTSP module beside it: one entry point, FFmpeg and the runtime linked in.
+  module=$(dirname "$dll")/orvella/orvella-rtsp.dll
+  windows_only "$module"
+  [ "$(i686-w64-mingw32-objdump -p "$module" | exported)" = orvellaRtspGetApi ] ||
+    { echo "orvella-rtsp.dll must export orvellaRtspGetApi alone"; exit 1; }
 else
   so=$(find "$build" -name liborvella.so | head -n 1)
   actual=$(nm -D --defined-only "$so" | awk '$2 ~ /^[TW]$/ {print $3}' | sorted)

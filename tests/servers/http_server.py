@@ -59,6 +59,9 @@ camera keeps one URL; the test decides what it gets):
                         outside /_*, as the server received them.
   /_mjpeg              "frame=N age_ms=A\n": the last frame whose part was
                         sent whole (0: none yet), and how long ago.
+  /_rtsp?signal=<s>     sends the RTSP server started beside this one SIG<s>
+                        (USR1, USR2, STOP or CONT; see rtsp_server.py), for
+                        test programs that cannot signal a Linux process.
   /_cut                 every body being sent stops at its next chunk and its
                         connection closes (a client that keeps reading a long
                         body it has refused stops costing time).
@@ -91,6 +94,7 @@ import base64
 import io
 import os
 import random
+import signal
 import socket
 import ssl
 import sys
@@ -258,6 +262,11 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/_cut":
             root.cut()
             return self.simple(200, b"ok\n")
+        if path == "/_rtsp" and query.get("signal") in ("USR1", "USR2", "STOP", "CONT"):
+            if root.rtsp_pid is None:
+                return self.simple(404, b"no RTSP server\n")
+            os.kill(root.rtsp_pid, getattr(signal, "SIG" + query["signal"]))
+            return self.simple(200, b"ok\n")
         if path == "/_ftpuser" and "name" in query:
             if root.ftp is None:
                 return self.simple(404, b"no FTP server\n")
@@ -424,6 +433,7 @@ class TestHTTPServer(ThreadingHTTPServer):
         self.data_dir = data_dir
         self.stopping = self.root.stopping if root else threading.Event()
         self.ftp = None  # set by with_servers.py for /_ftpuser
+        self.rtsp_pid = None  # set by with_servers.py for /_rtsp
         self._lock = threading.Lock()
         self._connections = 0
         self._requests = 0

@@ -17,7 +17,8 @@ test pictures. The program sees:
   ORVELLA_FTP_PORT    port of the FTP server (user "user"/"pass", anonymous)
   ORVELLA_RTSP_PORT, ORVELLA_RTSP_SECURE_PORT, ORVELLA_RTSP_PID
                       the RTSP server's open and login ports ("user"/"p@ss#w:rd")
-                      and its process, which tests signal (see rtsp_server.py)
+                      and its process, which tests signal (see rtsp_server.py;
+                      Windows programs through the HTTP server's /_rtsp)
   ORVELLA_DATA_DIR    the data directory (a Linux path)
   ORVELLA_PYTHON      this Python interpreter
   ORVELLA_LIGHTTPD_PORT, ORVELLA_LIGHTTPD_TLS_PORT, ORVELLA_LIGHTTPD_LOG,
@@ -117,6 +118,7 @@ class Servers:
         self.ftp.start()
         self.http.ftp = self.ftp
         self.rtsp, self.rtsp_ports = _start_rtsp()
+        self.http.rtsp_pid = self.rtsp.pid if self.rtsp else None
         self.lighttpd = LighttpdServer(self.data_dir, self.http.port)
         self.lighttpd.start()
         self.http.tls_pem = self.lighttpd.pem_path

@@ -1,5 +1,6 @@
 #include "support/Servers.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -42,8 +43,15 @@ int RtspSecurePort() {
   return PortFrom("ORVELLA_RTSP_SECURE_PORT");
 }
 
-int RtspServerPid() {
-  return PortFrom("ORVELLA_RTSP_PID");
+bool SignalRtspServer(const std::string& name) {
+  return RawHttpGet(HttpPort(), "/_rtsp?signal=" + name).compare(0, 13, "HTTP/1.1 200 ") == 0;
+}
+
+void RtspPattern(int x, int y, int n, int rgb[3]) {
+  const double pi = 3.14159265358979323846;
+  rgb[0] = int(std::lround(128 + 96 * std::sin(2 * pi * ((x + 4 * n) % 128) / 128)));
+  rgb[1] = int(std::lround(128 + 96 * std::sin(2 * pi * y / 96)));
+  rgb[2] = int(std::lround(128 + 96 * std::cos(2 * pi * (x + y) / 160)));
 }
 
 std::string RtspUrl(const std::string& path, const std::string& login) {

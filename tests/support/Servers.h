@@ -28,11 +28,17 @@ std::string ServersMissing();
 
 int HttpPort();
 int FtpPort();
-// The RTSP server (tests/servers/rtsp_server.py): its open and login ports
-// and its process; 0 when it is not running.
+// The RTSP server (tests/servers/rtsp_server.py): its open and login ports;
+// 0 when it is not running.
 int RtspPort();
 int RtspSecurePort();
-int RtspServerPid();
+// Sends the RTSP server SIG<name> (USR1 down, USR2 up again, STOP stalled,
+// CONT going on) through the HTTP server, which both products can reach;
+// false when that failed.
+bool SignalRtspServer(const std::string& name);
+// The RTSP server's picture at frame n, pixel x, y (see rtsp_server.py): red
+// moves 4 pixels a frame, green follows the row, blue the diagonal.
+void RtspPattern(int x, int y, int n, int rgb[3]);
 // "rtsp://[login@]127.0.0.1:<port>" + path; the login port when `login` is given.
 std::string RtspUrl(const std::string& path, const std::string& login = "");
 

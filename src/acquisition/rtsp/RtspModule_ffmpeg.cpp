@@ -1,4 +1,4 @@
-// The RTSP module (liborvella-rtsp.so): FFmpeg's RTSP demuxer, decoders and
+// The RTSP module (liborvella-rtsp.so, orvella-rtsp.dll): FFmpeg's RTSP demuxer, decoders and
 // swscale behind the plain C table of RtspModule.h. Only library calls live
 // here; threads, waiting, reconnecting and pixel formats are the driver's.
 extern "C" {
@@ -18,7 +18,11 @@ extern "C" {
 #include "acquisition/rtsp/RtspModule.h"
 #include "driver/NoCopy.h"
 
+#ifdef _WIN32
+#define ORVELLA_MODULE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define ORVELLA_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 struct OrvellaRtspSession {
   AVFormatContext* format = nullptr;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace orvella {
 
@@ -14,5 +15,12 @@ namespace orvella {
 // Numeric hosts and rtsps:// URLs (TLS checks the name) come back unchanged.
 // Raises std::runtime_error when the name does not resolve.
 std::string ResolveUrlHost(const std::string& url, const std::function<bool()>& giveUp);
+
+// Platform part (RtspResolver_posix.cpp, RtspResolver_win32.cpp): the
+// blocking look-up. The addresses as text in the system's order (IPv6 in
+// brackets), or none and the system's words in `error`.
+namespace rtsp_resolver {
+std::vector<std::string> LookUp(const std::string& host, std::string& error);
+}
 
 }  // namespace orvella

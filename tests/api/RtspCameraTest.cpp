@@ -3,7 +3,6 @@
 // pattern decoded after the grab, and a stream that goes away and comes back
 // gives one ERR line and one OK line.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cmath>
@@ -21,15 +20,6 @@ using namespace std::chrono_literals;
 using orvella::test::Host;
 
 constexpr int kPort = 4;
-
-// The server's pattern at frame n (see rtsp_server.py): red moves, green
-// follows the row, blue the diagonal.
-void Expected(int x, int y, int n, int rgb[3]) {
-  const double pi = 3.14159265358979323846;
-  rgb[0] = int(std::lround(128 + 96 * std::sin(2 * pi * ((x + 4 * n) % 128) / 128)));
-  rgb[1] = int(std::lround(128 + 96 * std::sin(2 * pi * y / 96)));
-  rgb[2] = int(std::lround(128 + 96 * std::cos(2 * pi * (x + y) / 160)));
-}
 
 class RtspCameraTest : public ::testing::Test {
  protected:
@@ -55,7 +45,7 @@ class RtspCameraTest : public ::testing::Test {
     for (int y = 16; y < host.height; y += 5)
       for (int x = 0; x < host.width; x += 7) {
         int rgb[3];
-        Expected(x, y, 0, rgb);
+        orvella::test::RtspPattern(x, y, 0, rgb);
         const unsigned char* p = &image[(size_t(y) * host.width + x) * host.bytesPerPixel];
         if (host.bytesPerPixel == 3) {
           sum += std::abs(p[1] - rgb[1]);
@@ -95,10 +85,9 @@ TEST_F(RtspCameraTest, AStreamThatGoesAwayGivesOneErrAndOneOkWhenBack) {
   Open("/h264", false, 5);
   ASSERT_EQ(setProperty(0, kPort, "continuous", 1), 1);
   ASSERT_TRUE(host.WaitCallbacks(kPort, 2, 15s)) << host.log.Text();
-  const pid_t server = orvella::test::RtspServerPid();
-  ASSERT_EQ(kill(server, SIGUSR1), 0);  // the server goes away
+  ASSERT_TRUE(orvella::test::SignalRtspServer("USR1"));  // the server goes away
   for (int i = 0; i < 300 && !host.log.Contains("ERR: "); ++i) std::this_thread::sleep_for(50ms);
-  ASSERT_EQ(kill(server, SIGUSR2), 0);  // and comes back
+  ASSERT_TRUE(orvella::test::SignalRtspServer("USR2"));  // and comes back
   for (int i = 0; i < 900 && !host.log.Contains("OK: "); ++i) std::this_thread::sleep_for(50ms);
   EXPECT_EQ(host.log.Count("ERR: ImageReceivingThread::ThreadMain: failed to receive image"), 1) << host.log.Text();
   EXPECT_EQ(host.log.Count("OK: ImageReceivingThread::ThreadMain: image receive resumed"), 1) << host.log.Text();
