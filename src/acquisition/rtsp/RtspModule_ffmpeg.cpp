@@ -9,13 +9,16 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "acquisition/rtsp/RtspModule.h"
+#include "driver/Mutex.h"
 #include "driver/NoCopy.h"
 
 #ifdef _WIN32
@@ -39,12 +42,38 @@ namespace {
 
 // FFmpeg's log is process-wide. Lines written inside our calls are kept (the
 // last error becomes part of the failure reason, so nothing reaches stderr
-// with a URL in it); lines from any other FFmpeg user in the process go to
+// with a URL in it); lines of our decoders' own threads (slice threads
+// complaining about damaged data) are dropped: a driver never writes to its
+// host's stderr. Lines from any other FFmpeg user in the process go to
 // FFmpeg's default output as before.
 thread_local std::string* capturedError = nullptr;
 
+// Our sessions' decoder contexts, which the decoders' threads log with.
+struct OwnContexts {
+  orvella::Mutex lock;
+  std::vector<const void*> contexts ORVELLA_GUARDED_BY(lock);
+
+  void Add(const void* context) {
+    orvella::ScopedLock<orvella::Mutex> hold(lock);
+    contexts.push_back(context);
+  }
+  void Remove(const void* context) {
+    orvella::ScopedLock<orvella::Mutex> hold(lock);
+    contexts.erase(std::remove(contexts.begin(), contexts.end(), context), contexts.end());
+  }
+  bool Has(const void* context) {
+    orvella::ScopedLock<orvella::Mutex> hold(lock);
+    return std::find(contexts.begin(), contexts.end(), context) != contexts.end();
+  }
+};
+OwnContexts& Own() {
+  static OwnContexts* own = new OwnContexts;  // never destroyed: FFmpeg's threads may log late
+  return *own;
+}
+
 void LogCallback(void* avcl, int level, const char* fmt, va_list args) {
   if (!capturedError) {
+    if (avcl && Own().Has(avcl)) return;
     av_log_default_callback(avcl, level, fmt, args);
     return;
   }
@@ -85,7 +114,9 @@ int Interrupt(void* opaque) {
 
 void CloseSession(OrvellaRtspSession* session) {
   if (!session) return;
-  avcodec_free_context(&session->codec);
+  const void* codec = session->codec;
+  avcodec_free_context(&session->codec);  // ends its threads
+  if (codec) Own().Remove(codec);
   avformat_close_input(&session->format);  // sends TEARDOWN; the interrupt bounds it
   av_packet_free(&session->packet);
   av_frame_free(&session->frame);
@@ -113,6 +144,7 @@ int OpenDecoder(OrvellaRtspSession* session, const CallScope& scope, char* error
   }
   session->stream = stream;
   session->codec = avcodec_alloc_context3(decoder);
+  if (session->codec) Own().Add(session->codec);
   session->packet = av_packet_alloc();
   session->frame = av_frame_alloc();
   if (!session->codec || !session->packet || !session->frame) {
