@@ -27,8 +27,8 @@ class RtspCameraTest : public ::testing::Test {
     ORVELLA_REQUIRE_SERVERS();
     ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
   }
-  void Open(const std::string& path, bool gray, int rate) {
-    host.WriteSettings("Camera 1", {{"ImageUrl", orvella::test::RtspUrl(path)},
+  void Open(const std::string& path, bool gray, int rate, const std::string& login = "") {
+    host.WriteSettings("Camera 1", {{"ImageUrl", orvella::test::RtspUrl(path, login)},
                                     {"width", "320"},
                                     {"height", "240"},
                                     {"Grayscale", gray ? "1" : "0"},
@@ -94,6 +94,43 @@ TEST_F(RtspCameraTest, AStreamThatGoesAwayGivesOneErrAndOneOkWhenBack) {
   int before = host.Callbacks(kPort);
   EXPECT_TRUE(host.WaitCallbacks(kPort, before + 2, 15s)) << "pictures flow again";
   closeCVLPort(0, kPort);
+}
+
+TEST_F(RtspCameraTest, ContinuousKeepsTheRefreshRateNotTheStreams) {
+  Open("/h264", false, 10);
+  ASSERT_EQ(setProperty(0, kPort, "continuous", 1), 1);
+  ASSERT_TRUE(host.WaitCallbacks(kPort, 1, 15s)) << host.log.Text();
+  const int before = host.Callbacks(kPort);
+  std::this_thread::sleep_for(3s);
+  const int delivered = host.Callbacks(kPort) - before;
+  setProperty(0, kPort, "continuous", 0);
+  closeCVLPort(0, kPort);
+  // 30 at 10/s; every frame of the 25/s stream would be 75.
+  EXPECT_GE(delivered, 15);
+  EXPECT_LE(delivered, 40);
+}
+
+TEST_F(RtspCameraTest, ACredentialledStreamDeliversAndNeverShowsItsPassword) {
+  struct Case {
+    const char* login;  // the server's password is "p@ss#w:rd"
+    bool delivers;
+  };
+  for (const Case& c : {Case{"user:wr%40ng%23pw", false}, Case{"user:p%40ss%23w%3Ard", true}}) {
+    SCOPED_TRACE(c.login);
+    host.log.Clear();
+    Open("/secure/h264", false, 2, c.login);
+    const int before = host.Callbacks(kPort);
+    ASSERT_EQ(doCVLGrab(0, kPort), 1);
+    if (c.delivers) {
+      EXPECT_TRUE(host.WaitCallbacks(kPort, before + 1, 15s)) << host.log.Text();
+    } else {
+      for (int i = 0; i < 300 && !host.log.Contains("ERR: "); ++i) std::this_thread::sleep_for(50ms);
+      EXPECT_TRUE(host.log.Contains("url=(rtsp://user:***@")) << host.log.Text();
+    }
+    closeCVLPort(0, kPort);
+    for (const char* secret : {"p@ss#w:rd", "p%40ss%23w%3Ard", "wr@ng#pw", "wr%40ng%23pw"})
+      EXPECT_FALSE(host.log.Contains(secret)) << host.log.Text();
+  }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ build=$1
 platform=$2
 driver=$3/src/driver
 sorted() { sort | tr '\n' ' ' | sed 's/ $//'; }
+# The build's own file, never a copy staged for a package.
+built() { find "$build" -path "$build/packages" -prune -o -name "$1" -print | head -n 1; }
 expected=$(grep -E '^[A-Za-z_]' "$driver/exports.txt" | sorted)
 declared=$(sed -n 's/^ORVELLA_API .* ORVELLA_CALL \([A-Za-z_0-9]*\)(.*/\1/p' "$driver/Orvella.h" | sorted)
 
@@ -33,7 +35,7 @@ if [ "$platform" = win32 ]; then
       esac
     done
   }
-  dll=$(find "$build" -name Orvella.dll | head -n 1)
+  dll=$(built Orvella.dll)
   windows_only "$dll"
   actual=$(i686-w64-mingw32-objdump -p "$dll" | exported)
   # The RTSP module beside it: one entry point, FFmpeg and the runtime linked in.
@@ -42,7 +44,7 @@ if [ "$platform" = win32 ]; then
   [ "$(i686-w64-mingw32-objdump -p "$module" | exported)" = orvellaRtspGetApi ] ||
     { echo "orvella-rtsp.dll must export orvellaRtspGetApi alone"; exit 1; }
 else
-  so=$(find "$build" -name liborvella.so | head -n 1)
+  so=$(built liborvella.so)
   actual=$(nm -D --defined-only "$so" | awk '$2 ~ /^[TW]$/ {print $3}' | sorted)
 fi
 

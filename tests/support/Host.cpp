@@ -37,8 +37,16 @@ void ORVELLA_CALL Host::OnComplete(int grabberNo, int portNo) {
 void Host::WriteSettings(const std::string& camera, const std::map<std::string, std::string>& keys) {
   std::string path = log.dir() + PathSeparator() + "Orvella.ini";
   std::string existing = ReadText(path);
+  // The camera's earlier section goes: the first of two would win.
+  const std::string header = "[" + camera + "]\n";
+  const size_t at = existing.rfind(header, 0) == 0 ? 0 : existing.find("\n" + header);
+  if (at != std::string::npos) {
+    const size_t start = at == 0 ? 0 : at + 1;
+    const size_t next = existing.find("\n[", start + header.size() - 1);
+    existing.erase(start, next == std::string::npos ? std::string::npos : next + 1 - start);
+  }
   std::ofstream out(path, std::ios::trunc);
-  out << existing << "[" << camera << "]\n";
+  out << existing << header;
   for (const auto& [key, value] : keys) out << key << "=" << value << "\n";
 }
 
