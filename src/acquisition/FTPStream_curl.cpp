@@ -26,7 +26,6 @@
 #include "acquisition/TransferClock.h"
 #include "acquisition/net/CurlLogin.h"
 #include "acquisition/net/HttpLogin.h"
-#include "acquisition/net/StatusLine.h"
 #include "acquisition/net/TlsTrust.h"
 #include "acquisition/source/Multipart.h"
 #include "driver/Errors.h"
@@ -56,9 +55,7 @@ struct FTPStream::Session {
   CURL* transfer = nullptr;  // `easy`, taken while ReadFile runs
   ReceiveBuffer* buffer = nullptr;
   int fill = 0;
-  long status = 0;                    // last HTTP status line seen; 0 for ftp
-  std::string phrase;                 // its reason phrase
-  std::vector<Challenge> challenges;  // its WWW-Authenticate headers
+  AnswerHeaders answer;  // the last HTTP answer's; status 0 for ftp
   std::string url;                    // the last URL downloaded, and its login
   UrlLogin login;
   TransferClock clock;
@@ -78,18 +75,10 @@ struct FTPStream::Session {
     self->clock.Progress(self->fill);
     // Every response's status line ("HTTP/1.1 404 Not Found"); the last one
     // is the final answer after interim (1xx) answers, logins and redirects.
-    long code = 0;
-    size_t i = 0;
-    if (ParseStatusLine(data, length, code, i)) {
-      self->status = code;
-      self->phrase.assign(data + i, length - i);
-      self->challenges.clear();
-    } else if (length > 17 && strncasecmp(data, "WWW-Authenticate:", 17) == 0) {
-      for (Challenge& c : ParseChallenges(std::string(data + 17, length - 17)))
-        self->challenges.push_back(std::move(c));
-    }
+    self->answer.Feed(data, length);
     // A picture stream never ends: it is read as a stream (source/), not downloaded.
-    if (self->status >= 200 && self->status <= 299 && length > 13 && strncasecmp(data, "content-type:", 13) == 0 &&
+    const long status = self->answer.status;
+    if (status >= 200 && status <= 299 && length > 13 && strncasecmp(data, "content-type:", 13) == 0 &&
         IsPictureStreamType(std::string(data + 13, length - 13))) {
       self->failure = std::make_exception_ptr(StreamAnswer());
       return 0;
@@ -107,7 +96,7 @@ struct FTPStream::Session {
     auto* self = static_cast<Session*>(user);
     const size_t length = size * count;
     // A refused answer's body is not worth waiting for.
-    if (self->status != 0 && (self->status < 200 || self->status > 299)) return CURL_WRITEFUNC_ERROR;
+    if (IsRefusal(self->answer.status)) return CURL_WRITEFUNC_ERROR;
     try {
       self->Append(data, length);
     } catch (...) {
@@ -192,9 +181,7 @@ struct FTPStream::Session {
     transfer = easy;
     buffer = &into;
     fill = 0;
-    status = 0;
-    phrase.clear();
-    challenges.clear();
+    answer.Clear();
     failure = nullptr;
     errorText[0] = '\0';
     clock.Start(limits);
@@ -256,8 +243,7 @@ struct FTPStream::Session {
       throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet, curl_multi_strerror(out.multiResult));
     // A refusal counts whatever else went wrong afterwards (an interim status
     // line followed by garbage, a body we declined to read).
-    if (status != 0 && (status < 200 || status > 299))
-      throw std::runtime_error(HttpRefusalText(status, phrase, SchemeNames(challenges)));
+    if (IsRefusal(answer.status)) throw std::runtime_error(answer.RefusalText());
     if (IsCertificateRefusal(out.result)) {
       const std::string cause = errorText[0] ? errorText : curl_easy_strerror(out.result);
       throw Win32Exception(out.result, Win32Exception::Kind::Internet, TlsRefusalText(cause, serverPin));

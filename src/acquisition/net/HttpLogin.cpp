@@ -172,6 +172,53 @@ std::string SchemeNames(const std::vector<Challenge>& challenges) {
   return names;
 }
 
+namespace {
+// "HTTP/1.1 404 Not Found": true for a status line; then `code` is its
+// status and `phrase` the offset of its reason phrase (line end included).
+bool ParseStatusLine(const char* data, size_t length, long& code, size_t& phrase) {
+  if (length <= 5 || std::memcmp(data, "HTTP/", 5) != 0) return false;
+  size_t i = 5;
+  while (i < length && data[i] != ' ') ++i;
+  while (i < length && data[i] == ' ') ++i;
+  code = 0;
+  while (i < length && data[i] >= '0' && data[i] <= '9' && code < 100000) code = code * 10 + (data[i++] - '0');
+  phrase = i;
+  return true;
+}
+
+bool StartsNoCase(const char* line, size_t length, const char* prefix, size_t prefixLength) {
+  if (length < prefixLength) return false;
+  for (size_t i = 0; i < prefixLength; ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != prefix[i]) return false;
+  return true;
+}
+}  // namespace
+
+bool AnswerHeaders::Feed(const char* line, size_t length) {
+  size_t at = 0;
+  if (ParseStatusLine(line, length, status, at)) {
+    phrase.assign(line + at, length - at);
+    challenges.clear();
+    return true;
+  }
+  constexpr char kAuthenticate[] = "www-authenticate:";
+  constexpr size_t kAuthenticateLength = sizeof kAuthenticate - 1;
+  if (StartsNoCase(line, length, kAuthenticate, kAuthenticateLength))
+    for (Challenge& c : ParseChallenges(std::string(line + kAuthenticateLength, length - kAuthenticateLength)))
+      challenges.push_back(std::move(c));
+  return false;
+}
+
+std::string AnswerHeaders::RefusalText() const {
+  return HttpRefusalText(status, phrase, SchemeNames(challenges));
+}
+
+void AnswerHeaders::Clear() {
+  status = 0;
+  phrase.clear();
+  challenges.clear();
+}
+
 std::string HttpRefusalText(long status, const std::string& phrase, const std::string& schemes) {
   std::string text = "File not available (HTTP " + std::to_string(status);
   const std::string words = Tidy(phrase);

@@ -47,6 +47,24 @@ std::string SchemeNames(const std::vector<Challenge>& challenges);
 // and short.
 std::string HttpRefusalText(long status, const std::string& phrase, const std::string& schemes);
 
+// Whether an HTTP status refuses the request (0: no status, as for ftp).
+inline bool IsRefusal(long status) { return status != 0 && (status < 200 || status > 299); }
+
+// The final answer's status line and challenges, from the header lines of
+// every answer in turn as a header callback sees them (interim answers,
+// logins and redirects come first; each status line starts afresh).
+struct AnswerHeaders {
+  long status = 0;
+  std::string phrase;                 // the status line's reason phrase
+  std::vector<Challenge> challenges;  // its WWW-Authenticate headers
+
+  // One header line; true when it is a status line.
+  bool Feed(const char* line, size_t length);
+  // HttpRefusalText of this answer.
+  std::string RefusalText() const;
+  void Clear();
+};
+
 // The answer to a Digest challenge (RFC 7616), for tests and LoginState.
 std::string DigestAuthorization(const Challenge& challenge, const std::string& user, const std::string& password,
                                 const std::string& method, const std::string& target, uint32_t nc,

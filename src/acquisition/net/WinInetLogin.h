@@ -40,6 +40,8 @@ class WinInetLogin {
   // Open: the security flags the trust asks for (none outside Open).
   static void OnHandleCreated(Handle request);
 
+  // The HTTP status of an opened URL; 0 when it has none.
+  static long StatusOf(Handle url);
   // The reason of a refused HTTP answer on an opened URL:
   // "File not available (HTTP 404 Not Found)", with the schemes asked for a 401.
   static std::string RefusalText(Handle url);

@@ -58,13 +58,6 @@ HINTERNET OpenOnce(HINTERNET session, const std::string& url, const std::string&
   return handle;
 }
 
-long StatusOf(HINTERNET url) {
-  char text[32] = "";
-  DWORD length = sizeof text;
-  if (!HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) return 0;
-  return std::strtol(text, nullptr, 10);
-}
-
 // Every WWW-Authenticate header of the answer.
 std::vector<Challenge> ChallengesOf(HINTERNET url) {
   std::vector<Challenge> out;
@@ -188,6 +181,13 @@ WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& 
     if (!again) return handle;
     InternetCloseHandle(handle);  // a small body: WinInet reads it and keeps the connection
   }
+}
+
+long WinInetLogin::StatusOf(Handle url) {
+  char text[32] = "";
+  DWORD length = sizeof text;
+  if (!HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) return 0;
+  return std::strtol(text, nullptr, 10);
 }
 
 std::string WinInetLogin::RefusalText(Handle url) {

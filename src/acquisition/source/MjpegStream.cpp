@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "acquisition/net/HttpLogin.h"
 #include "driver/Platform.h"
 
 namespace orvella {
@@ -147,7 +148,7 @@ void MjpegStream::Reader::Answered(long status, const std::string& contentType) 
     ScopedLock<Mutex> hold(lock);
     clock.Progress(0);
   }
-  if (status != 0 && (status < 200 || status > 299)) throw std::runtime_error(FTPStream::kNotAvailableText);
+  if (IsRefusal(status)) throw std::runtime_error(FTPStream::kNotAvailableText);
   if (!IsPictureStreamType(contentType)) throw NotAStream();
   parser = std::make_unique<MultipartParser>(BoundaryOf(contentType), static_cast<MultipartParser::Sink&>(*this));
 }

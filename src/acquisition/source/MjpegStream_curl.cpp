@@ -12,23 +12,18 @@
 #include "acquisition/CurlHandles.h"
 #include "acquisition/net/CurlLogin.h"
 #include "acquisition/net/HttpLogin.h"
-#include "acquisition/net/StatusLine.h"
 #include "acquisition/source/MjpegStream.h"
 #include "driver/Errors.h"
 
 namespace orvella {
 
 namespace {
-bool Refused(long status) { return status != 0 && (status < 200 || status > 299); }
-
 // One connection's answer as curl reports it.
 struct Connection {
   explicit Connection(MjpegStream::Reader& r) : reader(r) {}
 
   MjpegStream::Reader& reader;
-  long status = 0;  // of the header block being read
-  std::string phrase;
-  std::vector<Challenge> challenges;
+  AnswerHeaders answer;  // of the header block being read
   std::string contentType;
   bool answered = false;
   std::exception_ptr failure;  // raised inside a callback, rethrown after
@@ -39,26 +34,19 @@ struct Connection {
   // passes that answer's body on).
   void Answer() {
     answered = true;
-    if (Refused(status)) throw std::runtime_error(HttpRefusalText(status, phrase, SchemeNames(challenges)));
-    reader.Answered(status, contentType);
+    if (IsRefusal(answer.status)) throw std::runtime_error(answer.RefusalText());
+    reader.Answered(answer.status, contentType);
   }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* c = static_cast<Connection*>(user);
     const size_t length = size * count;
-    long code = 0;
-    size_t at = 0;
-    if (ParseStatusLine(data, length, code, at)) {
-      c->status = code;
-      c->phrase.assign(data + at, length - at);
-      c->challenges.clear();
+    const long& status = c->answer.status;
+    if (c->answer.Feed(data, length)) {
       c->contentType.clear();
     } else if (length > 13 && strncasecmp(data, "content-type:", 13) == 0) {
       c->contentType.assign(data + 13, length - 13);
-    } else if (length > 17 && strncasecmp(data, "WWW-Authenticate:", 17) == 0) {
-      for (Challenge& challenge : ParseChallenges(std::string(data + 17, length - 17)))
-        c->challenges.push_back(std::move(challenge));
-    } else if (length <= 2 && (data[0] == '\r' || data[0] == '\n') && c->status >= 200 && c->status <= 299) {
+    } else if (length <= 2 && (data[0] == '\r' || data[0] == '\n') && status >= 200 && status <= 299) {
       try {
         c->Answer();  // the blank line ends the final header block
       } catch (...) {

@@ -10,7 +10,6 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,7 +68,7 @@ void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
   WinInetLogin login;  // this connection's own
   login.SetTrust(reader.Trust());
   InternetHandle request(login.Open(session.get(), url, reinterpret_cast<DWORD_PTR>(&backstop), flags));
-  const long status = std::strtol(QueryText(request.get(), HTTP_QUERY_STATUS_CODE).c_str(), nullptr, 10);
+  const long status = WinInetLogin::StatusOf(request.get());
   if (status < 200 || status > 299) throw std::runtime_error(WinInetLogin::RefusalText(request.get()));
   reader.Answered(status, QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE));
 
