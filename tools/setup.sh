@@ -5,9 +5,9 @@ set -euo pipefail
 
 pkgs=(
   build-essential cmake ninja-build ccache pkg-config git
-  libcurl4-openssl-dev libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev
+  libcurl4-openssl-dev libssl-dev libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev
   libgtk-3-dev googletest libgtest-dev
-  python3 python3-pyftpdlib python3-pil lighttpd lighttpd-mod-openssl openssl
+  python3 python3-pyftpdlib python3-pil python3-numpy lighttpd lighttpd-mod-openssl openssl
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   nasm dpkg-dev  # libjpeg-turbo cross-built for the DLL (cmake/libjpeg-turbo-win32.sh)

@@ -28,6 +28,14 @@ class Win32Exception : public std::runtime_error {
   char text[512];
 };
 
+// A camera refused the login it was sent (HTTP or RTSP 401/403 after
+// credentials went out). The worker waits before it tries that login again:
+// cameras lock an account out after a few failed logins.
+class LoginRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A failure of the image library: what() is "GDI Error %d".
 class GDIException : public std::runtime_error {
  public:
