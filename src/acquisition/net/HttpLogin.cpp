@@ -124,12 +124,20 @@ UrlLogin SplitLogin(const std::string& url) {
   const std::string name = Lower(url.substr(0, scheme));
   std::string host = Lower(url.substr(hostStart, hostEnd - hostStart));
   if (host.find(':', host.rfind(']') == std::string::npos ? 0 : host.rfind(']')) == std::string::npos)
-    host += name == "https" ? ":443" : name == "ftp" ? ":21" : ":80";
+    host += name == "https" ? ":443" : name == "ftp" ? ":21" : name == "rtsp" ? ":554" : name == "rtsps" ? ":322" : ":80";
   login.origin = name + "://" + host;
   std::string target = url.substr(hostEnd);
   target = target.substr(0, target.find('#'));
   login.target = target.empty() || target[0] != '/' ? "/" + target : target;
   return login;
+}
+
+bool SameOrigin(const UrlLogin& login, const std::string& target) {
+  return SplitLogin(target).origin == login.origin;
+}
+
+std::string RedirectRefusalText(const std::string& target) {
+  return "redirect to " + Tidy(SplitLogin(target).origin) + " not followed: the camera's login goes only to its own address";
 }
 
 std::vector<Challenge> ParseChallenges(const std::string& header) {

@@ -31,6 +31,13 @@ struct UrlLogin {
 };
 UrlLogin SplitLogin(const std::string& url);
 
+// A login goes only to the scheme, host and port of the URL it came with.
+// Whether the absolute URL `target` (a redirect's) is at that origin.
+bool SameOrigin(const UrlLogin& login, const std::string& target);
+// The reason of a redirect to another origin left unfollowed because the
+// URL carries a login: "redirect to http://host:port not followed: ...".
+std::string RedirectRefusalText(const std::string& target);
+
 // One challenge of a WWW-Authenticate header; scheme and parameter names in
 // lower case, values unquoted.
 struct Challenge {
