@@ -33,7 +33,7 @@ std::string Unix(const std::string& text) {
 
 // A committed fixture in tests/data; under Wine the tree is on drive Z:.
 std::string DataFile(const std::string& name) {
-  std::filesystem::path path = std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / name;
+  std::filesystem::path path = std::filesystem::path(ORVELLA_TEST_DATA_DIR) / name;
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) path = "Z:" + path.string();
   return path.string();
