@@ -34,13 +34,14 @@ class RetryGate {
   bool Lets(const std::string& url, bool grab) const {
     return url != heldUrl || Clock::now() >= until || (grab && !login);
   }
-  // A failed cycle for `url`: holds the next one back and returns what the
-  // reason says about it ("" when the next grab may go at once).
-  std::string Failed(const std::string& url, bool loginRefused, bool continuous) {
+  // A failed cycle for `url` that began at `began`: holds the next one back
+  // and returns what the reason says about it ("" when the next grab may go
+  // at once).
+  std::string Failed(const std::string& url, Clock::time_point began, bool loginRefused, bool continuous) {
     login = loginRefused;
     heldUrl = url;
     const std::chrono::seconds wait = loginRefused ? kLoginWait : continuous ? kRetryWait : std::chrono::seconds(0);
-    until = Clock::now() + wait;
+    until = began + wait;
     return wait.count() > 0 ? "; next attempt in " + std::to_string(wait.count()) + " s" : "";
   }
   void Passed() { heldUrl.clear(); }
@@ -305,6 +306,7 @@ void WorkerState::ThreadMain() {
 void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after, bool continuous) {
   DriverContext& log = GetDriverContext();
   const bool grab = after != ImageSources::Clock::time_point();
+  const RetryGate::Clock::time_point began = RetryGate::Clock::now();
   try {
     if (!ReadSource()) return;
     MakeCanonical(url);
@@ -324,11 +326,11 @@ void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after,
       failing = false;
     }
   } catch (const LoginRefused& e) {
-    if (!stop) ReportFailure(failing, e.what(), retry.Failed(url, true, continuous));
+    if (!stop) ReportFailure(failing, e.what(), retry.Failed(url, began, true, continuous));
   } catch (const std::exception& e) {
-    if (!stop) ReportFailure(failing, e.what(), retry.Failed(url, false, continuous));
+    if (!stop) ReportFailure(failing, e.what(), retry.Failed(url, began, false, continuous));
   } catch (...) {
-    if (!stop) ReportFailure(failing, "unknown error", retry.Failed(url, false, continuous));
+    if (!stop) ReportFailure(failing, "unknown error", retry.Failed(url, began, false, continuous));
   }
 }
 
