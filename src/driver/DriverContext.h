@@ -53,11 +53,11 @@ class DriverContext {
   // call, for paths run once per image row.
   bool Logs(int level) const { return level <= logLevel.load(std::memory_order_relaxed); }
 
-  // Stores a copy of the path; false (and nothing changes) for null or empty.
   // Whether `other` is inside a debug callback that this thread stopped
   // waiting for (and that has not returned since): a host's callback
   // waiting for this very thread, so waiting for `other` is in vain.
   bool InBlockedCallback(std::thread::id other) ORVELLA_EXCLUDES(pairLock);
+  // Stores a copy of the path; false (and nothing changes) for null or empty.
   bool SetSystemPath(const char* path);
   std::string SystemPath() const;
   // systemPath + separator + "Orvella.ini".
