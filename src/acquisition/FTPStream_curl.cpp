@@ -243,7 +243,7 @@ struct FTPStream::Session {
       throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet, curl_multi_strerror(out.multiResult));
     // A refusal counts whatever else went wrong afterwards (an interim status
     // line followed by garbage, a body we declined to read).
-    if (IsRefusal(answer.status)) throw std::runtime_error(answer.RefusalText());
+    if (IsRefusal(answer.status)) ThrowRefusal(answer.status, login.hasCredentials, answer.RefusalText());
     if (IsCertificateRefusal(out.result)) {
       const std::string cause = errorText[0] ? errorText : curl_easy_strerror(out.result);
       throw Win32Exception(out.result, Win32Exception::Kind::Internet, TlsRefusalText(cause, serverPin));

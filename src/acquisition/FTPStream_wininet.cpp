@@ -141,7 +141,7 @@ long long CheckAnswer(HINTERNET url) {
     return -1;
   }
   long status = LeadingNumber(text);
-  if (status < 200 || status > 299) throw std::runtime_error(WinInetLogin::RefusalText(url));
+  if (status < 200 || status > 299) WinInetLogin::Refuse(url);
   // A picture stream never ends: it is read as a stream (source/), not downloaded.
   char type[256] = "";
   DWORD typeLength = sizeof type;

@@ -11,11 +11,47 @@
 #include "acquisition/ImageSink.h"
 #include "acquisition/source/ImageSources.h"
 #include "driver/DriverContext.h"
+#include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
 #include "driver/Text.h"
 
 namespace orvella {
+
+namespace {
+// When the worker may ask a failing camera again. A refused login is not
+// tried again for kLoginWait, grabs or not: cameras lock an account out
+// after a few failed logins, and then every other client of the camera
+// with it. In continuous mode any other failure is retried at most once per
+// kRetryWait. Another URL goes at once; a reopened camera has a new worker.
+class RetryGate {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::seconds kLoginWait{30};
+  static constexpr std::chrono::seconds kRetryWait{1};
+
+  // Whether a cycle for `url` may send a request now.
+  bool Lets(const std::string& url, bool grab) const {
+    return url != heldUrl || Clock::now() >= until || (grab && !login);
+  }
+  // A failed cycle for `url` that began at `began`: holds the next one back
+  // and returns what the reason says about it ("" when the next grab may go
+  // at once).
+  std::string Failed(const std::string& url, Clock::time_point began, bool loginRefused, bool continuous) {
+    login = loginRefused;
+    heldUrl = url;
+    const std::chrono::seconds wait = loginRefused ? kLoginWait : continuous ? kRetryWait : std::chrono::seconds(0);
+    until = began + wait;
+    return wait.count() > 0 ? "; next attempt in " + std::to_string(wait.count()) + " s" : "";
+  }
+  void Passed() { heldUrl.clear(); }
+
+ private:
+  std::string heldUrl;  // "" when nothing is held back
+  Clock::time_point until;
+  bool login = false;
+};
+}  // namespace
 
 // Everything the worker uses, shared by the worker and its owner so that it
 // outlives whichever lets go last. The camera itself is reached only through
@@ -46,6 +82,7 @@ struct WorkerState {
   ImageDecoder decoder;
   ImageSources sources{stream};  // snapshot downloads on `stream`, or a picture stream
   std::string url;               // reused every cycle: no allocation once grown
+  RetryGate retry;
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).
   Wake Wait(long timeoutMs) ORVELLA_EXCLUDES(eventLock) {
@@ -101,8 +138,8 @@ struct WorkerState {
   bool ReadSchedule(ImageSink::Schedule& schedule) ORVELLA_EXCLUDES(cameraLock);
   bool ReadSource() ORVELLA_EXCLUDES(cameraLock);
   bool DecodeAndHandOver(CompleteCallback* callback) ORVELLA_EXCLUDES(cameraLock);
-  void RunCycle(bool& failing, ImageSources::Clock::time_point after);
-  void ReportFailure(bool& failing, const char* reason);
+  void RunCycle(bool& failing, ImageSources::Clock::time_point after, bool continuous);
+  void ReportFailure(bool& failing, const char* reason, const std::string& next);
 };
 
 ImageReceivingThread::ImageReceivingThread() = default;
@@ -171,6 +208,8 @@ void ImageReceivingThread::Destroy() {
     s->Detach();
     if (thread.get_id() == std::this_thread::get_id()) {
       thread.detach();  // closed from inside a host callback: the worker ends on return
+    } else if (log.InBlockedCallback(thread.get_id())) {
+      thread.detach();  // the host's debug callback holds it, waiting for us: it ends on return
     } else if (s->WaitFinished(1000)) {
       thread.join();
     } else {
@@ -256,18 +295,22 @@ void WorkerState::ThreadMain() {
       continue;
     }
     // A grab wants a picture newer than itself; a continuous cycle any not delivered yet.
-    RunCycle(failing, woke == Wake::Grab ? wokeAt : ImageSources::Clock::time_point());
+    RunCycle(failing, woke == Wake::Grab ? wokeAt : ImageSources::Clock::time_point(), schedule.continuous);
     if (stop) break;
   }
   log.Log(2, "ImageReceivingThread::ThreadMain: leaving on port=%d\n", port);
 }
 
-// One picture, decode, hand-over and callback. Failures are logged once per run.
-void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after) {
+// One picture, decode, hand-over and callback. Failures are logged once per
+// run; a cycle the retry gate holds back asks nothing and reports nothing.
+void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after, bool continuous) {
   DriverContext& log = GetDriverContext();
+  const bool grab = after != ImageSources::Clock::time_point();
+  const RetryGate::Clock::time_point began = RetryGate::Clock::now();
   try {
     if (!ReadSource()) return;
     MakeCanonical(url);
+    if (!retry.Lets(url, grab)) return;
     sources.Next(url, after);
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;
@@ -276,24 +319,28 @@ void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after)
     long clock = platform::ElapsedMs();
     log.Log(3, "INFO: ImageReceivingThread::ThreadMain: image available, clock= %d.%d", int(clock / 1000),
             int(clock % 1000));
+    retry.Passed();
     if (failing) {
       log.Log(1, "OK: ImageReceivingThread::ThreadMain: image receive resumed at url=(%s), port=%d\n",
               RedactUrl(url).c_str(), port);
       failing = false;
     }
+  } catch (const LoginRefused& e) {
+    if (!stop) ReportFailure(failing, e.what(), retry.Failed(url, began, true, continuous));
   } catch (const std::exception& e) {
-    ReportFailure(failing, e.what());
+    if (!stop) ReportFailure(failing, e.what(), retry.Failed(url, began, false, continuous));
   } catch (...) {
-    ReportFailure(failing, "unknown error");
+    if (!stop) ReportFailure(failing, "unknown error", retry.Failed(url, began, false, continuous));
   }
 }
 
-void WorkerState::ReportFailure(bool& failing, const char* reason) {
+// `next`: when the next attempt will be, appended to the reason.
+void WorkerState::ReportFailure(bool& failing, const char* reason, const std::string& next) {
   if (stop) return;  // the close aborted the download: not a camera failure
   if (!failing)
     GetDriverContext().Log(
-        1, "ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(%s), port=%d, reason: %s\t\n",
-        RedactUrl(url).c_str(), port, RedactSecrets(reason, url).c_str());
+        1, "ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(%s), port=%d, reason: %s%s\t\n",
+        RedactUrl(url).c_str(), port, RedactSecrets(reason, url).c_str(), next.c_str());
   failing = true;
 }
 

@@ -25,6 +25,9 @@ struct KeptLine {
 // destructor crashes at thread exit in mingw-w64's runtime.
 thread_local std::vector<KeptLine>* deferred = nullptr;
 thread_local bool inPair = false;
+// The pair this thread last stopped waiting for (its context and number).
+thread_local const void* gaveUpOn = nullptr;
+thread_local unsigned long gaveUpOnNumber = 0;
 
 }  // namespace
 
@@ -84,12 +87,26 @@ void DriverContext::Emit(const char* stamp, const char* message) {
 bool DriverContext::AcquirePair() {
   if (inPair) return false;  // a callback logging again: its pair nests in ours
   MutexLock guard(pairLock);
+  // A callback that kept us waiting once keeps us no more until it returns.
+  if (pairBusy && gaveUpOn == this && gaveUpOnNumber == pairNumber) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPairWaitMs);
-  while (pairBusy)
-    if (!guard.WaitUntil(pairFree, deadline) && pairBusy) return false;  // go ahead unpaired
+  while (pairBusy) {
+    if (!guard.WaitUntil(pairFree, deadline) && pairBusy) {
+      gaveUpOn = this;  // go ahead unpaired
+      gaveUpOnNumber = pairNumber;
+      return false;
+    }
+  }
   pairBusy = true;
+  ++pairNumber;
+  pairOwner = std::this_thread::get_id();
   inPair = true;
   return true;
+}
+
+bool DriverContext::InBlockedCallback(std::thread::id other) {
+  MutexLock guard(pairLock);
+  return pairBusy && pairOwner == other && gaveUpOn == this && gaveUpOnNumber == pairNumber;
 }
 
 void DriverContext::ReleasePair() {

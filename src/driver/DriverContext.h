@@ -11,13 +11,16 @@
 // kept together by the pair lock, which a thread re-enters freely (a callback
 // that logs again) and waits for at most kPairWaitMs: a host whose callback
 // waits for another host thread that is logging delays it briefly, then that
-// thread goes ahead (its pair may then mix with the waiting one's).
+// thread goes ahead (its pair may then mix with the waiting one's). It waits
+// once per blocked callback: until that pair ends, its next lines go ahead
+// at once.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/Mutex.h"
@@ -50,6 +53,10 @@ class DriverContext {
   // call, for paths run once per image row.
   bool Logs(int level) const { return level <= logLevel.load(std::memory_order_relaxed); }
 
+  // Whether `other` is inside a debug callback that this thread stopped
+  // waiting for (and that has not returned since): a host's callback
+  // waiting for this very thread, so waiting for `other` is in vain.
+  bool InBlockedCallback(std::thread::id other) ORVELLA_EXCLUDES(pairLock);
   // Stores a copy of the path; false (and nothing changes) for null or empty.
   bool SetSystemPath(const char* path);
   std::string SystemPath() const;
@@ -77,6 +84,9 @@ class DriverContext {
   Mutex pairLock;
   std::condition_variable pairFree;
   bool pairBusy ORVELLA_GUARDED_BY(pairLock) = false;
+  // Counts the pairs taken: which one a thread stopped waiting for.
+  unsigned long pairNumber ORVELLA_GUARDED_BY(pairLock) = 0;
+  std::thread::id pairOwner ORVELLA_GUARDED_BY(pairLock);
 
   mutable Mutex lock;  // also serialises the file append
   std::string systemPath ORVELLA_GUARDED_BY(lock);

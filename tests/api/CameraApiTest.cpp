@@ -175,10 +175,10 @@ TEST_F(CameraApiTest, AFailureRunIsLoggedOnceAndTheRecoveryOnce) {
   ASSERT_TRUE(host.WaitCallbacks(8, 3, 10s));
   setProperty(0, 8, "continuous", 0);
   closeCVLPort(0, 8);
-  EXPECT_EQ(
-      host.log.Count("ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(" +
-                     HttpUrl("/files/flaky.jpg") + "), port=8, reason: File not available (HTTP 404 Not Found)\t\n"),
-      1)
+  EXPECT_EQ(host.log.Count("ERR: ImageReceivingThread::ThreadMain: failed to receive image at url=(" +
+                           HttpUrl("/files/flaky.jpg") +
+                           "), port=8, reason: File not available (HTTP 404 Not Found); next attempt in 1 s\t\n"),
+            1)
       << host.log.Text();
   EXPECT_EQ(host.log.Count("OK: ImageReceivingThread::ThreadMain: image receive resumed at url=(" +
                            HttpUrl("/files/flaky.jpg") + "), port=8\n"),

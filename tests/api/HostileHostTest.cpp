@@ -153,7 +153,12 @@ TEST_F(HostileHostTest, CloseReturnsWhileTheCallbackWaitsForTheClosingThread) {
       std::unique_lock<std::mutex> guard(h.lock);
       ASSERT_TRUE(h.changed.wait_for(guard, 10s, [&] { return h.fired.load(); }));
     }
+    const auto start = std::chrono::steady_clock::now();
     closeCVLPort(0, 1);  // the worker is inside the callback, waiting for us
+    const auto took = std::chrono::steady_clock::now() - start;
+    // Its lines wait for the blocked callback's pair once, not each in turn.
+    EXPECT_LT(took, 1100ms) << "close took " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                            << " ms";
     {
       std::lock_guard<std::mutex> guard(h.lock);
       h.served = true;

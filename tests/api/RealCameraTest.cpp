@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -102,6 +104,21 @@ Requests RequestsSince(size_t from, const std::string& path) {
   return seen;
 }
 
+// The HTTP server's control answers (tests/servers/http_server.py): a route
+// for `path`, and how often it was asked for.
+std::string Control(const std::string& pathAndQuery) {
+  const std::string answer = orvella::test::RawHttpGet(orvella::test::HttpPort(), pathAndQuery);
+  const size_t body = answer.find("\r\n\r\n");
+  return body == std::string::npos ? "" : answer.substr(body + 4);
+}
+void Route(const std::string& path, const std::string& to) {
+  ASSERT_EQ(Control("/_route?path=" + path + "&to=" + to), "ok\n");
+}
+int Hits(const std::string& path) {
+  const std::string text = Control("/_hits?path=" + path);
+  return text.rfind("hits=", 0) == 0 ? std::atoi(text.c_str() + 5) : -1;
+}
+
 TEST_F(RealCameraTest, LoginsDeliverThePictureWithOneRequestPerPictureAfterTheFirst) {
   struct Case {
     const char* scheme;  // lighttpd's path
@@ -142,16 +159,16 @@ TEST_F(RealCameraTest, RefusalsNameTheirCauseAndNeverThePassword) {
       {HttpUrl("/status/404"), "File not available (HTTP 404 Not Found)"},
       {CameraUrl("/digest/pattern_320x240.jpg", false, "orvella:wrong" + std::string(kOddPasswordEncoded)),
        "File not available (HTTP 401 Unauthorized: the camera asks for Digest; check the user name and password in "
-       "ImageUrl)"},
+       "ImageUrl); next attempt in 30 s"},
       {CameraUrl("/basic/pattern_320x240.jpg"),
        "File not available (HTTP 401 Unauthorized: the camera asks for Basic; check the user name and password in "
        "ImageUrl)"},
       // A server quoting the password it received, raw and encoded.
       {"http://" + odd + "@127.0.0.1:" + std::to_string(orvella::test::HttpPort()) + "/echo-login",
-       "File not available (HTTP 403 *** ***)"},
+       "File not available (HTTP 403 *** ***); next attempt in 30 s"},
       {"http://orvella:" + std::string(kOddPasswordEncoded) +
            "@127.0.0.1:" + std::to_string(orvella::test::HttpPort()) + "/echo-login",
-       "File not available (HTTP 403 *** ***)"},
+       "File not available (HTTP 403 *** ***); next attempt in 30 s"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
@@ -271,6 +288,68 @@ TEST_F(RealCameraTest, TenCamerasOnOneServerEachKeepTheirRate) {
   }
   for (int camera = 1; camera <= 10; ++camera)
     EXPECT_GE(host.Callbacks(camera), 5) << "camera " << camera << "\n" << host.log.Text();
+}
+
+// A camera that refuses the login is not asked with it again for 30 s,
+// continuous mode and grabs alike (cameras lock the account out after a few
+// failed logins); a reopened camera asks at once. Any other failure in
+// continuous mode is retried about once a second, and the rate comes back
+// with the first picture.
+TEST_F(RealCameraTest, AFailingCameraWaitsBeforeAskingAgain) {
+  struct Case {
+    const char* what;
+    std::string url;
+    std::function<int()> requests;  // the camera's count so far
+    bool login;
+  };
+  const size_t logStart = orvella::test::CameraRequestLog().size();
+  auto lighttpd = [logStart](const std::string& path) {
+    return [logStart, path] { return RequestsSince(logStart, path).count; };
+  };
+  const std::string http = "127.0.0.1:" + std::to_string(orvella::test::HttpPort());
+  Route("/wait/refused", "/echo-login");
+  Route("/wait/missing", "/status/404");
+  const Case cases[] = {
+      {"wrong Digest password", CameraUrl("/digest/pattern_320x240.jpg", false, "user:wrong"),
+       lighttpd("/digest/pattern_320x240.jpg"), true},
+      {"wrong Basic password", CameraUrl("/basic/pattern_320x240.jpg", false, "user:wrong"),
+       lighttpd("/basic/pattern_320x240.jpg"), true},
+      {"403 to the login", "http://user:pass@" + http + "/wait/refused", [] { return Hits("/wait/refused"); }, true},
+      {"missing picture", "http://" + http + "/wait/missing", [] { return Hits("/wait/missing"); }, false},
+  };
+  const std::map<std::string, std::string> fast{{"RefreshRate", "20"}, {"width", "320"}, {"height", "240"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Open(c.url, fast);
+    const int before = c.requests();
+    ASSERT_EQ(setProperty(0, kPort, "continuous", 1), 1);
+    for (auto start = Clock::now(); host.log.Count("ERR: ") == 0 && Clock::now() - start < 10s;)
+      std::this_thread::sleep_for(5ms);
+    const std::string suffix = c.login ? "; next attempt in 30 s" : "; next attempt in 1 s";
+    EXPECT_EQ(Reason().substr(Reason().size() - std::min(Reason().size(), suffix.size())), suffix) << Reason();
+    std::this_thread::sleep_for(2s);
+    // One attempt is the challenge and the refused login (two requests).
+    EXPECT_LE(c.requests() - before, c.login ? 2 : 5) << "at 20 pictures a second for 2 s";
+    if (c.login) {
+      const int asked = c.requests(), callbacks = host.Callbacks(kPort);
+      ASSERT_EQ(doCVLGrab(0, kPort), 1);
+      std::this_thread::sleep_for(300ms);
+      EXPECT_EQ(c.requests(), asked) << "a grab waits too";
+      EXPECT_EQ(host.Callbacks(kPort), callbacks);
+      EXPECT_EQ(host.log.Count("ERR: "), 1) << host.log.Text();
+      Open(c.url, fast);  // closed and opened again: at once
+      EXPECT_FALSE(Grab());
+      EXPECT_GT(c.requests(), asked);
+    } else {
+      Route("/wait/missing", "/files/pattern_320x240.jpg");
+      ASSERT_TRUE(host.WaitCallbacks(kPort, 1, 5s));
+      const int first = host.Callbacks(kPort);
+      std::this_thread::sleep_for(1500ms);
+      EXPECT_GE(host.Callbacks(kPort) - first, 8) << "the rate is back: 30 pictures in 1.5 s";
+    }
+    setProperty(0, kPort, "continuous", 0);
+    closeCVLPort(0, kPort);
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "acquisition/net/Hash.h"
+#include "driver/Errors.h"
 #include "driver/Text.h"
 
 namespace orvella {
@@ -225,6 +226,11 @@ void AnswerHeaders::Clear() {
   status = 0;
   phrase.clear();
   challenges.clear();
+}
+
+void ThrowRefusal(long status, bool withLogin, const std::string& reason) {
+  if (withLogin && (status == 401 || status == 403)) throw LoginRefused(reason);
+  throw std::runtime_error(reason);
 }
 
 std::string HttpRefusalText(long status, const std::string& phrase, const std::string& schemes) {

@@ -56,6 +56,10 @@ std::string HttpRefusalText(long status, const std::string& phrase, const std::s
 
 // Whether an HTTP status refuses the request (0: no status, as for ftp).
 inline bool IsRefusal(long status) { return status != 0 && (status < 200 || status > 299); }
+// Raises a refused answer's `reason`: LoginRefused when it refuses a login
+// that went out (401 or 403 to a URL with credentials), on which the worker
+// waits before trying again; std::runtime_error otherwise.
+[[noreturn]] void ThrowRefusal(long status, bool withLogin, const std::string& reason);
 
 // The final answer's status line and challenges, from the header lines of
 // every answer in turn as a header callback sees them (interim answers,

@@ -45,6 +45,9 @@ class WinInetLogin {
   // The reason of a refused HTTP answer on an opened URL:
   // "File not available (HTTP 404 Not Found)", with the schemes asked for a 401.
   static std::string RefusalText(Handle url);
+  // Raises the refusal of an opened URL with that reason: LoginRefused when
+  // its request carried our credentials and the answer is 401 or 403.
+  [[noreturn]] static void Refuse(Handle url);
 
  private:
   Handle OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context, uint32_t flags)

@@ -198,4 +198,15 @@ std::string WinInetLogin::RefusalText(Handle url) {
   return HttpRefusalText(status, phrase, status == 401 ? SchemeNames(ChallengesOf(url)) : "");
 }
 
+void WinInetLogin::Refuse(Handle url) {
+  // Our Authorization header, if the last request carried one (WinInet's
+  // own logins are off whenever the URL has credentials).
+  char header[16] = "";
+  DWORD length = sizeof header;
+  const bool sent =
+      HttpQueryInfoA(url, HTTP_QUERY_AUTHORIZATION | HTTP_QUERY_FLAG_REQUEST_HEADERS, header, &length, nullptr) ||
+      GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+  ThrowRefusal(StatusOf(url), sent, RefusalText(url));
+}
+
 }  // namespace orvella

@@ -26,6 +26,7 @@ struct Connection {
   AnswerHeaders answer;  // of the header block being read
   std::string contentType;
   bool answered = false;
+  bool withLogin = false;  // the URL carries credentials
   std::exception_ptr failure;  // raised inside a callback, rethrown after
   char errorText[CURL_ERROR_SIZE] = "";
 
@@ -34,7 +35,7 @@ struct Connection {
   // passes that answer's body on).
   void Answer() {
     answered = true;
-    if (IsRefusal(answer.status)) throw std::runtime_error(answer.RefusalText());
+    if (IsRefusal(answer.status)) ThrowRefusal(answer.status, withLogin, answer.RefusalText());
     reader.Answered(answer.status, contentType);
   }
 
@@ -73,6 +74,7 @@ struct Connection {
 
 void Configure(CURL* h, Connection& c, const UrlLogin& login, const MjpegStream::Reader& reader) {
   SetLoginAndTrust(h, login, reader.Trust());
+  c.withLogin = login.hasCredentials;
   curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvella");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");

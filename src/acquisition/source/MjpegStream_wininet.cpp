@@ -69,7 +69,7 @@ void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
   login.SetTrust(reader.Trust());
   InternetHandle request(login.Open(session.get(), url, reinterpret_cast<DWORD_PTR>(&backstop), flags));
   const long status = WinInetLogin::StatusOf(request.get());
-  if (status < 200 || status > 299) throw std::runtime_error(WinInetLogin::RefusalText(request.get()));
+  if (status < 200 || status > 299) WinInetLogin::Refuse(request.get());
   reader.Answered(status, QueryText(request.get(), HTTP_QUERY_CONTENT_TYPE));
 
   std::vector<char> chunk(kChunk);
