@@ -16,7 +16,7 @@ struct Parts : MultipartParser::Sink {
   std::vector<std::string> done;
   std::string current;
   long long announced = 0;
-  void PartBegin(long long length) override {
+  void PartBegin(long long length, const std::string&) override {
     current.clear();
     announced = length;
   }

@@ -319,4 +319,8 @@ void LoginState::Reset() {
   sentPreemptive = false;
 }
 
+std::string ServerWords(const std::string& text) {
+  return Tidy(text);
+}
+
 }  // namespace orvella
