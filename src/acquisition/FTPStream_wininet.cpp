@@ -130,16 +130,11 @@ long LeadingNumber(const char* text) {
   return value;
 }
 
-// A header of the final answer; "" when it has none.
+// A header of the final answer; "" when it has none (or one over 1 KB).
 std::string HeaderText(HINTERNET url, DWORD what) {
-  char text[256] = "";
+  char text[1024] = "";
   DWORD length = sizeof text;
-  if (HttpQueryInfoA(url, what, text, &length, nullptr)) return std::string(text, length);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length > 64 * 1024) return "";
-  std::string longer(length, '\0');
-  if (!HttpQueryInfoA(url, what, &longer[0], &length, nullptr)) return "";
-  longer.resize(length);
-  return longer;
+  return HttpQueryInfoA(url, what, text, &length, nullptr) ? std::string(text, length) : std::string();
 }
 
 // Status check of an opened URL: raises for a refused HTTP answer or an
