@@ -3,10 +3,12 @@
 // be an exception of the kinds the worker logs; every byte of the buffers is
 // read afterwards (what a host copying rows would read). The seeds hold every
 // format the decoder reads; the smoke run's per-input time limit holds the
-// decoders to their budget.
+// decoders to their budget. The input's first bytes are also its
+// Content-Type, the server's words a refusal of data that is no picture quotes.
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <string>
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/ImageDecoder.h"
@@ -53,7 +55,8 @@ void DecodeInto(Target& t, ImageBuffer& buffer, bool colour) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Target* t = new Target();  // kept: the decoder reuses its memory from one picture to the next
   try {
-    t->stream.SetContent(data, size);
+    const std::string type(reinterpret_cast<const char*>(data), size < 100 ? size : 100);
+    t->stream.SetContent(data, size, type);
   } catch (const std::exception&) {
     return 0;  // over the size bound
   }

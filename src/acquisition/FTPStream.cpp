@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "acquisition/TransferClock.h"
+#include "acquisition/net/HttpLogin.h"
 
 namespace orvella {
 
@@ -59,7 +60,8 @@ TransferLimits FTPStream::Limits() const {
   return limits;
 }
 
-void FTPStream::Publish(uint32_t size) {
+void FTPStream::Publish(uint32_t size, const char* type) {
+  contentType = ServerWords(type ? type : "");
   FILETIME now = FileTimeNow();
   stat = STATSTG{};
   stat.pwcsName = nullptr;
@@ -72,7 +74,7 @@ void FTPStream::Publish(uint32_t size) {
   position = 0;
 }
 
-void FTPStream::SetContent(const void* data, size_t size) {
+void FTPStream::SetContent(const void* data, size_t size, const std::string& type) {
   if (size > static_cast<size_t>(kMaxContentSize)) throw std::runtime_error(kTooLargeText);
   const int length = static_cast<int>(size);
   // Grow exactly as the download loop would, final empty read included.
@@ -84,12 +86,12 @@ void FTPStream::SetContent(const void* data, size_t size) {
     std::memcpy(receiveBuffer.At(fill), static_cast<const unsigned char*>(data) + fill, static_cast<size_t>(chunk));
     fill += chunk;
   }
-  Publish(static_cast<uint32_t>(length));
+  Publish(static_cast<uint32_t>(length), type.c_str());
 }
 
-void FTPStream::Adopt(ReceiveBuffer& bytes, uint32_t size) {
+void FTPStream::Adopt(ReceiveBuffer& bytes, uint32_t size, const std::string& type) {
   std::swap(receiveBuffer, bytes);
-  Publish(size);
+  Publish(size, type.c_str());
 }
 
 void FTPStream::SetConnectionTimeout(int ms) {

@@ -126,18 +126,24 @@ class FTPStream final : public IStream {
   void Abort();
 
   // Replaces the content exactly as a successful download of these bytes
-  // would (buffer growth, descriptor, position). For decoder tests and fuzzers.
-  void SetContent(const void* data, size_t size);
+  // with this Content-Type would (buffer growth, descriptor, position). For
+  // decoder tests and fuzzers.
+  void SetContent(const void* data, size_t size, const std::string& type = "");
 
   // Makes the first `size` bytes of `bytes` the content, as a download of
-  // them would, by trading buffers: `bytes` gets the old one back.
-  void Adopt(ReceiveBuffer& bytes, uint32_t size);
+  // them would, by trading buffers: `bytes` gets the old one back. `type`:
+  // the part's Content-Type.
+  void Adopt(ReceiveBuffer& bytes, uint32_t size, const std::string& type);
 
   // The limits of the next download (ConnectionTimeout and the fixed ones).
   TransferLimits Limits() const;
 
   const unsigned char* Data() const { return receiveBuffer.Data(); }
   uint32_t Size() const { return stat.cbSize.LowPart; }
+  // The content's Content-Type as the camera gave it (its final answer's),
+  // in printable words of at most 64 characters; "" when none came (ftp, or
+  // none sent). What a failed decode names; the bytes decide the format.
+  const std::string& ContentType() const { return contentType; }
   ReceiveBuffer& Buffer() { return receiveBuffer; }
 
   // IUnknown / IStream. Release frees the stream when the count reaches 0,
@@ -165,8 +171,8 @@ class FTPStream final : public IStream {
   struct Session;
 
   // Makes the first `size` bytes of the buffer the content (descriptor with
-  // the current time, position 0).
-  void Publish(uint32_t size);
+  // the current time, position 0), of this Content-Type (the server's words).
+  void Publish(uint32_t size, const char* type);
   // Before reading into `buffer` at `fill`: doubles it when full (to at most
   // kMaxContentSize + 1, so one byte more than the limit shows an oversized
   // body); raises kTooLargeText when the body has passed kMaxContentSize.
@@ -178,6 +184,7 @@ class FTPStream final : public IStream {
   STATSTG stat{};
   std::unique_ptr<Session> session;
   ReceiveBuffer receiveBuffer;
+  std::string contentType;
   int32_t position = 0;
   std::atomic<int> connectionTimeoutMs{kDefaultConnectionTimeoutMs};
   TlsTrust tlsTrust;

@@ -315,7 +315,9 @@ void FTPStream::ReadFile(const char* url) {
   s.Judge(outcome, refused ? s.ProbeKey(multi, s.login, limits) : "");
 
   MakeRoom(receiveBuffer, s.fill);  // the final empty read of the download loop
-  Publish(static_cast<uint32_t>(s.fill));
+  char* type = nullptr;             // the final answer's; none for ftp
+  curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type);
+  Publish(static_cast<uint32_t>(s.fill), type);
 }
 
 FILETIME FTPStream::FileTimeNow() {

@@ -73,6 +73,7 @@ struct Transfer {
 
   // The helper's until `finished`, then the worker's again.
   ReceiveBuffer buffer;
+  std::string contentType;              // the final answer's, "" for none
   std::shared_ptr<WinInetLogin> login;  // the stream's, set before the helper starts
 
   // No wake-up: the worker asks the clock at its own deadlines, and a wake-up
@@ -129,10 +130,17 @@ long LeadingNumber(const char* text) {
   return value;
 }
 
+// A header of the final answer; "" when it has none (or one over 1 KB).
+std::string HeaderText(HINTERNET url, DWORD what) {
+  char text[1024] = "";
+  DWORD length = sizeof text;
+  return HttpQueryInfoA(url, what, text, &length, nullptr) ? std::string(text, length) : std::string();
+}
+
 // Status check of an opened URL: raises for a refused HTTP answer or an
 // announced body over the limit. Returns the announced length, or -1 (none
-// given, or ftp, which has no status).
-long long CheckAnswer(HINTERNET url) {
+// given, or ftp, which has no status); `contentType`, the answer's.
+long long CheckAnswer(HINTERNET url, std::string& contentType) {
   char text[32] = "";
   DWORD length = sizeof text;
   if (!HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) {
@@ -143,10 +151,8 @@ long long CheckAnswer(HINTERNET url) {
   long status = LeadingNumber(text);
   if (status < 200 || status > 299) WinInetLogin::Refuse(url);
   // A picture stream never ends: it is read as a stream (source/), not downloaded.
-  char type[256] = "";
-  DWORD typeLength = sizeof type;
-  if (HttpQueryInfoA(url, HTTP_QUERY_CONTENT_TYPE, type, &typeLength, nullptr) && IsPictureStreamType(type))
-    throw StreamAnswer();
+  contentType = HeaderText(url, HTTP_QUERY_CONTENT_TYPE);
+  if (IsPictureStreamType(contentType)) throw StreamAnswer();
   long long announced = -1;
   char size[32] = "";
   DWORD sizeLength = sizeof size;
@@ -230,20 +236,24 @@ struct FTPStream::Session {
   static void Download(Transfer& t, InternetHandle& url) {
     url.reset(t.login->Open(t.session, t.url, reinterpret_cast<DWORD_PTR>(&t)));
     t.Report(0);
-    const long long announced = CheckAnswer(url.get());
+    const long long announced = CheckAnswer(url.get(), t.contentType);
     DWORD available = 0;
     if (!InternetQueryDataAvailable(url.get(), &available, 0, 0)) throw std::runtime_error(kNotAvailableText);
 
+    // A read waits until all it asked for has come: it asks for no more than
+    // has arrived, so the clock sees a slow body's every piece.
     int fill = 0;
     for (;;) {
       if (t.Cancelled()) return;
       MakeRoom(t.buffer, fill);
+      if (available == 0) break;  // the end of the body
       DWORD got = 0;
-      if (!InternetReadFile(url.get(), t.buffer.At(fill), static_cast<DWORD>(t.buffer.Capacity() - fill), &got))
-        throw Win32Exception();
+      const DWORD room = static_cast<DWORD>(t.buffer.Capacity() - fill);
+      if (!InternetReadFile(url.get(), t.buffer.At(fill), std::min(available, room), &got)) throw Win32Exception();
       if (got == 0) break;
       fill += static_cast<int>(got);
       t.Report(fill);
+      if (!InternetQueryDataAvailable(url.get(), &available, 0, 0)) throw Win32Exception();
     }
     // WinInet reports a connection closed mid-body as a normal end: a cut
     // picture must not pass for a whole one.
@@ -370,7 +380,7 @@ void FTPStream::ReadFile(const char* url) {
     receiveBuffer = std::move(t->buffer);  // ours again
     ScopedLock<WinLock> hold(t->lock);
     if (t->error) std::rethrow_exception(t->error);
-    Publish(static_cast<uint32_t>(t->fill));
+    Publish(static_cast<uint32_t>(t->fill), t->contentType.c_str());
     return;
   }
 

@@ -171,7 +171,12 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
   stream.Seek(start, STREAM_SEEK_SET, nullptr);
 
   Bitmap decoded;
-  CheckGdiStatus(GdipCreateBitmapFromStream(&stream, &decoded.p));
+  const gp::GpStatus opened = GdipCreateBitmapFromStream(&stream, &decoded.p);
+  // Data no format's signature starts (a login or error page, say) that
+  // GDI+ cannot read either: the reason says what came instead.
+  if (opened != gp::Ok && opened != gp::Win32Error && format == decode::Format::kUnknown)
+    throw GDIException(opened, decode::NotAPictureText(stream.ContentType(), request.size));
+  CheckGdiStatus(opened);
   UINT imageWidth = 0, imageHeight = 0;  // statuses not examined: a failure leaves 0
   GdipGetImageWidth(decoded.p, &imageWidth);
   GdipGetImageHeight(decoded.p, &imageHeight);

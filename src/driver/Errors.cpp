@@ -35,6 +35,10 @@ GDIException::GDIException(int status) : std::runtime_error("GDI error"), status
   std::snprintf(text, sizeof text, "GDI Error %d", status);
 }
 
+GDIException::GDIException(int status, const std::string& detail) : std::runtime_error("GDI error"), status(status) {
+  std::snprintf(text, sizeof text, "GDI Error %d (%s)", status, detail.c_str());
+}
+
 const char* GDIException::what() const noexcept { return text; }
 
 void CheckGdiStatus(int status) {

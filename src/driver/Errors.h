@@ -36,15 +36,17 @@ class LoginRefused : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A failure of the image library: what() is "GDI Error %d".
+// A failure of the image library: what() is "GDI Error %d", or with a
+// detail "GDI Error %d (detail)" (hosts match the words before it).
 class GDIException : public std::runtime_error {
  public:
   explicit GDIException(int status);
+  GDIException(int status, const std::string& detail);
   int status;
   const char* what() const noexcept override;
 
  private:
-  char text[100];
+  char text[200];
 };
 
 // 0 passes; 7 (Win32Error) raises Win32Exception with the last error; any other

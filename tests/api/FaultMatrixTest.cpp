@@ -124,6 +124,8 @@ const Fault kFaults[] = {
     {"SlowDrip", Source::kHttp, "/files/photo_800x600.jpg?drip=10&chunk=8192", Outcome::kDelivers, true, false},
     {"DropMidBody", Source::kHttp, "/files/pattern_640x480.jpg?truncate=3000", Outcome::kFails, false, false},
     {"StallShortBody", Source::kHttp, "/files/pattern_640x480.jpg?stall=3000", Outcome::kFails, true, true},
+    // Never 5 s without a byte, though the whole body takes 8 s: delivered.
+    {"SlowSteadyBody", Source::kHttp, "/files/pattern_640x480.jpg?drip=4000&pieces=3", Outcome::kDelivers, true, true},
     // A byte a second never stalls; the minimum rate ends it.
     {"Trickle", Source::kHttp, "/bytes/100000?drip=1000&chunk=1", Outcome::kFails, true, true},
     {"Status404", Source::kHttp, "/status/404", Outcome::kFails, false, false},
@@ -706,6 +708,77 @@ TEST(FaultRefusalTest, OversizedBodyFailsForItsSizeWhileTheServerKeepsSending) {
   ASSERT_EQ(doCVLGrab(0, kPort), 1);
   EXPECT_TRUE(host.WaitCallbacks(kPort, 1, 10s)) << host.log.Text();
   closeCVLPort(0, kPort);
+}
+
+}  // namespace
+
+namespace {
+
+// The reason of the newest ERR line, "" when there is none.
+std::string LastReason(const Host& host) {
+  std::string reason;
+  for (const std::string& line : host.log.Lines()) {
+    const size_t at = line.find(", reason: ");
+    if (line.find("ERR: ") != std::string::npos && at != std::string::npos) reason = line.substr(at + 10);
+  }
+  while (!reason.empty() && (reason.back() == '\t' || reason.back() == '\n')) reason.pop_back();
+  return reason;
+}
+
+// A 200 answer that is no picture (a login or error page) names what came
+// instead; the bytes decide, never the Content-Type. The status is what the
+// platform's decoder gives for data it cannot read (Wine's GDI+: 1).
+TEST(FaultRefusalTest, AnAnswerThatIsNoPictureSaysWhatCameInstead) {
+  ORVELLA_REQUIRE_SERVERS();
+  Host host;
+  ASSERT_EQ(initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback), 1);
+  const std::string page = orvella::test::ReadTestImage("text.html");
+  const std::string pageSize = std::to_string(page.size()) + " bytes";
+  const std::string path = "/r/no-picture";
+  const std::string http = orvella::test::HttpUrl(path);
+  const struct {
+    const char* name;
+    std::string url, target;
+    const char* detail;  // "" for a picture delivered
+  } cases[] = {
+      {"html", http, "/files/text.html?type=text/html;%20charset=utf-8",
+       "the camera answered text/html; charset=utf-8, %s, not a picture"},
+      {"text", http, "/status/200", "the camera answered text/plain, 11 bytes, not a picture"},
+      {"empty", http, "/empty", "the camera answered application/octet-stream, 0 bytes, not a picture"},
+      {"no type", http, "/files/text.html?type=none", "the camera answered with no content type, %s, not a picture"},
+      {"ftp", orvella::test::FtpUrl("text.html"), "", "the camera answered with no content type, %s, not a picture"},
+      {"picture sent as html", http, std::string("/files/") + kGoodPicture + "?type=text/html", ""},
+      {"truncated jpeg", http, "/files/truncated.jpg", nullptr},  // today's reason
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.target.empty()) Route(path, c.target);
+    host.WriteSettings("Camera 1", {{"ImageUrl", c.url}, {"ConnectionTimeout", "2000"}});
+    ASSERT_EQ(host.Open("Camera 1", kPort), 1);
+    const int errors = host.log.Count("ERR: "), callbacks = host.Callbacks(kPort);
+    ASSERT_EQ(doCVLGrab(0, kPort), 1);
+    ASSERT_TRUE(WaitFor([&] { return host.log.Count("ERR: ") > errors || host.Callbacks(kPort) > callbacks; }, 10s))
+        << host.log.Text();
+    const std::string reason = host.log.Count("ERR: ") > errors ? LastReason(host) : "";
+    closeCVLPort(0, kPort);
+    if (c.detail && !*c.detail) {
+      EXPECT_EQ(reason, "") << "a picture is decoded whatever its Content-Type says";
+      continue;
+    }
+#ifdef _WIN32
+    const std::string status = "GDI Error " + std::to_string(std::atoi(reason.c_str() + 10));
+#else
+    const std::string status = "GDI Error 2";
+#endif
+    if (!c.detail) {
+      EXPECT_EQ(reason, "GDI Error 2");
+      continue;
+    }
+    std::string detail = c.detail;
+    const size_t size = detail.find("%s");
+    if (size != std::string::npos) detail.replace(size, 2, pageSize);
+    EXPECT_EQ(reason, status + " (" + detail + ")");
+  }
 }
 
 }  // namespace

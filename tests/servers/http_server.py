@@ -70,8 +70,10 @@ Query parameters that add faults to /bytes, /empty, /status, /html and /files:
 
   delay=<ms>        wait before sending anything (slow first byte)
   drip=<ms>         send the body in chunks of `chunk` bytes (default 1024)
-                    with this pause after each one (slow drip)
+                    with this pause between them (slow drip)
   chunk=<n>         chunk size for drip
+  pieces=<n>        with drip: the body in n chunks of about equal size
+                    (a slow but steady camera: drip=4000&pieces=3)
   truncate=<n>      announce the full length, send only n body bytes, close
                     the connection (drop mid-body / Content-Length too long)
   stall=<n>         announce the full length, send n body bytes, then send
@@ -79,11 +81,13 @@ Query parameters that add faults to /bytes, /empty, /status, /html and /files:
   close=1           answer with "Connection: close" and close afterwards
   nolength=1        no Content-Length: the body ends when the connection
                     closes (HTTP/1.0 style); the one answer without it
+  type=<t>          Content-Type <t> instead of the path's own; type=none
+                    sends no Content-Type at all
   flaky=<percent>   that share of requests, at random, fails instead: status
                     500, the body cut at half with the connection closed, or
                     the connection closed before any answer
 
-Examples: /bytes/102400, /files/red.jpg?drip=50&chunk=4096,
+Examples: /bytes/102400, /files/red.jpg?drip=50&chunk=4096, /html?type=none,
 /bytes/1000?truncate=10, /status/404, /bytes/10?delay=5000.
 
 Run by hand: http_server.py [--port P] [--data DIR] (port 0 picks a free one
@@ -358,9 +362,13 @@ class Handler(BaseHTTPRequestHandler):
         delay = self.int_arg(query.get("delay", "0")) or 0
         drip = self.int_arg(query.get("drip", "0")) or 0
         chunk = max(1, self.int_arg(query.get("chunk", "1024")) or 1024)
+        pieces = self.int_arg(query.get("pieces", "0")) or 0
+        if pieces > 0:
+            chunk = max(1, -(-body.length // pieces))
         truncate = self.int_arg(query["truncate"]) if "truncate" in query else None
         stall = self.int_arg(query["stall"]) if "stall" in query else None
         nolength = query.get("nolength") == "1"
+        content_type = query.get("type", content_type)
         close = query.get("close") == "1" or code < 200 or nolength
         flaky = self.int_arg(query.get("flaky", "0")) or 0
         if flaky > 0 and random.randrange(100) < flaky:
@@ -376,7 +384,8 @@ class Handler(BaseHTTPRequestHandler):
         if delay > 0 and self.server.stopping.wait(delay / 1000.0):
             return
         self.send_response(code)
-        self.send_header("Content-Type", content_type)
+        if content_type != "none":
+            self.send_header("Content-Type", content_type)
         if not store:
             self.send_header("Cache-Control", "no-store")
         if not nolength:
@@ -403,7 +412,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(body.read(sent, n))
                 self.wfile.flush()
                 sent += n
-                if drip > 0 and self.server.stopping.wait(drip / 1000.0):
+                # A pause between chunks, none after the last.
+                if drip > 0 and sent < limit and self.server.stopping.wait(drip / 1000.0):
                     break
         except OSError:
             self.close_connection = True

@@ -215,11 +215,25 @@ TEST_F(DecoderTest, JpegPixelsEqualTheLinuxLibrarysFullDecodeExactly) {
 }
 
 TEST_F(DecoderTest, TextPageFailsWithTheGdiStatusAndWritesNothing) {
-  // GDI+ says 2 (InvalidParameter); Wine's GDI+ says 1. The text is the same.
+  // GDI+ says 2 (InvalidParameter); Wine's GDI+ says 1. The text is the same,
+  // with what came instead of a picture (a test's content has no type).
   Prepare(64, 64, true, kUntouched);
   EXPECT_FALSE(Decode("text.html", 64, 64, true));
   EXPECT_NE(status, 0);
-  EXPECT_EQ(error, "GDI Error " + std::to_string(status));
+  const std::string page = test::ReadTestImage("text.html");
+  const std::string size = std::to_string(page.size());
+  EXPECT_EQ(error, "GDI Error " + std::to_string(status) + " (the camera answered with no content type, " + size +
+                       " bytes, not a picture)");
+  // The server's words: printable, at most 64 characters.
+  stream.SetContent(page.data(), page.size(), " text/html;\r\n\x1b[2J charset=" + std::string(80, 'x'));
+  try {
+    decoder.Decode(stream, buffer, 64, 64, true);
+    ADD_FAILURE() << "a page decoded";
+  } catch (const GDIException& e) {
+    EXPECT_EQ(std::string(e.what()), "GDI Error " + std::to_string(status) +
+                                         " (the camera answered text/html;[2J charset=" + std::string(41, 'x') + ", " +
+                                         size + " bytes, not a picture)");
+  }
   EXPECT_EQ(TouchedOutside(buffer, 0, 0), 0);
 }
 

@@ -162,7 +162,7 @@ TEST_F(JpegDecoderTest, UndecodableDataNamesTheLibraryReasonAtLevel3) {
   EXPECT_EQ(status, 2);
   EXPECT_EQ(LinesContaining("ImageDecoder::Decode: ERROR: JPEG: "), 1);
   EXPECT_FALSE(Decode("text.html", 64, 64, true));
-  EXPECT_EQ(error, "GDI Error 2") << "what GDI+ says for data it cannot decode";
+  EXPECT_EQ(error.substr(0, 13), "GDI Error 2 (") << "what GDI+ says for data it cannot decode";
   EXPECT_EQ(LinesContaining("ImageDecoder::Decode: ERROR: decoder: not a picture format GDI+ reads"), 1);
 }
 

@@ -13,12 +13,13 @@ namespace {
 using orvella::MultipartParser;
 
 struct Parts : MultipartParser::Sink {
-  std::vector<std::string> done;
+  std::vector<std::string> done, types;
   std::string current;
   long long announced = 0;
-  void PartBegin(long long length) override {
+  void PartBegin(long long length, const std::string& type) override {
     current.clear();
     announced = length;
+    types.push_back(type);
   }
   void PartBytes(const char* data, size_t size) override { current.append(data, size); }
   void PartEnd(size_t trim) override {
@@ -34,13 +35,14 @@ struct Parts : MultipartParser::Sink {
 struct Outcome {
   std::vector<std::string> parts;
   bool closed = false;
+  std::vector<std::string> types;  // each part's Content-Type, as a failed decode names it
 };
 
 Outcome Parse(const std::string& contentType, const std::vector<std::string>& pieces) {
   Parts sink;
   MultipartParser parser(orvella::BoundaryOf(contentType), sink);
   for (const std::string& piece : pieces) parser.Feed(piece.data(), piece.size());
-  return {sink.done, parser.Closed()};
+  return {sink.done, parser.Closed(), sink.types};
 }
 
 // Every way of cutting `bytes`: whole, in two at each position, byte by byte.
@@ -118,6 +120,11 @@ TEST(MultipartTest, ContentTypes) {
   EXPECT_EQ(orvella::BoundaryOf("multipart/x-mixed-replace; BOUNDARY=\"Ab c\"; x=y"), "Ab c");
   EXPECT_EQ(orvella::BoundaryOf("multipart/x-mixed-replace;boundary=--x"), "--x");
   EXPECT_EQ(orvella::BoundaryOf("multipart/x-mixed-replace"), "");
+  const std::string untyped = "--frame\r\nContent-Length: 1\r\n\r\nc\r\n";
+  EXPECT_EQ(Parse("multipart/x-mixed-replace; boundary=frame",
+                  {Part("a", true, "image/jpeg") + Part("b", false, " application/octet-stream; x=1 ") + untyped})
+                .types,
+            (std::vector<std::string>{"image/jpeg", "application/octet-stream; x=1", ""}));
 }
 
 }  // namespace

@@ -25,6 +25,12 @@ void FailWith(int status, const char* library, const char* detail) {
                            detail + ")");
 }
 
+std::string NotAPictureText(const std::string& contentType, size_t size) {
+  const std::string type = contentType.empty() ? "with no content type" : contentType;
+  return "the camera answered " + type + ", " + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
+         ", not a picture";
+}
+
 void LogFromLibrary(const char* format, const char* text) noexcept {
   try {
     GetDriverContext().Log(3, format, text);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "acquisition/PixelTarget.h"
@@ -84,6 +85,11 @@ struct Request {
 // kTooCostly logs like Fail and raises "ImageDecoder::Decode: picture too
 // costly to decode (<library>: <detail>)".
 [[noreturn]] void FailWith(int status, const char* library, const char* detail);
+
+// What came instead of a picture (data that starts as no format does):
+// "the camera answered text/html, 2312 bytes, not a picture", or "with no
+// content type" where the answer had none (ftp, or none sent).
+std::string NotAPictureText(const std::string& contentType, size_t size);
 
 // A level-3 line from inside a library callback: nothing may be thrown
 // through the library's C frames. `format` takes one %s.

@@ -325,4 +325,8 @@ void LoginState::Reset() {
   sentPreemptive = false;
 }
 
+std::string ServerWords(const std::string& text) {
+  return Tidy(text);
+}
+
 }  // namespace orvella

@@ -54,6 +54,10 @@ std::string SchemeNames(const std::vector<Challenge>& challenges);
 // and short.
 std::string HttpRefusalText(long status, const std::string& phrase, const std::string& schemes);
 
+// The server's words as a reason quotes them (a phrase, a Content-Type):
+// printable ASCII, at most 64 characters, no spaces around.
+std::string ServerWords(const std::string& text);
+
 // Whether an HTTP status refuses the request (0: no status, as for ftp).
 inline bool IsRefusal(long status) { return status != 0 && (status < 200 || status > 299); }
 // Raises a refused answer's `reason`: LoginRefused when it refuses a login

@@ -98,7 +98,7 @@ MjpegStream::Took MjpegStream::Reader::WaitForPicture(MutexLock& hold, Clock::ti
       first = (grab ? newestNumber : takenNumber) + 1;
     }
     if (caughtUp && newestNumber >= first) {
-      into.Adopt(newest, static_cast<uint32_t>(newestSize));
+      into.Adopt(newest, static_cast<uint32_t>(newestSize), newestType);
       takenNumber = newestNumber;
       return Took::kPicture;
     }
@@ -229,9 +229,10 @@ void MjpegStream::Reader::Ended(std::exception_ptr error) {
 
 // ---- Reader: the parts ------------------------------------------------------------
 
-void MjpegStream::Reader::PartBegin(long long length) {
+void MjpegStream::Reader::PartBegin(long long length, const std::string& type) {
   if (length > FTPStream::kMaxContentSize) throw std::runtime_error(FTPStream::kTooLargeText);
   fill = 0;
+  fillingType = type;
   if (length > 0) Reserve(static_cast<size_t>(length));
 }
 
@@ -253,6 +254,7 @@ void MjpegStream::Reader::PartEnd(size_t trim) {
   {
     ScopedLock<Mutex> hold(lock);
     std::swap(newest, filling);
+    std::swap(newestType, fillingType);
     newestSize = size;
     ++newestNumber;
   }

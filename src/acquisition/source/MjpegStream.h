@@ -137,7 +137,7 @@ class MjpegStream::Reader final : private MultipartParser::Sink {
  private:
   enum class End { kRunning, kIdle, kFailed, kNotAStream };
 
-  void PartBegin(long long length) override;
+  void PartBegin(long long length, const std::string& type) override;
   void PartBytes(const char* data, size_t size) override;
   void PartEnd(size_t trim) override ORVELLA_EXCLUDES(lock);
   // Makes room for `more` bytes in `filling`.
@@ -154,6 +154,7 @@ class MjpegStream::Reader final : private MultipartParser::Sink {
   TransferClock clock ORVELLA_GUARDED_BY(lock);
   ReceiveBuffer newest ORVELLA_GUARDED_BY(lock);  // the newest complete picture
   int newestSize ORVELLA_GUARDED_BY(lock) = 0;
+  std::string newestType ORVELLA_GUARDED_BY(lock);     // its part's Content-Type
   uint64_t newestNumber ORVELLA_GUARDED_BY(lock) = 0;  // pictures completed so far
   uint64_t takenNumber ORVELLA_GUARDED_BY(lock) = 0;   // the last one taken
   Clock::time_point lastUse ORVELLA_GUARDED_BY(lock);
@@ -168,6 +169,7 @@ class MjpegStream::Reader final : private MultipartParser::Sink {
   // The reader thread's alone.
   std::unique_ptr<MultipartParser> parser;
   ReceiveBuffer filling;  // the picture being received
+  std::string fillingType;
   int fill = 0;
   int64_t received = 0;
 };

@@ -182,14 +182,16 @@ void MultipartParser::OnHeaderLine() {
     return nameEnd - name == std::strlen(header) && HasPrefixNoCase(line, name, nameEnd, header);
   };
   if (is("content-length")) length = ParseLength(line, value, valueEnd);
-  if (is("content-type"))
+  if (is("content-type")) {
     picture = HasPrefixNoCase(line, value, valueEnd, "image/") ||
               HasPrefixNoCase(line, value, valueEnd, "application/octet-stream");
+    type.assign(line, value, valueEnd - value);  // the line is bounded; its storage is reused
+  }
 }
 
 void MultipartParser::BeginBody() {
   forwarding = picture;
-  if (forwarding) sink.PartBegin(length);
+  if (forwarding) sink.PartBegin(length, type);
   lastEmitted = 0;
   if (length >= 0) {
     left = length;
@@ -201,6 +203,7 @@ void MultipartParser::BeginBody() {
   }
   length = -1;
   picture = true;
+  type.clear();
 }
 
 size_t MultipartParser::TakeLength(const char* data, size_t size) {

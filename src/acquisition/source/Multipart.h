@@ -24,8 +24,9 @@ class MultipartParser {
   // an image nor application/octet-stream are skipped, never passed on.
   class Sink {
    public:
-    // A part begins; `length` is its Content-Length, or -1 when none given.
-    virtual void PartBegin(long long length) = 0;
+    // A part begins; `length` is its Content-Length, or -1 when none given;
+    // `type` its Content-Type as written, "" when none given.
+    virtual void PartBegin(long long length, const std::string& type) = 0;
     virtual void PartBytes(const char* data, size_t size) = 0;
     // The part is complete; its last `trim` bytes passed were the carriage
     // return of the delimiter's line end, not picture.
@@ -86,6 +87,7 @@ class MultipartParser {
   long long length = -1;    // this part's Content-Length
   long long left = 0;       // body bytes still to come (kBodyLength)
   bool picture = true;      // this part's Content-Type is a picture
+  std::string type;         // this part's Content-Type
   bool forwarding = false;  // this part's bytes go to the sink
   size_t matched = 0;       // marker bytes matched and held back (kBodyScan)
   char lastEmitted = 0;
