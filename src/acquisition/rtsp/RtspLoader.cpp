@@ -30,9 +30,7 @@ struct Loader {
 
 }  // namespace
 
-void SetRtspModulePathForTests(const char* path) {
-  modulePathForTests = path;
-}
+void SetRtspModulePathForTests(const char* path) { modulePathForTests = path; }
 
 const OrvellaRtspApi& LoadRtspModule() {
   static Loader loader;

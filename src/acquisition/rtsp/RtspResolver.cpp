@@ -68,8 +68,7 @@ std::string ResolveUrlHost(const std::string& url, const std::function<bool()>& 
   const size_t at = authority.rfind('@');
   const size_t hostStart = at == std::string::npos ? 0 : at + 1;
   const size_t colon = authority.find(':', hostStart);
-  const std::string host =
-      authority.substr(hostStart, colon == std::string::npos ? std::string::npos : colon - hostStart);
+  const std::string host = authority.substr(hostStart, colon == std::string::npos ? std::string::npos : colon - hostStart);
   if (IsNumeric(host)) return url;
 
   auto lookup = std::make_shared<Lookup>();

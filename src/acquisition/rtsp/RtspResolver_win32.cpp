@@ -27,8 +27,8 @@ std::vector<std::string> LookUp(const std::string& host, std::string& error) {
   for (ADDRINFOA* a = found; a; a = a->ai_next) {
     char text[NI_MAXHOST] = "";
     if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
-    if (getnameinfo(a->ai_addr, static_cast<socklen_t>(a->ai_addrlen), text, sizeof text, nullptr, 0, NI_NUMERICHOST) ==
-        0)
+    if (getnameinfo(a->ai_addr, static_cast<socklen_t>(a->ai_addrlen), text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) == 0)
       addresses.push_back(a->ai_family == AF_INET ? text : "[" + std::string(text) + "]");
   }
   if (found) freeaddrinfo(found);
