@@ -12,6 +12,8 @@ Ports (free loopback ports; printed as "port=N other_port=M tls_port=T"):
     /huge           a stream whose parameter sets claim 16000x16000 pictures
                     with 16 reference pictures; the pictures are all-skip
                     P slices after one tiny key frame
+    /deep           the same at 6000x6000: one picture fits the cap, sixteen
+                    do not
     /huge-answer    DESCRIBE answered with Content-Length: 1900000000 and
                     zeros as fast as the client takes them
     /redirect-away  DESCRIBE answered 302 to other_port's /stream
@@ -38,7 +40,7 @@ import threading
 import time
 
 WIDTH, HEIGHT = 64, 48
-HUGE = 16000
+SIZES = {"/huge": 16000, "/deep": 6000}  # pixels a side
 CONTENT_LENGTH = 1900000000
 
 
@@ -46,10 +48,16 @@ class Bits:
     """An RBSP bit writer with Exp-Golomb codes."""
 
     def __init__(self):
-        self.bits = []
+        self.chunks = []
+        self.size = 0
 
     def u(self, n, value):
-        self.bits += [(value >> (n - 1 - i)) & 1 for i in range(n)]
+        self.add(format(value, "0%db" % n) if n else "")
+
+    def add(self, text):
+        """Bits as a string of '0' and '1'."""
+        self.chunks.append(text)
+        self.size += len(text)
 
     def ue(self, value):
         v = value + 1
@@ -61,20 +69,15 @@ class Bits:
         self.ue(2 * value - 1 if value > 0 else -2 * value)
 
     def align_zero(self):
-        while len(self.bits) % 8:
-            self.bits.append(0)
+        self.add("0" * (-self.size % 8))
 
     def raw(self, data):
-        for b in data:
-            self.u(8, b)
+        self.add("".join(format(b, "08b") for b in data))
 
     def rbsp(self):
-        self.bits.append(1)
+        self.add("1")
         self.align_zero()
-        out = bytearray()
-        for i in range(0, len(self.bits), 8):
-            out.append(int("".join(map(str, self.bits[i:i + 8])), 2))
-        return bytes(out)
+        return int("".join(self.chunks), 2).to_bytes(self.size // 8, "big")
 
 
 def nal(header, rbsp):
@@ -130,8 +133,8 @@ def pps():
 
 
 def idr(mbs, pcm, idr_id):
-    """An IDR picture of I_PCM macroblocks: the first `len(pcm)` carry the
-    given 384 bytes each; a picture of more is cut short (concealed)."""
+    """An IDR picture: I_PCM macroblocks carrying the given 384 bytes each,
+    then flat ones (16x16 DC prediction, no residual: one byte each)."""
     b = Bits()
     b.ue(0)  # first_mb_in_slice
     b.ue(7)  # I, all slices
@@ -146,6 +149,9 @@ def idr(mbs, pcm, idr_id):
         b.ue(25)  # I_PCM
         b.align_zero()
         b.raw(block)
+    # I_16x16 DC without coded blocks (ue 3), chroma DC (ue 0), mb_qp_delta 0,
+    # and a DC block without coefficients
+    b.add("00100111" * (mbs - len(pcm)))
     return nal(0x65, b.rbsp())
 
 
@@ -174,13 +180,15 @@ class Stream:
     """Access units of one path, as lists of NAL units."""
 
     def __init__(self, path):
-        self.huge = path == "/huge"
+        self.huge = path in SIZES
         if self.huge:
-            self.sps, self.mbs = sps(HUGE // 16, HUGE // 16, 16), (HUGE // 16) ** 2
+            side = SIZES[path] // 16
+            self.sps, self.mbs = sps(side, side, 16), side * side
         else:
             self.sps, self.mbs = sps(WIDTH // 16, HEIGHT // 16, 1), (WIDTH // 16) * (HEIGHT // 16)
         self.pps = pps()
-        self.blocks = small_blocks()
+        blocks = [] if self.huge else small_blocks()
+        self.idr = [idr(self.mbs, blocks, i) for i in range(2)]
 
     def sdp(self, base):
         sets = ",".join(base64.b64encode(x).decode() for x in (self.sps, self.pps))
@@ -191,7 +199,7 @@ class Stream:
 
     def unit(self, n):
         if n % 50 == 0 or not self.huge:
-            return [self.sps, self.pps, idr(self.mbs, self.blocks if not self.huge else self.blocks[:1], n % 2)]
+            return [self.sps, self.pps, self.idr[n % 2]]
         return [skipped(self.mbs, n % 50)]
 
 
@@ -323,7 +331,7 @@ class Connection:
             for _ in range(CONTENT_LENGTH >> 20):
                 self.send(zeros)
             return False
-        if path not in ("/small", "/huge"):
+        if path not in ("/small", "/huge", "/deep"):
             self.answer(cseq, "404 Not Found")
             return True
         base = "%s://%s:%d%s/" % (self.scheme(), host, self.port, path)

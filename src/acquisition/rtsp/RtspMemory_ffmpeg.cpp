@@ -25,6 +25,13 @@ void ReleaseHold(void*, uint8_t* data) {
   delete hold;
 }
 
+// A decoder keeps side data beside each picture it holds (H.264: motion
+// vectors, macroblock types), about a third of a 4:2:0 picture; it is
+// charged with the picture.
+size_t Charged(size_t bytes) {
+  return bytes + bytes / 3;
+}
+
 size_t FrameBytes(int width, int height, int format) {
   if (width <= 0 || height <= 0) return 0;
   const auto fmt = format >= 0 ? static_cast<AVPixelFormat>(format) : AV_PIX_FMT_YUV420P;
@@ -41,7 +48,7 @@ void Refuse(PictureBudget& budget, int width, int height) {
 int GetBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
   const std::shared_ptr<PictureBudget>& budget = *static_cast<std::shared_ptr<PictureBudget>*>(codec->opaque);
   // Refused before anything is allocated, then counted exactly.
-  const size_t expected = FrameBytes(frame->width, frame->height, frame->format);
+  const size_t expected = Charged(FrameBytes(frame->width, frame->height, frame->format));
   if (expected > budget->cap || budget->live.load() + expected > budget->cap) {
     Refuse(*budget, frame->width, frame->height);
     return AVERROR(ENOMEM);
@@ -57,6 +64,7 @@ int GetBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
       slot = i;
   }
   for (int i = 0; i < frame->nb_extended_buf; ++i) bytes += frame->extended_buf[i]->size;
+  bytes = Charged(bytes);
   if (slot < 0 || budget->live.fetch_add(bytes) + bytes > budget->cap) {
     if (slot >= 0) budget->live -= bytes;
     Refuse(*budget, frame->width, frame->height);
