@@ -252,15 +252,16 @@ TEST_F(RtspClientTest, FailsWhileTheServerIsDownOrStalledAndRecovers) {
 // and never answers), while the stream stalls, while it flows and while a
 // stream of huge pictures is being opened and decoded.
 TEST_F(RtspClientTest, CloseReturnsQuicklyAtEveryStage) {
-  const char* stages[] = {"connecting", "stalled", "flowing", "huge"};
+  const char* stages[] = {"connecting", "stalled", "flowing", "huge", "deep"};
   for (const char* stage : stages) {
     SCOPED_TRACE(stage);
     ServerControl server;
     RtspClient client;
     const std::string name = stage;
     if (name == "connecting") server.Send("STOP");
-    client.Open(name == "huge" ? HostileUrl("/huge") : test::RtspUrl("/h265"), RtspLimits{20000, 20000});
-    if (name != "connecting" && name != "huge") Next(client, RtspPicture{});
+    const bool hostile = name == "huge" || name == "deep";
+    client.Open(hostile ? HostileUrl("/" + name) : test::RtspUrl("/h265"), RtspLimits{20000, 20000});
+    if (name != "connecting" && !hostile) Next(client, RtspPicture{});
     if (name == "stalled") server.Send("STOP");
     std::this_thread::sleep_for(300ms);
     const Clock::time_point start = Clock::now();
