@@ -13,6 +13,7 @@
 #include "acquisition/rtsp/RtspLoader.h"
 #include "acquisition/rtsp/RtspResolver.h"
 #include "driver/Mutex.h"
+#include "driver/Platform.h"
 #include "driver/Text.h"
 
 namespace orvella {
@@ -191,6 +192,7 @@ void RtspClient::Open(const std::string& url, const RtspLimits& limits) {
   fresh->url = url;
   fresh->login = SplitLogin(url);
   fresh->limits = limits;
+  platform::PinLibrary();  // a decoding thread left running must never meet unloaded code
   std::thread([fresh] { fresh->Run(); }).detach();
   state = std::move(fresh);
 }
