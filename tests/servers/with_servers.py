@@ -21,6 +21,9 @@ test pictures. The program sees:
                       Windows programs through the HTTP server's /_rtsp)
   ORVELLA_DATA_DIR    the data directory (a Linux path)
   ORVELLA_PYTHON      this Python interpreter
+  ORVELLA_RTSP_HOSTILE_PORT, ORVELLA_RTSP_HOSTILE_TLS_PORT
+                      the hostile RTSP camera (rtsp_hostile_server.py) and
+                      its rtsps port; it logs to ORVELLA_DATA_DIR/rtsp_other.log
   ORVELLA_LIGHTTPD_PORT, ORVELLA_LIGHTTPD_TLS_PORT, ORVELLA_LIGHTTPD_LOG,
   ORVELLA_LIGHTTPD_KEY  lighttpd's http and https ports, its request log
                       and its certificate's key (see lighttpd_server.py)
@@ -86,6 +89,21 @@ def _start_rtsp():
     return server, ports
 
 
+def _start_hostile(data_dir, pem):
+    """The hostile RTSP camera (rtsp_hostile_server.py) and its ports."""
+    server = subprocess.Popen([sys.executable, os.path.join(HERE, "rtsp_hostile_server.py"), "--data-dir", data_dir,
+                               "--pem", pem], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              preexec_fn=_die_with_parent)
+    ready, _, _ = select.select([server.stdout], [], [], 30)
+    line = server.stdout.readline().decode() if ready else ""
+    ports = dict(kv.split("=", 1) for kv in line.split() if "=" in kv)
+    if "port" not in ports:
+        sys.stderr.write("with_servers: the hostile RTSP camera did not start\n")
+        _end(server)
+        return None, {}
+    return server, ports
+
+
 def _end(process):
     process.send_signal(signal.SIGCONT)  # a test may have left it stopped
     process.terminate()
@@ -103,6 +121,7 @@ class Servers:
         self.data_dir = tempfile.mkdtemp(prefix="orvella-data-")
         self.http = self.ftp = self.rtsp = self.lighttpd = None
         self.rtsp_ports = {}
+        self.hostile, self.hostile_ports = None, {}
 
     def start(self):
         from ftp_server import TestFTPServer
@@ -122,6 +141,7 @@ class Servers:
         self.lighttpd = LighttpdServer(self.data_dir, self.http.port)
         self.lighttpd.start()
         self.http.tls_pem = self.lighttpd.pem_path
+        self.hostile, self.hostile_ports = _start_hostile(self.data_dir, self.lighttpd.pem_path)
 
     def variables(self):
         v = {"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
@@ -129,6 +149,9 @@ class Servers:
         if self.rtsp is not None:
             v.update(ORVELLA_RTSP_PORT=self.rtsp_ports["port"], ORVELLA_RTSP_SECURE_PORT=self.rtsp_ports["secure_port"],
                      ORVELLA_RTSP_PID=str(self.rtsp.pid))
+        if self.hostile is not None:
+            v.update(ORVELLA_RTSP_HOSTILE_PORT=self.hostile_ports["port"],
+                     ORVELLA_RTSP_HOSTILE_TLS_PORT=self.hostile_ports["tls_port"])
         v.update(self.lighttpd.variables())
         return v
 
@@ -142,6 +165,8 @@ class Servers:
                 _end(self.rtsp)
             if self.lighttpd is not None:
                 self.lighttpd.stop()
+            if self.hostile is not None:
+                _end(self.hostile)
         finally:
             shutil.rmtree(self.data_dir, ignore_errors=True)
 

@@ -1,20 +1,36 @@
 // RtspClient against the real RTSP server (tests/servers/rtsp_server.py):
 // pixels of its known pattern, freshness by its frame counter, failure and
 // recovery, and how fast a close returns at every stage.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "acquisition/FTPStream.h"
 #include "acquisition/decode/Convert.h"
 #include "acquisition/rtsp/RtspClient.h"
 #include "acquisition/rtsp/RtspLoader.h"
 #include "acquisition/rtsp/RtspResolver.h"
+#include "acquisition/rtsp/RtspSource.h"
+#include "driver/Errors.h"
 #include "support/Servers.h"
+#include "support/TestEnv.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVELLA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ORVELLA_SANITIZED 1
+#endif
+#endif
 
 namespace orvella {
 namespace {
@@ -82,6 +98,43 @@ struct ServerControl {
     test::SignalRtspServer("USR2");
   }
 };
+
+// The hostile camera (tests/servers/rtsp_hostile_server.py).
+int HostilePort(const char* name = "ORVELLA_RTSP_HOSTILE_PORT") {
+  return std::atoi(test::Env(name).c_str());
+}
+std::string HostileUrl(const std::string& path, const std::string& login = "") {
+  return "rtsp://" + (login.empty() ? "" : login + "@") + "127.0.0.1:" + std::to_string(HostilePort()) + path;
+}
+// What reached the camera a redirect leads to.
+std::string OtherCameraLog() {
+  std::ifstream in(test::DataPath("rtsp_other.log"));
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Peak memory of this process since ResetPeak, in MB; -1 where it cannot be
+// measured (not Linux, or a sanitizer's own memory in the way).
+void ResetPeak() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+long PeakMb() {
+#if defined(__linux__) && !defined(ORVELLA_SANITIZED)
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, 6, "VmHWM:") == 0) return std::atol(line.c_str() + 6) / 1024;
+#endif
+  return -1;
+}
+long CurrentMb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6) / 1024;
+  return 0;
+}
 
 class RtspClientTest : public ::testing::Test {
  protected:
@@ -196,19 +249,21 @@ TEST_F(RtspClientTest, FailsWhileTheServerIsDownOrStalledAndRecovers) {
 }
 
 // Closing returns quickly while connecting (the server takes the connection
-// and never answers), while the stream stalls and while it flows.
+// and never answers), while the stream stalls, while it flows and while a
+// stream of huge pictures is being opened and decoded.
 TEST_F(RtspClientTest, CloseReturnsQuicklyAtEveryStage) {
-  const char* stages[] = {"connecting", "stalled", "flowing"};
+  const char* stages[] = {"connecting", "stalled", "flowing", "huge", "deep"};
   for (const char* stage : stages) {
     SCOPED_TRACE(stage);
     ServerControl server;
     RtspClient client;
     const std::string name = stage;
     if (name == "connecting") server.Send("STOP");
-    client.Open(test::RtspUrl("/h265"), RtspLimits{20000, 20000});
-    if (name != "connecting") Next(client, RtspPicture{});
+    const bool hostile = name == "huge" || name == "deep";
+    client.Open(hostile ? HostileUrl("/" + name) : test::RtspUrl("/h265"), RtspLimits{20000, 20000});
+    if (name != "connecting" && !hostile) Next(client, RtspPicture{});
     if (name == "stalled") server.Send("STOP");
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(hostile ? 1500ms : 300ms);  // into the pictures' decoding
     const Clock::time_point start = Clock::now();
     client.Close();
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 1100)
@@ -228,6 +283,103 @@ TEST_F(RtspClientTest, LoginWorksAndAWrongPasswordFailsWithoutShowingIt) {
   EXPECT_NE(reason.find("401"), std::string::npos) << reason;
   EXPECT_EQ(reason.find("wr@ng#pw"), std::string::npos) << reason;
   EXPECT_EQ(reason.find("wr%40ng%23pw"), std::string::npos) << reason;
+}
+
+// What a hostile camera does to a client: a login never follows a redirect
+// to another address (the other camera asks for Basic and logs what it
+// got), a redirect home still plays, pictures or answers that would take
+// more memory than allowed fail before they take it, and a refused login
+// says so.
+TEST_F(RtspClientTest, AHostileCameraFailsTheStreamWithAReason) {
+  ASSERT_GT(HostilePort(), 0) << "no hostile RTSP camera (rtsp_hostile_server.py)";
+  struct Case {
+    const char* path;
+    const char* login;
+    const char* reason;    // "" plays
+    const char* otherLog;  // what the other camera saw; null: not looked at
+    bool loginRefused;
+  } cases[] = {
+      {"/redirect-away", "user:secret", "not followed: the camera's login goes only to its own address", "", false},
+      {"/redirect-away", "", "401", "REQUEST ", false},
+      {"/redirect-home", "user:secret", "", nullptr, false},
+      {"/huge", "", "the stream's pictures of 16000x16000 need", nullptr, false},
+      {"/deep", "", "the stream's pictures of 6000x6000 need more than the 256 MB", nullptr, false},
+      {"/huge-answer", "", "cannot open the stream", nullptr, false},
+      {"/forbidden", "user:secret", "403", nullptr, true},
+      {"/forbidden", "", "403", nullptr, false},
+  };
+  const long capMb = 256;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " login '" + c.login + "'");
+    test::WriteDataFile("rtsp_other.log", "");
+    const long before = CurrentMb();
+    ResetPeak();
+    RtspClient client;
+    client.Open(HostileUrl(c.path, c.login), RtspLimits{3000, 3000});
+    // Some fail only after a few pictures.
+    const bool failed = *c.reason ? Fails(client, 15s) : false;
+    if (!*c.reason) Next(client, RtspPicture{}, 15s);
+    const long peak = PeakMb();
+    const std::string reason = client.Failure();
+    if (*c.reason) {
+      EXPECT_TRUE(failed);
+      EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+      EXPECT_EQ(client.LoginRefused(), c.loginRefused) << reason;
+    }
+    if (peak >= 0) {
+      RecordProperty(std::string("peak MB ") + c.path, std::to_string(peak - before));
+      EXPECT_LT(peak - before, capMb + 64) << "MB taken at most";
+    }
+    client.Close();
+    const std::string other = OtherCameraLog();
+    EXPECT_EQ(other.find("AUTHORIZATION"), std::string::npos) << other;
+    if (c.otherLog && !*c.otherLog) {
+      EXPECT_EQ(other.find("REQUEST"), std::string::npos) << other;
+    } else if (c.otherLog) {
+      EXPECT_NE(other.find(c.otherLog), std::string::npos) << other;
+    }
+  }
+}
+
+// rtsps checks no certificate yet: only a camera that trusts any plays it,
+// and a refused login reaches the worker as such.
+TEST_F(RtspClientTest, TheSourceRefusesUncheckedRtspsAndReportsARefusedLogin) {
+  const int tlsPort = HostilePort("ORVELLA_RTSP_HOSTILE_TLS_PORT");
+  const std::string rtsps = "rtsps://127.0.0.1:" + std::to_string(tlsPort) + "/small";
+  struct Case {
+    std::string url;
+    const char* trust;
+    const char* reason;  // "" plays
+  } cases[] = {
+      {rtsps, "", "rtsps:// streams are played only with TlsTrust=any"},
+      {rtsps, "system", "rtsps:// streams are played only with TlsTrust=any"},
+      {rtsps,
+       "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=", "rtsps:// streams are played only with TlsTrust=any"},
+#ifndef _WIN32  // the Windows module has no TLS
+      {rtsps, "any", ""},
+#endif
+      {HostileUrl("/forbidden", "user:secret"), "", "LoginRefused"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url + " TlsTrust=" + c.trust);
+    FTPStream stream;
+    stream.SetTlsTrust(c.trust);
+    RtspSource source(stream);
+    std::string failure;
+    try {
+      source.Next(c.url, Clock::time_point());
+    } catch (const LoginRefused& e) {
+      failure = std::string("LoginRefused ") + e.what();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    source.Close();
+    if (*c.reason) {
+      EXPECT_EQ(failure.compare(0, std::strlen(c.reason), c.reason), 0) << failure;
+    } else {
+      EXPECT_EQ(failure, "");
+    }
+  }
 }
 
 TEST(RtspModuleTest, WithoutTheModuleOpenSaysWhatIsMissing) {

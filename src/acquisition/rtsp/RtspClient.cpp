@@ -8,9 +8,12 @@
 
 #include "acquisition/ImageRegion.h"
 #include "acquisition/decode/Convert.h"
+#include "acquisition/decode/DecodeCommon.h"
+#include "acquisition/net/HttpLogin.h"
 #include "acquisition/rtsp/RtspLoader.h"
 #include "acquisition/rtsp/RtspResolver.h"
 #include "driver/Mutex.h"
+#include "driver/Platform.h"
 #include "driver/Text.h"
 
 namespace orvella {
@@ -25,14 +28,20 @@ constexpr int kTeardownMs = 500;
 // How often a wait looks at a caller's stop flag, which nobody signals to us.
 constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
-int64_t Ticks(Clock::time_point t) { return t.time_since_epoch().count(); }
+int64_t Ticks(Clock::time_point t) {
+  return t.time_since_epoch().count();
+}
 
 }  // namespace
 
 struct RtspClient::State {
   const OrvellaRtspApi* api = nullptr;
   std::string url;
+  UrlLogin login;  // of `url`
   RtspLimits limits;
+  // The decoding thread's own: a redirect it refused, and where it connects.
+  std::string redirectRefusal;
+  std::string connectUrl;
 
   // Read by FFmpeg's interrupt callback on the decoding thread.
   std::atomic<bool> stop{false};
@@ -44,6 +53,7 @@ struct RtspClient::State {
   RtspPicture newestInfo ORVELLA_GUARDED_BY(lock);
   bool failed ORVELLA_GUARDED_BY(lock) = false;
   std::string failure ORVELLA_GUARDED_BY(lock);
+  bool loginRefused ORVELLA_GUARDED_BY(lock) = false;
 
   // The conversion's cached library state and the gray path's rows.
   Mutex convertLock;
@@ -60,6 +70,17 @@ struct RtspClient::State {
     return self->stop.load() || Ticks(Clock::now()) > self->deadline.load();
   }
 
+  // A login goes only to its own origin (the address it was looked up to
+  // is the same camera).
+  static int Redirect(void* opaque, const char* target) {
+    auto* self = static_cast<State*>(opaque);
+    if (!self->login.hasCredentials || SameOrigin(self->login, target) ||
+        SameOrigin(SplitLogin(self->connectUrl), target))
+      return 0;
+    self->redirectRefusal = RedirectRefusalText(target);
+    return 1;
+  }
+
   void SetDeadline(int ms) { deadline = Ticks(Clock::now() + std::chrono::milliseconds(ms)); }
   bool DeadlinePassed() const { return Ticks(Clock::now()) > deadline.load(); }
 
@@ -74,15 +95,17 @@ struct RtspClient::State {
       newestInfo = RtspPicture{newestInfo.sequence + 1, Clock::now(), width, height};
       failed = false;
       failure.clear();
+      loginRefused = false;
     }
     changed.notify_all();
   }  // the older picture goes here, outside the lock
 
-  void Fail(const std::string& reason) ORVELLA_EXCLUDES(lock) {
+  void Fail(const std::string& reason, bool refusedLogin) ORVELLA_EXCLUDES(lock) {
     {
       MutexLock guard(lock);
       failed = true;
       failure = RedactSecrets(reason, url);
+      loginRefused = refusedLogin;
     }
     changed.notify_all();
   }
@@ -93,13 +116,13 @@ struct RtspClient::State {
     while (!stop && Clock::now() < until) guard.WaitUntil(changed, until);
   }
 
-  std::string Session(bool& gotPictures);
+  std::string Session(bool& gotPictures, bool& refusedLogin);
   void Run();
 };
 
 // One connection: open, then pictures until the stream fails or the client
 // closes. The reason of the failure.
-std::string RtspClient::State::Session(bool& gotPictures) {
+std::string RtspClient::State::Session(bool& gotPictures, bool& refusedLogin) {
   const std::string noAnswer = "no answer from the camera within " + std::to_string(limits.connectMs) + " ms";
   SetDeadline(limits.connectMs);
   std::string target;
@@ -109,13 +132,21 @@ std::string RtspClient::State::Session(bool& gotPictures) {
     return e.what();
   }
   if (target.empty()) return noAnswer;
+  connectUrl = target;
+  redirectRefusal.clear();
   OrvellaRtspOpenCall open{};
   open.structSize = sizeof open;
   open.url = target.c_str();
   open.tcp = 1;
   open.interrupt = &State::Interrupt;
+  open.redirect = &State::Redirect;
   open.opaque = this;
-  if (api->open(&open) != 1) return DeadlinePassed() ? noAnswer : std::string(open.error);
+  open.pictureMemory = decode::kMaxPictureMemory;
+  if (api->open(&open) != 1) {
+    if (!redirectRefusal.empty()) return redirectRefusal;
+    refusedLogin = login.hasCredentials && (open.status == 401 || open.status == 403);
+    return DeadlinePassed() ? noAnswer : std::string(open.error);
+  }
   std::string reason;
   for (;;) {
     OrvellaRtspReadCall read{};
@@ -138,11 +169,11 @@ std::string RtspClient::State::Session(bool& gotPictures) {
 void RtspClient::State::Run() {
   std::chrono::seconds retry = kFirstRetry;
   while (!stop) {
-    bool gotPictures = false;
-    const std::string reason = Session(gotPictures);
+    bool gotPictures = false, refusedLogin = false;
+    const std::string reason = Session(gotPictures, refusedLogin);
     if (stop) break;
     if (gotPictures) retry = kFirstRetry;
-    Fail(reason.empty() ? "the stream failed" : reason);
+    Fail(reason.empty() ? "the stream failed" : reason, refusedLogin);
     Pause(Clock::now() + retry);
     retry = std::min(retry * 2, std::chrono::seconds(kLastRetry));
   }
@@ -150,16 +181,19 @@ void RtspClient::State::Run() {
 
 RtspClient::RtspClient() = default;
 
-RtspClient::~RtspClient() { Close(); }
+RtspClient::~RtspClient() {
+  Close();
+}
 
 void RtspClient::Open(const std::string& url, const RtspLimits& limits) {
   Close();
-  auto fresh = std::make_unique<State>();
+  auto fresh = std::make_shared<State>();
   fresh->api = &LoadRtspModule();
   fresh->url = url;
+  fresh->login = SplitLogin(url);
   fresh->limits = limits;
-  State* running = fresh.get();
-  thread = std::thread([running] { running->Run(); });
+  platform::PinLibrary();  // a decoding thread left running must never meet unloaded code
+  std::thread([fresh] { fresh->Run(); }).detach();
   state = std::move(fresh);
 }
 
@@ -170,12 +204,12 @@ void RtspClient::Close() {
     MutexLock guard(state->lock);  // a waiter between its test and its wait sees the flag
   }
   state->changed.notify_all();
-  if (thread.joinable()) thread.join();
+  // The decoding thread may be inside one picture for seconds: it ends on
+  // its own and frees what it holds (the module is never unloaded).
   state.reset();
 }
 
-RtspWait RtspClient::WaitPicture(const RtspPicture& after, Clock::time_point deadline,
-                                 const std::atomic<bool>* stop) {
+RtspWait RtspClient::WaitPicture(const RtspPicture& after, Clock::time_point deadline, const std::atomic<bool>* stop) {
   if (!state) return RtspWait::kStopped;
   State& s = *state;
   MutexLock guard(s.lock);
@@ -194,6 +228,12 @@ std::string RtspClient::Failure() const {
   if (!state) return "";
   MutexLock guard(state->lock);
   return state->failed ? state->failure : std::string();
+}
+
+bool RtspClient::LoginRefused() const {
+  if (!state) return false;
+  MutexLock guard(state->lock);
+  return state->failed && state->loginRefused;
 }
 
 RtspPicture RtspClient::CopyNewest(const PixelTarget& target, int width, int height, bool colour) {
@@ -225,7 +265,8 @@ RtspPicture RtspClient::CopyNewest(const PixelTarget& target, int width, int hei
     call.data = s.bgrRows.data();
     call.stride = int(bgrRow);
   }
-  if (s.api->convert(&call) != 1) throw std::runtime_error(call.error[0] ? call.error : "the picture cannot be converted");
+  if (s.api->convert(&call) != 1)
+    throw std::runtime_error(call.error[0] ? call.error : "the picture cannot be converted");
   if (!colour) {
     for (uint32_t r = 0; r < region.height; ++r)
       decode::GrayFromBgr(s.bgrRows.data() + r * bgrRow, region.Row(r), region.width);

@@ -4,16 +4,18 @@
 // (or than a moment) and has that one converted into its buffer, once.
 //
 // The stream runs over TCP (interleaved), with the credentials of the URL
-// (FFmpeg answers Basic and Digest). A stream that cannot be opened, ends or
+// (FFmpeg answers Basic and Digest), which go only to the URL's own origin:
+// a redirect elsewhere fails the stream. Its pictures may take
+// decode::kMaxPictureMemory; a stream that claims or needs more fails. A stream that cannot be opened, ends or
 // stalls puts the client in the failed state, which lasts until pictures flow
 // again; meanwhile the thread reconnects after 1 s, 2 s, 4 s ... at most 30 s.
 // Reasons never hold the URL's password.
 //
 // Thread safety: Open and Close belong to the owner (one thread at a time);
 // WaitPicture, CopyNewest and Failure may be called from any thread while
-// the client is open. Close returns within about 100 ms of FFmpeg's next
-// interrupt check, whatever the stream is doing, and no FFmpeg call of this
-// client outlives it.
+// the client is open. Close returns at once; the decoding thread, which may
+// be inside one picture, ends at FFmpeg's next interrupt check or after that
+// picture, on its own.
 #pragma once
 
 #include <atomic>
@@ -63,7 +65,7 @@ class RtspClient {
   // the background. Raises std::runtime_error when the module or FFmpeg is
   // missing (the reason names what). An open client is closed first.
   void Open(const std::string& url, const RtspLimits& limits);
-  // Stops the thread and waits for it; the pictures go. Idempotent.
+  // Stops the thread without waiting for it; the pictures go. Idempotent.
   void Close();
   bool IsOpen() const { return state != nullptr; }
 
@@ -73,6 +75,8 @@ class RtspClient {
   RtspWait WaitPicture(const RtspPicture& after, Clock::time_point deadline, const std::atomic<bool>* stop = nullptr);
   // Why the stream is down; "" while it is up or connecting for the first time.
   std::string Failure() const;
+  // Whether that failure is the camera refusing the URL's login (401/403).
+  bool LoginRefused() const;
 
   // Converts the newest picture's top-left width x height pixels (limited to
   // the picture and to the target) into `target`: blue-green-red, or gray
@@ -82,8 +86,7 @@ class RtspClient {
 
  private:
   struct State;
-  std::unique_ptr<State> state;
-  std::thread thread;
+  std::shared_ptr<State> state;  // shared with the decoding thread
 };
 
 }  // namespace orvella

@@ -20,7 +20,7 @@
 extern "C" {
 #endif
 
-#define ORVELLA_RTSP_ABI_VERSION 1
+#define ORVELLA_RTSP_ABI_VERSION 2
 #define ORVELLA_RTSP_ERROR_SIZE 512
 
 typedef struct OrvellaRtspSession OrvellaRtspSession;
@@ -28,6 +28,9 @@ typedef struct OrvellaRtspPicture OrvellaRtspPicture;
 
 /* Asked while a call waits on the network: nonzero ends the call now. */
 typedef int (*OrvellaRtspInterruptFn)(void* opaque);
+/* Asked once the camera redirected the stream to `url`, before anything
+ * reaches that address: nonzero ends the open there. */
+typedef int (*OrvellaRtspRedirectFn)(void* opaque, const char* url);
 
 typedef struct OrvellaRtspOpenCall {
   size_t structSize;
@@ -35,7 +38,10 @@ typedef struct OrvellaRtspOpenCall {
   int tcp;                          /* 1: RTP interleaved in the RTSP connection */
   OrvellaRtspInterruptFn interrupt; /* kept for the session's life */
   void* opaque;
-  OrvellaRtspSession* session;      /* out */
+  OrvellaRtspRedirectFn redirect; /* with the same opaque; null follows all */
+  size_t pictureMemory;           /* what the session's pictures may take */
+  OrvellaRtspSession* session;    /* out */
+  int status;                     /* out: 401 or 403 when the camera refused */
   char error[ORVELLA_RTSP_ERROR_SIZE];
 } OrvellaRtspOpenCall;
 

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
 
@@ -13,10 +14,12 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "acquisition/rtsp/RtspMemory_ffmpeg.h"
 #include "acquisition/rtsp/RtspModule.h"
 #include "driver/Mutex.h"
 #include "driver/NoCopy.h"
@@ -35,7 +38,12 @@ struct OrvellaRtspSession {
   int stream = -1;
   bool synced = false;  // a whole key frame has reached the decoder
   OrvellaRtspInterruptFn interrupt = nullptr;
+  OrvellaRtspRedirectFn redirect = nullptr;
   void* opaque = nullptr;
+  std::string url;  // where the open goes now
+  bool redirectRefused = false;
+  // Shared with the frames, which may outlive the session.
+  std::shared_ptr<orvella_rtsp::PictureBudget> budget = std::make_shared<orvella_rtsp::PictureBudget>();
 };
 
 namespace {
@@ -107,8 +115,20 @@ class CallScope {
   std::string last;
 };
 
+// FFmpeg follows a 3xx answer itself, with the first URL's login. The
+// demuxer names the new URL before it connects there, and asks us before
+// its first connect or write: a refused redirect ends the open then.
 int Interrupt(void* opaque) {
   auto* session = static_cast<OrvellaRtspSession*>(opaque);
+  if (session->redirectRefused) return 1;
+  const AVFormatContext* format = session->format;
+  if (session->redirect && format && format->url && session->url != format->url) {
+    session->url = format->url;
+    if (session->redirect(session->opaque, format->url)) {
+      session->redirectRefused = true;
+      return 1;
+    }
+  }
   return session->interrupt ? session->interrupt(session->opaque) : 0;
 }
 
@@ -153,6 +173,7 @@ int OpenDecoder(OrvellaRtspSession* session, const CallScope& scope, char* error
   }
   int r = avcodec_parameters_to_context(session->codec, session->format->streams[stream]->codecpar);
   if (r >= 0) {
+    orvella_rtsp::LimitDecoder(session->codec, &session->budget);
     session->codec->thread_type = FF_THREAD_SLICE;
     session->codec->thread_count = 0;
     session->codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
@@ -169,6 +190,16 @@ int OpenDecoder(OrvellaRtspSession* session, const CallScope& scope, char* error
   return 1;
 }
 
+// A stream is refused by the picture size it claims, before a picture of it
+// reaches the decoder; the decoder's own allocations are counted too.
+bool PictureSizeFits(OrvellaRtspSession* session, char* error) {
+  int width = 0, height = 0, format = -1;
+  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], width, height, format);
+  const std::string reason = orvella_rtsp::CheckPictureSize(*session->budget, width, height, format);
+  if (!reason.empty()) std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", reason.c_str());
+  return reason.empty();
+}
+
 // The demuxer reads its stream descriptions from the camera's answer to
 // DESCRIBE, so no probing of packets: the first picture comes sooner.
 int Open(OrvellaRtspOpenCall* call) {
@@ -177,7 +208,11 @@ int Open(OrvellaRtspOpenCall* call) {
   call->session = nullptr;
   auto* session = new OrvellaRtspSession;
   session->interrupt = call->interrupt;
+  session->redirect = call->redirect;
   session->opaque = call->opaque;
+  session->url = call->url;
+  session->budget->cap = call->pictureMemory ? call->pictureMemory : size_t(-1);
+  call->status = 0;
   session->format = avformat_alloc_context();
   if (!session->format) {
     scope.Fail(call->error, "out of memory", AVERROR(ENOMEM));
@@ -190,11 +225,13 @@ int Open(OrvellaRtspOpenCall* call) {
   int r = avformat_open_input(&session->format, call->url, nullptr, &options);
   av_dict_free(&options);
   if (r < 0) {
+    if (r == AVERROR_HTTP_UNAUTHORIZED || r == AVERROR_HTTP_FORBIDDEN)
+      call->status = r == AVERROR_HTTP_UNAUTHORIZED ? 401 : 403;
     scope.Fail(call->error, "cannot open the stream", r);
     CloseSession(session);  // the failed open freed the format context already
     return -1;
   }
-  if (OpenDecoder(session, scope, call->error) < 0) {
+  if (OpenDecoder(session, scope, call->error) < 0 || !PictureSizeFits(session, call->error)) {
     CloseSession(session);
     return -1;
   }
@@ -271,11 +308,20 @@ int Read(OrvellaRtspReadCall* call) {
     if (packet->stream_index == session->stream && !session->synced)
       session->synced = (packet->flags & AV_PKT_FLAG_KEY) && StartsPicture(packet, session->codec->codec_id);
     if (packet->stream_index == session->stream && session->synced) {
+      if (!PictureSizeFits(session, call->error)) {
+        av_packet_unref(packet);
+        return -1;
+      }
       r = avcodec_send_packet(session->codec, session->packet);
+      // A refused frame may pass as damaged data: the decoder goes on.
+      const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
       // Damaged data costs pictures, not the stream: the next key frame heals it.
-      if (r < 0 && r != AVERROR_INVALIDDATA && r != AVERROR(EAGAIN)) {
+      if (!refused.empty() || (r < 0 && r != AVERROR_INVALIDDATA && r != AVERROR(EAGAIN))) {
         av_packet_unref(session->packet);
-        scope.Fail(call->error, "the decoder failed", r);
+        if (!refused.empty())
+          std::snprintf(call->error, sizeof call->error, "%s", refused.c_str());
+        else
+          scope.Fail(call->error, "the decoder failed", r);
         return -1;
       }
     }
@@ -357,6 +403,7 @@ ORVELLA_MODULE_EXPORT const OrvellaRtspApi* orvellaRtspGetApi(int version, size_
   if (version != ORVELLA_RTSP_ABI_VERSION || apiSize > sizeof api) return nullptr;
   std::call_once(once, [] {
     avformat_network_init();
+    av_max_alloc(orvella_rtsp::kMaxAllocation);
     av_log_set_callback(LogCallback);
     libraries = Libraries();
     api = OrvellaRtspApi{sizeof(OrvellaRtspApi),

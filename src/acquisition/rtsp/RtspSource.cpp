@@ -5,6 +5,7 @@
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/TransferClock.h"
+#include "driver/Errors.h"
 
 namespace orvella {
 
@@ -12,6 +13,11 @@ namespace {
 // Longer than this without the picture a cycle waits for fails the cycle;
 // the client reconnects meanwhile on its own.
 constexpr int kPictureWaitMs = 5000;
+
+// FFmpeg's rtsps checks no certificate against the camera's TlsTrust: such a
+// stream plays only where the camera accepts any certificate.
+const char kUncheckedRtsps[] =
+    "rtsps:// streams are played only with TlsTrust=any: their certificate cannot be checked yet";
 }  // namespace
 
 bool RtspSource::Handles(const std::string& url) {
@@ -20,6 +26,10 @@ bool RtspSource::Handles(const std::string& url) {
 
 void RtspSource::Next(const std::string& url, Clock::time_point after) {
   const int connectMs = stream.Limits().connectMs;
+  if (url.compare(0, 8, "rtsps://") == 0 && stream.Trust().mode != TlsTrust::Mode::Any) {
+    Close();
+    throw std::runtime_error(kUncheckedRtsps);
+  }
   if (!client.IsOpen() || url != openUrl) {
     RtspLimits limits;
     limits.connectMs = connectMs;
@@ -40,6 +50,7 @@ void RtspSource::Next(const std::string& url, Clock::time_point after) {
     case RtspWait::kStopped:
       throw std::runtime_error("RTSP: stopped");
     case RtspWait::kFailed:
+      if (client.LoginRefused()) throw LoginRefused(client.Failure());
       throw std::runtime_error(client.Failure());
     case RtspWait::kTimedOut:
       break;
