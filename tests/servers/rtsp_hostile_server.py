@@ -18,7 +18,8 @@ Ports (free loopback ports; printed as "port=N other_port=M tls_port=T"):
                     zeros as fast as the client takes them
     /redirect-away  DESCRIBE answered 302 to other_port's /stream
     /redirect-home  DESCRIBE answered 302 to this port's /small
-    /forbidden      every request but OPTIONS answered 403
+    /forbidden      every request but OPTIONS answered 403, each logged as
+                    "REFUSED <method>" to DIR/rtsp_refused.log
   other_port  another camera that asks every request for a Basic login
               (401); it appends "CONNECT", "REQUEST <method>" and
               "AUTHORIZATION <value>" lines to DIR/rtsp_other.log
@@ -296,6 +297,9 @@ class Connection:
             self.answer(cseq, headers=["Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER"])
             return True
         if path.startswith("/forbidden"):
+            if self.server.refused_log:
+                with open(self.server.refused_log, "a") as f:
+                    f.write("REFUSED %s\n" % method)
             self.answer(cseq, "403 Forbidden")
             return True
         if method == "DESCRIBE":
@@ -415,6 +419,7 @@ def main():
     server.other_port = other.getsockname()[1]
     port = camera.getsockname()[1]
     log_path = os.path.join(args.data_dir, "rtsp_other.log") if args.data_dir else ""
+    server.refused_log = os.path.join(args.data_dir, "rtsp_refused.log") if args.data_dir else ""
     threading.Thread(target=accept_loop, args=(camera, lambda c: Connection(server, c, port).serve()),
                      daemon=True).start()
     threading.Thread(target=accept_loop, args=(other, lambda c: Other(c, log_path).serve()), daemon=True).start()

@@ -339,6 +339,18 @@ TEST_F(RtspClientTest, AHostileCameraFailsTheStreamWithAReason) {
       EXPECT_NE(other.find(c.otherLog), std::string::npos) << other;
     }
   }
+  // A refused login is not tried again soon: cameras lock the account out.
+  test::WriteDataFile("rtsp_refused.log", "");
+  RtspClient client;
+  client.Open(HostileUrl("/forbidden", "user:secret"), RtspLimits{3000, 3000});
+  ASSERT_TRUE(Fails(client, 15s));
+  std::this_thread::sleep_for(3500ms);  // retries came after 1 s and 3 s
+  client.Close();
+  std::ifstream in(test::DataPath("rtsp_refused.log"));
+  std::string line;
+  int describes = 0;
+  while (std::getline(in, line)) describes += line == "REFUSED DESCRIBE";
+  EXPECT_EQ(describes, 1);
 }
 
 // rtsps checks no certificate yet: only a camera that trusts any plays it,

@@ -174,7 +174,8 @@ void RtspClient::State::Run() {
     if (stop) break;
     if (gotPictures) retry = kFirstRetry;
     Fail(reason.empty() ? "the stream failed" : reason, refusedLogin);
-    Pause(Clock::now() + retry);
+    // Cameras lock an account out after a few failed logins.
+    Pause(Clock::now() + (refusedLogin ? std::max(retry, std::chrono::seconds(kLoginRetry)) : retry));
     retry = std::min(retry * 2, std::chrono::seconds(kLastRetry));
   }
 }

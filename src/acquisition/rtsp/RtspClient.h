@@ -56,6 +56,7 @@ class RtspClient {
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::seconds kFirstRetry{1};
   static constexpr std::chrono::seconds kLastRetry{30};
+  static constexpr std::chrono::seconds kLoginRetry{30};  // after a refused login
 
   RtspClient();
   ~RtspClient();
