@@ -34,6 +34,9 @@ UrlLogin SplitLogin(const std::string& url);
 // A login goes only to the scheme, host and port of the URL it came with.
 // Whether the absolute URL `target` (a redirect's) is at that origin.
 bool SameOrigin(const UrlLogin& login, const std::string& target);
+// The absolute URL a redirect's Location names, resolved against the URL
+// `base` it answered (a path, a query, "//host/path" or a whole URL).
+std::string ResolveLocation(const std::string& base, const std::string& location);
 // The reason of a redirect to another origin left unfollowed because the
 // URL carries a login: "redirect to http://host:port not followed: ...".
 std::string RedirectRefusalText(const std::string& target);
@@ -55,7 +58,9 @@ std::string SchemeNames(const std::vector<Challenge>& challenges);
 std::string HttpRefusalText(long status, const std::string& phrase, const std::string& schemes);
 
 // Whether an HTTP status refuses the request (0: no status, as for ftp).
-inline bool IsRefusal(long status) { return status != 0 && (status < 200 || status > 299); }
+inline bool IsRefusal(long status) {
+  return status != 0 && (status < 200 || status > 299);
+}
 
 // The final answer's status line and challenges, from the header lines of
 // every answer in turn as a header callback sees them (interim answers,
