@@ -135,8 +135,8 @@ DWORD InternetErrorOf(DWORD policyError) {
   }
 }
 
-// 0 when the system trusts the certificate of an answer from `host` and it
-// names that host, else WinInet's error. WinInet checks only connections it
+// 0 when the system trusts the certificate of an answer from `origin` and
+// it names that host, else WinInet's error. WinInet checks only connections it
 // opens for the request: a kept one, opened for a request that ignored
 // certificate errors (a pinned camera, a refused one's key), passes unchecked.
 DWORD SystemTrustError(HINTERNET url, const std::string& origin) {
