@@ -10,7 +10,8 @@
 // on its easy handle (one request per picture once logged in). With more
 // than one scheme allowed it never sends Basic before a server asked for it;
 // a handle that learnt a login is replaced when the URL's origin or
-// credentials change, so nothing learnt from one server reaches another.
+// credentials change, so nothing learnt from one server reaches another,
+// and a redirect to another origin is refused before its request goes out.
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -56,7 +57,7 @@ struct FTPStream::Session {
   ReceiveBuffer* buffer = nullptr;
   int fill = 0;
   AnswerHeaders answer;  // the last HTTP answer's; status 0 for ftp
-  std::string url;                    // the last URL downloaded, and its login
+  std::string url;       // the last URL downloaded, and its login
   UrlLogin login;
   TransferClock clock;
   std::exception_ptr failure;
@@ -86,10 +87,12 @@ struct FTPStream::Session {
     return length;
   }
 
-  // Before each request, once connected (and the TLS handshake done).
+  // Before each request, once connected (and the TLS handshake done); a
+  // redirect to another origin goes no further when the URL has a login.
   static int OnRequest(void* user, char*, char*, int, int) {
-    static_cast<Session*>(user)->clock.RequestSent();
-    return CURL_PREREQFUNC_OK;
+    auto* self = static_cast<Session*>(user);
+    self->clock.RequestSent();
+    return MayRequest(self->transfer, self->login, self->failure) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
   }
 
   static size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -144,7 +147,8 @@ struct FTPStream::Session {
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvella");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for name look-ups
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
-    // WinInet follows redirects by itself; so do we, within the same schemes.
+    // Redirects are followed within these schemes, as WinInet does; with a
+    // login only within the URL's origin (OnRequest).
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");

@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "driver/Orvella.h"
@@ -24,6 +25,8 @@ using namespace std::chrono_literals;
 using orvella::test::CameraUrl;
 using orvella::test::Host;
 using orvella::test::HttpUrl;
+using orvella::test::QueryEncoded;
+using orvella::test::ServerControl;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPort = 6;
@@ -251,6 +254,108 @@ TEST_F(RealCameraTest, MjpegStreamsLogInAndTrustAsSnapshotsDo) {
     closeCVLPort(0, kPort);
     ExpectNoPassword(kOddPassword, kOddPasswordEncoded);
   }
+}
+
+// Whatever connection carries an https answer, the camera's own trust
+// judges it: a refused camera leaves behind no connection through which a
+// camera of default trust on the same server gets pictures, nor does a
+// pinned camera, which still delivers.
+TEST_F(RealCameraTest, EveryCameraOnAServerIsJudgedByItsOwnTrust) {
+  const std::string key = orvella::test::CameraKey();
+  struct Camera {
+    const char* trust;  // nullptr: no TlsTrust key
+    const char* path;
+  };
+  const Camera kDefault{nullptr, "/basic/pattern_640x480.jpg"}, kEmpty{"", "/basic/pattern_640x480.jpg"},
+      kPinned{"pin", "/basic/pattern_640x480.jpg"};
+  const std::vector<Camera> orders[] = {{kDefault, kEmpty, kPinned, kDefault}, {kEmpty, kDefault, kPinned, kEmpty}};
+  for (const std::vector<Camera>& order : orders) {
+    std::string file;
+    for (size_t i = 0; i < order.size(); ++i) {
+      file += "[Camera " + std::to_string(i + 1) +
+              "]\r\nwidth=128\r\nheight=16\r\nLogLevel=1\r\nImageUrl=" + CameraUrl(order[i].path, true, "user:pass") +
+              "\r\n";
+      if (order[i].trust) file += std::string("TlsTrust=") + (order[i].trust == std::string("pin") ? key : "") + "\r\n";
+    }
+    orvella::test::WriteBinary(host.log.dir() + orvella::test::PathSeparator() + "Orvella.ini", file);
+    for (size_t i = 0; i < order.size(); ++i) {
+      const bool pinned = order[i].trust && order[i].trust == std::string("pin");
+      SCOPED_TRACE("camera " + std::to_string(i + 1) + " of " + order[i].path +
+                   (order[i].trust ? std::string(" TlsTrust=") + order[i].trust : " without TlsTrust"));
+      host.log.Clear();
+      ASSERT_EQ(host.Open("Camera " + std::to_string(i + 1), kPort), 1);
+      ASSERT_EQ(Grab(), pinned) << host.log.Text();
+      if (pinned) {
+        EXPECT_TRUE(Grab()) << "and the next picture" << host.log.Text();
+      } else {
+        EXPECT_NE(Reason().find("the camera's key is " + key + "; "), std::string::npos) << Reason();
+      }
+      closeCVLPort(0, kPort);
+    }
+  }
+}
+
+// A login goes only to its URL's scheme, host and port. Camera A asks for
+// Basic before it redirects, so a driver sending its Basic answer ahead of
+// challenges would carry it along. With a login, a redirect to another
+// origin is not followed (that origin sees no request); within the origin
+// it is followed with the login; without a login every redirect is
+// followed. A picture stream reconnecting to a redirect is judged the same.
+TEST_F(RealCameraTest, ARedirectTakesTheLoginOnlyWithinItsOrigin) {
+  static int other = 0;  // the second origin: another port of the HTTP server
+  if (other == 0) {
+    other = std::atoi(ServerControl("/_closedport").substr(5).c_str());
+    ASSERT_GT(other, 0);
+    ASSERT_EQ(ServerControl("/_openport?port=" + std::to_string(other)), "ok\n");
+  }
+  auto seen = [](int port, const std::string& path) {  // {requests, with Authorization}
+    const std::string text = ServerControl("/_auth?port=" + std::to_string(port) + "&path=" + QueryEncoded(path));
+    const size_t at = text.find("authorized=");
+    return std::make_pair(std::atoi(text.c_str() + 9),
+                          at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 11));
+  };
+  for (const bool stream : {false, true})
+    for (const bool sameOrigin : {true, false})
+      for (const bool login : {true, false}) {
+        const std::string name = std::string(stream ? "stream" : "snapshot") + (sameOrigin ? "-same" : "-other") +
+                                 (login ? "-login" : "-open");
+        SCOPED_TRACE(name);
+        const std::string path = "/redirect-" + name, auth = login ? "auth=basic" : "";
+        const std::string origin = "http://127.0.0.1:" + std::to_string(sameOrigin ? orvella::test::HttpPort() : other);
+        const std::string targetPath = stream ? "/mjpeg" : "/files/pattern_320x240.jpg";
+        std::string target = targetPath + (stream ? "?fps=25" : "");
+        if (login && sameOrigin) target += (stream ? "&" : "?") + auth;  // within the origin it wants the login too
+        const std::string redirect = "/redirect?" + (login ? auth + "&" : "") + "to=" + QueryEncoded(origin + target);
+        // A stream's first answer comes straight from A (the download that
+        // finds the stream); the stream's own connection meets the redirect.
+        const std::string route =
+            stream ? QueryEncoded("/mjpeg?fps=25" + (login ? "&" + auth : "")) + "&then=" + QueryEncoded(redirect)
+                   : QueryEncoded(redirect);
+        ASSERT_EQ(ServerControl("/_route?path=" + QueryEncoded(path) + "&to=" + route), "ok\n");
+        const auto before = seen(other, targetPath);
+        Open("http://" + std::string(login ? "user:pass@" : "") +
+                 "127.0.0.1:" + std::to_string(orvella::test::HttpPort()) + path,
+             {{"width", "128"}, {"height", "16"}});
+        const bool follows = sameOrigin || !login;
+        // A refusal logs once; a grab after it asks again, unlogged.
+        ASSERT_EQ(Grab(), follows) << host.log.Text();
+        if (follows) {
+          EXPECT_TRUE(Grab()) << "and the next picture" << host.log.Text();
+        } else {
+          const int callbacks = host.Callbacks(kPort);
+          ASSERT_EQ(doCVLGrab(0, kPort), 1);
+          std::this_thread::sleep_for(300ms);
+          EXPECT_EQ(host.Callbacks(kPort), callbacks);
+          EXPECT_EQ(Reason(), "redirect to http://127.0.0.1:" + std::to_string(other) +
+                                  " not followed: the camera's login goes only to its own address");
+        }
+        closeCVLPort(0, kPort);
+        const auto after = seen(other, targetPath);
+        EXPECT_EQ(after.second, before.second) << "the other origin was sent a login";
+        if (!follows) {
+          EXPECT_EQ(after.first, before.first) << "the other origin was asked";
+        }
+      }
 }
 
 TEST_F(RealCameraTest, ASlowSnapshotArrivesWhateverConnectionTimeoutSaysAndCloseStaysPrompt) {

@@ -13,7 +13,8 @@ unless a fault asks otherwise. Paths:
   /html                 200 with a small HTML page (not a picture).
   /files/<name>         200 with the file <name> from the data directory,
                         404 when it does not exist.
-  /redirect?to=<path>   302 to <path> on this server.
+  /redirect?to=<url>    302 to <url>: a path on this server or an absolute URL
+                        (another port of it is another origin).
   /hang                 reads the request, never answers (until the client
                         goes away or the server stops).
   /echo-login           asks for a Basic login; answers one with status 403
@@ -42,6 +43,8 @@ camera keeps one URL; the test decides what it gets):
   /_route?path=<p>&to=<t>   from now on a request for path <p> (any query) is
                         answered as a request for <t> (path and query), which
                         may be any path above; an empty <t> removes the route.
+                        With &then=<t2> it answers as <t> once (a request
+                        turned away for a login does not count), then as <t2>.
                         A path without a route answers 404.
   /_hits?path=<p>       "hits=N served=M\\n": requests for <p> so far, and how
                         many of them got a whole 200 answer.
@@ -57,6 +60,10 @@ camera keeps one URL; the test decides what it gets):
                         started beside this one; an empty password removes it.
   /_lastrequest         the request line and headers of the last request
                         outside /_*, as the server received them.
+  /_auth?port=N&path=<p>  "requests=R authorized=A\n": requests for path <p>
+                        (any query) that reached port N, and how many of them
+                        carried an Authorization header (what a second origin
+                        was sent).
   /_mjpeg              "frame=N age_ms=A\n": the last frame whose part was
                         sent whole (0: none yet), and how long ago.
   /_rtsp?signal=<s>     sends the RTSP server started beside this one SIG<s>
@@ -65,6 +72,11 @@ camera keeps one URL; the test decides what it gets):
   /_cut                 every body being sent stops at its next chunk and its
                         connection closes (a client that keeps reading a long
                         body it has refused stops costing time).
+
+A query parameter of every path above (also of a route's target):
+
+  auth=basic        a request without "Authorization: Basic ..." gets 401 with
+                    a Basic challenge (any user and password pass)
 
 Query parameters that add faults to /bytes, /empty, /status, /html and /files:
 
@@ -177,6 +189,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.control(path, query)
         self.server.count_request(self)
         self.server.root.note_request(self.raw_requestline + bytes(self.headers))
+        self.server.root.note_auth(self.server.port, path, "Authorization" in self.headers)
         target = self.server.root.routed(path)
         self.routed_from = path if target else None
         if target is not None:
@@ -185,6 +198,10 @@ class Handler(BaseHTTPRequestHandler):
             parts = urlsplit(target)
             path = unquote(parts.path)
             query = {k: v[-1] for k, v in parse_qs(parts.query).items()}
+        if query.get("auth") == "basic" and not self.headers.get("Authorization", "").startswith("Basic "):
+            return self.challenge("camera")
+        if self.routed_from:
+            self.server.root.route_taken(self.routed_from)
 
         if path.startswith("/bytes/"):
             n = self.int_arg(path[len("/bytes/"):])
@@ -245,7 +262,7 @@ class Handler(BaseHTTPRequestHandler):
             c, r = root.stats()
             return self.simple(200, b"connections=%d requests=%d\n" % (c, r))
         if path == "/_route" and "path" in query:
-            root.set_route(query["path"], query.get("to", ""))
+            root.set_route(query["path"], query.get("to", ""), query.get("then"))
             return self.simple(200, b"ok\n")
         if path == "/_hits" and "path" in query:
             return self.simple(200, b"hits=%d served=%d\n" % root.hits(query["path"]))
@@ -260,6 +277,9 @@ class Handler(BaseHTTPRequestHandler):
             return self.simple(200, b"ok\n")
         if path == "/_lastrequest":
             return self.simple(200, root.last_request())
+        if path == "/_auth" and "path" in query:
+            port = self.int_arg(query.get("port", "")) or 0
+            return self.simple(200, b"requests=%d authorized=%d\n" % root.auth_seen(port, query["path"]))
         if path == "/_mjpeg":
             n, age = root.last_frame()
             return self.simple(200, b"frame=%d age_ms=%d\n" % (n, age))
@@ -278,14 +298,16 @@ class Handler(BaseHTTPRequestHandler):
             return self.simple(200, b"ok\n")
         return self.simple(404, b"unknown control path\n")
 
+    def challenge(self, realm):
+        self.send_response(401)
+        self.send_header("WWW-Authenticate", 'Basic realm="%s"' % realm)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
     def echo_login(self):
         given = self.headers.get("Authorization", "")
         if not given.startswith("Basic "):
-            self.send_response(401)
-            self.send_header("WWW-Authenticate", 'Basic realm="echo"')
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-            return
+            return self.challenge("echo")
         password = base64.b64decode(given[6:]).decode("utf-8", "replace").partition(":")[2]
         self.send_response(403, "%s %s" % (password, quote(password, safe="")))
         self.send_header("Content-Length", "0")
@@ -448,6 +470,7 @@ class TestHTTPServer(ThreadingHTTPServer):
         self._connections = 0
         self._requests = 0
         self._routes = {}
+        self._then = {}  # path -> its route's target after the first answer
         self._hits = {}
         self._served = {}
         self._closed = {}  # port -> bound socket, not listening
@@ -455,6 +478,7 @@ class TestHTTPServer(ThreadingHTTPServer):
         self.tls_pem = None  # key and certificate for silent ports opened
         self.cuts = 0  # /_cut calls so far
         self._last_request = b""
+        self._auth = {}  # (port, path) -> [requests, with Authorization]
         self._frames = 0  # /mjpeg frames numbered so far
         self._last_frame = (0, time.monotonic())  # the last one sent whole, and when
         self._extra = []   # servers started by /_openport
@@ -473,9 +497,16 @@ class TestHTTPServer(ThreadingHTTPServer):
         with self._lock:
             return self._connections, self._requests
 
-    def set_route(self, path, target):
+    def set_route(self, path, target, then=None):
         with self._lock:
             self._routes[path] = target
+            self._then[path] = then
+
+    def route_taken(self, path):
+        with self._lock:
+            then = self._then.pop(path, None)
+            if then is not None:
+                self._routes[path] = then
 
     def routed(self, path):
         """The route's target for path ("" when removed), None when it has none."""
@@ -488,6 +519,16 @@ class TestHTTPServer(ThreadingHTTPServer):
     def note_request(self, raw):
         with self._lock:
             self._last_request = raw
+
+    def note_auth(self, port, path, authorized):
+        with self._lock:
+            seen = self._auth.setdefault((port, path), [0, 0])
+            seen[0] += 1
+            seen[1] += 1 if authorized else 0
+
+    def auth_seen(self, port, path):
+        with self._lock:
+            return tuple(self._auth.get((port, path), (0, 0)))
 
     def last_request(self):
         with self._lock:

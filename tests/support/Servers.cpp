@@ -1,5 +1,6 @@
 #include "support/Servers.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -92,6 +93,27 @@ std::string CameraKey() {
 std::string CameraRequestLog() {
   std::ifstream in(NativePath(Env("ORVELLA_LIGHTTPD_LOG")), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string ServerControl(const std::string& pathAndQuery) {
+  const std::string answer = RawHttpGet(HttpPort(), pathAndQuery);
+  const size_t body = answer.find("\r\n\r\n");
+  return body == std::string::npos ? "" : answer.substr(body + 4);
+}
+
+std::string QueryEncoded(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
 }
 
 int HttpConnectionCount() {

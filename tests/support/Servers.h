@@ -64,6 +64,11 @@ std::string DataPath(const std::string& name);
 // Writes `bytes` to the data file `name`; false on failure.
 bool WriteDataFile(const std::string& name, const std::string& bytes);
 
+// The body of the HTTP server's answer to a control path ("/_route?..."; see
+// http_server.py), and a text made safe as one value of its query.
+std::string ServerControl(const std::string& pathAndQuery);
+std::string QueryEncoded(const std::string& text);
+
 // Connections the HTTP server has accepted that carried a real request
 // (control requests do not count); -1 when the server cannot be asked.
 int HttpConnectionCount();

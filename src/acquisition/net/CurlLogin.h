@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <exception>
 #include <string>
 
 #include "acquisition/CurlHandles.h"
@@ -17,6 +18,12 @@ namespace orvella {
 // Basic before a server asked for it), and the certificate check `trust`
 // asks for.
 void SetLoginAndTrust(CURL* easy, const UrlLogin& login, const TlsTrust& trust);
+
+// From the pre-request callback (CURLOPT_PREREQFUNCTION), which libcurl calls
+// before every request, redirected ones included: false, with the reason in
+// `refusal`, when `login` carries credentials and the request would go to
+// another origin. The caller then aborts the transfer before it goes out.
+bool MayRequest(CURL* easy, const UrlLogin& login, std::exception_ptr& refusal);
 
 // The transfer ended because the server's certificate was not trusted.
 bool IsCertificateRefusal(CURLcode result);

@@ -1,6 +1,7 @@
-#include "acquisition/net/CurlLogin.h"
-
 #include <cstring>
+#include <stdexcept>
+
+#include "acquisition/net/CurlLogin.h"
 
 namespace orvella {
 
@@ -13,6 +14,14 @@ void SetLoginAndTrust(CURL* easy, const UrlLogin& login, const TlsTrust& trust) 
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, checked ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, checked ? 2L : 0L);
   curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, trust.mode == TlsTrust::Mode::Pin ? trust.pins.c_str() : nullptr);
+}
+
+bool MayRequest(CURL* easy, const UrlLogin& login, std::exception_ptr& refusal) {
+  if (!login.hasCredentials) return true;
+  char* url = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || !url || SameOrigin(login, url)) return true;
+  refusal = std::make_exception_ptr(std::runtime_error(RedirectRefusalText(url)));
+  return false;
 }
 
 bool IsCertificateRefusal(CURLcode result) {

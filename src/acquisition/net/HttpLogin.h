@@ -34,6 +34,9 @@ UrlLogin SplitLogin(const std::string& url);
 // A login goes only to the scheme, host and port of the URL it came with.
 // Whether the absolute URL `target` (a redirect's) is at that origin.
 bool SameOrigin(const UrlLogin& login, const std::string& target);
+// The absolute URL a redirect's Location names, resolved against the URL
+// `base` it answered (a path, a query, "//host/path" or a whole URL).
+std::string ResolveLocation(const std::string& base, const std::string& location);
 // The reason of a redirect to another origin left unfollowed because the
 // URL carries a login: "redirect to http://host:port not followed: ...".
 std::string RedirectRefusalText(const std::string& target);

@@ -31,8 +31,11 @@ class WinInetLogin {
   // thread). ftp URLs go as they are. http and https go without their user
   // info: the credentials answer the server's Basic or Digest challenge (and
   // a stale nonce once more), a https certificate is checked as the trust
-  // says. Returns the handle of the final answer, whatever its status, or
-  // raises Win32Exception (a refused certificate names the server's key).
+  // says on every answer, and with credentials a redirect is followed only
+  // within the URL's origin (another raises std::runtime_error with
+  // RedirectRefusalText). Returns the handle of the final answer, whatever
+  // its status, or raises Win32Exception (a refused certificate names the
+  // server's key).
   // `flags`: more INTERNET_FLAG_* for every request.
   Handle Open(Handle session, const std::string& url, uintptr_t context, uint32_t flags = 0) ORVELLA_EXCLUDES(lock);
 
@@ -50,7 +53,12 @@ class WinInetLogin {
   [[noreturn]] static void Refuse(Handle url);
 
  private:
-  Handle OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context, uint32_t flags)
+  // An http(s) URL: with a login, redirects within its origin are followed
+  // here and one elsewhere is refused (RedirectRefusalText).
+  Handle OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context, uint32_t flags) ORVELLA_EXCLUDES(lock);
+  // One URL's answer: challenges answered, the certificate checked as
+  // `given` says on every answer.
+  Handle OpenAnswered(Handle session, const UrlLogin& login, const TlsTrust& given, uintptr_t context, uint32_t flags)
       ORVELLA_EXCLUDES(lock);
 
   Mutex lock;

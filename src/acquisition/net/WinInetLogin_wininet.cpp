@@ -5,7 +5,9 @@
 // clang-format on
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "acquisition/net/WinInetLogin.h"
@@ -20,6 +22,8 @@ constexpr DWORD kIgnoreCertificate = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_
                                      SECURITY_FLAG_IGNORE_WRONG_USAGE;
 // Requests after a 401: the first challenge, a stale nonce.
 constexpr int kMaxRequests = 3;
+// Redirects followed for a URL with a login, within its origin.
+constexpr int kMaxRedirects = 10;
 
 // The security flags for the request InternetOpenUrlA creates on this thread
 // (its status callback runs on the calling thread, before the request goes out).
@@ -95,10 +99,109 @@ std::string ProbeKey(HINTERNET session, const std::string& url, DWORD_PTR contex
   return pin;
 }
 
+// The URL an answer came from ("" when WinInet does not say).
+std::string UrlOf(HINTERNET url) {
+  char text[INTERNET_MAX_URL_LENGTH] = "";
+  DWORD length = sizeof text;
+  if (!InternetQueryOptionA(url, INTERNET_OPTION_URL, text, &length)) return "";
+  return std::string(text, strnlen(text, sizeof text));
+}
+
+// "host" of "https://host:port" (an IPv6 address without its brackets).
+std::wstring HostOf(const std::string& origin) {
+  std::string host = origin.substr(origin.find("://") + 3);
+  host = host.substr(0, host.rfind(':'));
+  if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  return std::wstring(host.begin(), host.end());
+}
+
+// WinInet's error for a chain policy's verdict, so a camera reads the words
+// WinInet's own check would give.
+DWORD InternetErrorOf(DWORD policyError) {
+  switch (policyError) {
+    case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+    case static_cast<DWORD>(CERT_E_UNTRUSTEDCA):
+    case static_cast<DWORD>(CERT_E_CHAINING):
+      return ERROR_INTERNET_INVALID_CA;
+    case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
+      return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    case static_cast<DWORD>(CERT_E_EXPIRED):
+      return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+    case static_cast<DWORD>(CERT_E_REVOKED):
+    case static_cast<DWORD>(CRYPT_E_REVOKED):
+      return ERROR_INTERNET_SEC_CERT_REVOKED;
+    default:
+      return ERROR_INTERNET_SEC_INVALID_CERT;
+  }
+}
+
+// 0 when the system trusts the certificate of an answer from `origin` and
+// it names that host, else WinInet's error. WinInet checks only connections it
+// opens for the request: a kept one, opened for a request that ignored
+// certificate errors (a pinned camera, a refused one's key), passes unchecked.
+DWORD SystemTrustError(HINTERNET url, const std::string& origin) {
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  DWORD size = sizeof chain;
+  if (!InternetQueryOptionA(url, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) || !chain)
+    return ERROR_INTERNET_SEC_INVALID_CERT;
+  std::wstring host = HostOf(origin);
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.fdwChecks = SECURITY_FLAG_IGNORE_REVOCATION;  // as WinInet: revocation is not ours to add
+  ssl.pwszServerName = &host[0];
+  CERT_CHAIN_POLICY_PARA para{};
+  para.cbSize = sizeof para;
+  para.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &para, &status);
+  CertFreeCertificateChain(chain);
+  if (!checked) return ERROR_INTERNET_SEC_INVALID_CERT;
+  return status.dwError == 0 ? 0 : InternetErrorOf(status.dwError);
+}
+
 std::string ErrorWords(DWORD error) {
   char text[512] = "";
   platform::ErrorText(error, Win32Exception::Kind::Internet, text, sizeof text);
   return text[0] ? text : "error " + std::to_string(error);
+}
+
+// Raises unless the camera's trust accepts the certificate of an https
+// answer, whatever connection carried it.
+void CheckTrust(HINTERNET url, const TlsTrust& trust, const std::string& requested) {
+  if (trust.mode == TlsTrust::Mode::Any) return;
+  std::string where = UrlOf(url);
+  if (where.empty()) where = requested;
+  const std::string origin = SplitLogin(where).origin;
+  if (origin.rfind("https://", 0) != 0) return;
+  if (trust.mode == TlsTrust::Mode::Pin) {
+    const std::string pin = KeyPinOf(url);
+    if (!trust.Accepts(pin))
+      throw Win32Exception(ERROR_INTERNET_SEC_INVALID_CERT, Win32Exception::Kind::Internet,
+                           TlsRefusalText("the camera's key is not the one TlsTrust names", pin));
+    return;
+  }
+  if (const DWORD error = SystemTrustError(url, origin))
+    throw Win32Exception(error, Win32Exception::Kind::Internet, TlsRefusalText(ErrorWords(error), KeyPinOf(url)));
+}
+
+// The absolute URL a redirect answer names; "" for any other answer.
+std::string RedirectTarget(HINTERNET url, const std::string& requested) {
+  switch (WinInetLogin::StatusOf(url)) {
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+    case 308:
+      break;
+    default:
+      return "";
+  }
+  char text[2048] = "";
+  DWORD length = sizeof text;
+  if (!HttpQueryInfoA(url, HTTP_QUERY_LOCATION, text, &length, nullptr)) return "";
+  return ResolveLocation(requested, std::string(text, length));
 }
 
 }  // namespace
@@ -142,6 +245,28 @@ WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& 
   {
     ScopedLock<Mutex> hold(lock);
     given = trust;
+  }
+  if (!login.hasCredentials) return OpenAnswered(session, login, given, context, flags);
+  // WinInet would follow a redirect with our Authorization header to any
+  // server: with a login we follow them ourselves, within the origin only,
+  // to the origin as we read it.
+  UrlLogin at = login;
+  for (int redirects = 0;; ++redirects) {
+    HINTERNET handle = OpenAnswered(session, at, given, context, flags | INTERNET_FLAG_NO_AUTO_REDIRECT);
+    const std::string target = RedirectTarget(handle, at.url);
+    if (target.empty() || redirects == kMaxRedirects) return handle;
+    InternetCloseHandle(handle);
+    const UrlLogin next = SplitLogin(target);
+    if (next.origin != login.origin) throw std::runtime_error(RedirectRefusalText(target));
+    at.url = next.origin + next.target;
+    at.target = next.target;
+  }
+}
+
+WinInetLogin::Handle WinInetLogin::OpenAnswered(Handle session, const UrlLogin& login, const TlsTrust& given,
+                                                uintptr_t context, uint32_t flags) {
+  {
+    ScopedLock<Mutex> hold(lock);
     state.Begin(login);
   }
   const bool https = login.origin.rfind("https://", 0) == 0;
@@ -164,13 +289,11 @@ WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& 
       throw Win32Exception(error, Win32Exception::Kind::Internet,
                            TlsRefusalText(cause, ProbeKey(session, login.url, context)));
     }
-    if (pinned) {
-      const std::string pin = KeyPinOf(handle);
-      if (!given.Accepts(pin)) {
-        InternetCloseHandle(handle);
-        throw Win32Exception(ERROR_INTERNET_SEC_INVALID_CERT, Win32Exception::Kind::Internet,
-                             TlsRefusalText("the camera's key is not the one TlsTrust names", pin));
-      }
+    try {
+      CheckTrust(handle, given, login.url);
+    } catch (...) {
+      InternetCloseHandle(handle);
+      throw;
     }
     if (StatusOf(handle) != 401 || request == kMaxRequests) return handle;
     bool again = false;

@@ -1,6 +1,7 @@
 // Picture streams on libcurl: one easy and one multi handle per connection,
 // driven by the reader thread (multi perform and poll), whose poll Stop
-// wakes from any thread. Logins and certificate trust as for downloads.
+// wakes from any thread. Logins, redirects and certificate trust as for
+// downloads.
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -20,9 +21,11 @@ namespace orvella {
 namespace {
 // One connection's answer as curl reports it.
 struct Connection {
-  explicit Connection(MjpegStream::Reader& r) : reader(r) {}
+  Connection(MjpegStream::Reader& r, CURL* h, const UrlLogin& l) : reader(r), easy(h), login(l) {}
 
   MjpegStream::Reader& reader;
+  CURL* const easy;
+  const UrlLogin& login;
   AnswerHeaders answer;  // of the header block being read
   std::string contentType;
   bool answered = false;
@@ -58,6 +61,13 @@ struct Connection {
     return length;
   }
 
+  // Before each request: a redirect to another origin goes no further when
+  // the URL has a login.
+  static int OnRequest(void* user, char*, char*, int, int) {
+    auto* c = static_cast<Connection*>(user);
+    return MayRequest(c->easy, c->login, c->failure) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+  }
+
   static size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* c = static_cast<Connection*>(user);
     const size_t length = size * count;
@@ -87,6 +97,8 @@ void Configure(CURL* h, Connection& c, const UrlLogin& login, const MjpegStream:
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &c);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Connection::OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &c);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &Connection::OnRequest);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &c);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, c.errorText);
   curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);  // a picture in a few reads
 }
@@ -144,7 +156,7 @@ void ReadPictureStream(MjpegStream::Reader& reader, const std::string& url) {
   EasyHandle easy(curl_easy_init());
   MultiHandle multi(curl_multi_init());
   if (!easy || !multi) throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
-  Connection c(reader);
+  Connection c(reader, easy.get(), login);
   Configure(easy.get(), c, login, reader);
   CURLM* m = multi.get();
   // Gone before the handles: no waker may touch them afterwards.
