@@ -366,7 +366,8 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
   // an ERR line, or the callback of a download that was only slow. Sets
   // `failed`; false when neither came.
   bool AwaitFaultyCycle(int callbacks) {
-    bool ended = WaitFor([&] { return Errors() >= 1 || host.Callbacks(kPort) > callbacks; }, 15s);
+    // 25 s: 70 MB through TSan's instrumented copies on a loaded machine took over 15 s.
+    bool ended = WaitFor([&] { return Errors() >= 1 || host.Callbacks(kPort) > callbacks; }, 25s);
     EXPECT_TRUE(ended) << "neither ERR line nor callback for " << cell << "\n" << host.log.Text();
     failed = Errors() >= 1;
     if (fault.outcome == Outcome::kFails) {

@@ -54,6 +54,7 @@ struct RtspClient::State {
   bool failed ORVELLA_GUARDED_BY(lock) = false;
   std::string failure ORVELLA_GUARDED_BY(lock);
   bool loginRefused ORVELLA_GUARDED_BY(lock) = false;
+  bool ended ORVELLA_GUARDED_BY(lock) = false;  // Run has returned
 
   // The conversion's cached library state and the gray path's rows.
   Mutex convertLock;
@@ -194,7 +195,14 @@ void RtspClient::Open(const std::string& url, const RtspLimits& limits) {
   fresh->login = SplitLogin(url);
   fresh->limits = limits;
   platform::PinLibrary();  // a decoding thread left running must never meet unloaded code
-  std::thread([fresh] { fresh->Run(); }).detach();
+  thread = std::thread([fresh] {
+    fresh->Run();
+    {
+      MutexLock guard(fresh->lock);
+      fresh->ended = true;
+    }
+    fresh->changed.notify_all();
+  });
   state = std::move(fresh);
 }
 
@@ -205,8 +213,22 @@ void RtspClient::Close() {
     MutexLock guard(state->lock);  // a waiter between its test and its wait sees the flag
   }
   state->changed.notify_all();
-  // The decoding thread may be inside one picture for seconds: it ends on
-  // its own and frees what it holds (the module is never unloaded).
+  // The decoding thread may be inside one picture for seconds: then it ends
+  // on its own and frees what it holds (the module is never unloaded).
+  // Otherwise it is joined, so no thread of ours outlives a closed client.
+  bool ended = false;
+  {
+    MutexLock guard(state->lock);
+    const Clock::time_point until = Clock::now() + kCloseWait;
+    while (!state->ended && guard.WaitUntil(state->changed, until)) {
+    }
+    ended = state->ended;
+  }
+  if (ended) {
+    thread.join();
+  } else {
+    thread.detach();
+  }
   state.reset();
 }
 

@@ -57,6 +57,9 @@ class RtspClient {
   static constexpr std::chrono::seconds kFirstRetry{1};
   static constexpr std::chrono::seconds kLastRetry{30};
   static constexpr std::chrono::seconds kLoginRetry{30};  // after a refused login
+  // How long Close waits for the decoding thread: an interrupted call ends
+  // within 100 ms, a huge picture's decode may take seconds.
+  static constexpr std::chrono::milliseconds kCloseWait{300};
 
   RtspClient();
   ~RtspClient();
@@ -88,6 +91,7 @@ class RtspClient {
  private:
   struct State;
   std::shared_ptr<State> state;  // shared with the decoding thread
+  std::thread thread;            // joined when it ends within kCloseWait, else left to end
 };
 
 }  // namespace orvella
