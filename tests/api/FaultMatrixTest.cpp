@@ -7,7 +7,6 @@
 // control paths decide what that URL answers (tests/servers/http_server.py).
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +28,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using orvella::test::Host;
+using orvella::test::QueryEncoded;
+using orvella::test::ServerControl;
 using Clock = std::chrono::steady_clock;
 using Image = std::vector<unsigned char>;
 
@@ -41,39 +42,17 @@ constexpr const char* kNextPicture = "photo_800x600.jpg";    // the image after 
 
 // ---- the test servers' control paths -------------------------------------
 
-std::string Encode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
-// The body of a control request to the HTTP server.
-std::string Control(const std::string& pathAndQuery) {
-  std::string answer = orvella::test::RawHttpGet(orvella::test::HttpPort(), pathAndQuery);
-  size_t body = answer.find("\r\n\r\n");
-  return body == std::string::npos ? "" : answer.substr(body + 4);
-}
-
 int NumberAfter(const std::string& text, const std::string& key) {
   size_t at = text.find(key);
   return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size());
 }
 
 void Route(const std::string& path, const std::string& to) {
-  ASSERT_EQ(Control("/_route?path=" + Encode(path) + "&to=" + Encode(to)), "ok\n");
+  ASSERT_EQ(ServerControl("/_route?path=" + QueryEncoded(path) + "&to=" + QueryEncoded(to)), "ok\n");
 }
 
 int Hits(const std::string& path) {
-  return NumberAfter(Control("/_hits?path=" + Encode(path)), "hits=");
+  return NumberAfter(ServerControl("/_hits?path=" + QueryEncoded(path)), "hits=");
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -280,18 +259,18 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
       case Source::kRefused:
       case Source::kSilentTls: {
         const bool tls = fault.source == Source::kSilentTls;
-        refusedPort = NumberAfter(Control(tls ? "/_silentport" : "/_closedport"), "port=");
+        refusedPort = NumberAfter(ServerControl(tls ? "/_silentport" : "/_closedport"), "port=");
         ASSERT_GT(refusedPort, 0);
         url = (tls ? "https://" : "http://") + credentials + "127.0.0.1:" + std::to_string(refusedPort) + path;
         break;
       }
       case Source::kFtpMissingFile:
-        ASSERT_EQ(Control("/_ftpuser?name=late&password=" + std::string(kPassword)), "ok\n");
+        ASSERT_EQ(ServerControl("/_ftpuser?name=late&password=" + std::string(kPassword)), "ok\n");
         url = orvella::test::FtpUrl(cell + ".jpg", "late", kPassword);
         break;
       case Source::kFtpWrongPassword:
         // No such login yet: the password is wrong until the server learns it.
-        ASSERT_EQ(Control("/_ftpuser?name=" + cell + "&password="), "ok\n");
+        ASSERT_EQ(ServerControl("/_ftpuser?name=" + cell + "&password="), "ok\n");
         url = orvella::test::FtpUrl(kGoodPicture, cell, kPassword);
         break;
     }
@@ -316,14 +295,14 @@ class FaultMatrixTest : public ::testing::TestWithParam<std::tuple<Fault, Action
       case Source::kRefused:
       case Source::kSilentTls:
         Route(path, std::string("/files/") + kNextPicture);
-        ASSERT_EQ(Control("/_openport?port=" + std::to_string(refusedPort)), "ok\n");
+        ASSERT_EQ(ServerControl("/_openport?port=" + std::to_string(refusedPort)), "ok\n");
         refusedPort = 0;
         break;
       case Source::kFtpMissingFile:
         orvella::test::WriteDataFile(cell + ".jpg", orvella::test::ReadTestImage(kNextPicture));
         break;
       case Source::kFtpWrongPassword:
-        ASSERT_EQ(Control("/_ftpuser?name=" + cell + "&password=" + kPassword), "ok\n");
+        ASSERT_EQ(ServerControl("/_ftpuser?name=" + cell + "&password=" + kPassword), "ok\n");
         break;
     }
   }
@@ -701,7 +680,7 @@ TEST(FaultRefusalTest, OversizedBodyFailsForItsSizeWhileTheServerKeepsSending) {
   ASSERT_EQ(host.Open("Camera 1", kPort), 1);
   ASSERT_EQ(doCVLGrab(0, kPort), 1);
   bool logged = WaitFor([&] { return host.log.Contains("ERR: "); }, 15s);
-  Control("/_cut");  // whoever still reads the refused body stops now
+  ServerControl("/_cut");  // whoever still reads the refused body stops now
   ASSERT_TRUE(logged) << host.log.Text();
   EXPECT_TRUE(host.log.Contains("reason: FTPStream::ReadFile: response larger than 64 MiB")) << host.log.Text();
 
