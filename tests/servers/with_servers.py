@@ -70,38 +70,33 @@ def _die_with_parent():
         pass
 
 
-def _start_rtsp():
-    """The RTSP server process and its "port=N secure_port=M" line's values,
-    or (None, {}) when it cannot start."""
+def _start_ports(script, args, name, hint=""):
+    """A server script printing its "port=N ..." line: the process and the
+    line's values, or (None, {}) when it cannot start."""
     try:
-        server = subprocess.Popen([sys.executable, os.path.join(HERE, "rtsp_server.py")], stdin=subprocess.DEVNULL,
+        server = subprocess.Popen([sys.executable, os.path.join(HERE, script)] + args, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, preexec_fn=_die_with_parent)
     except OSError as e:
-        sys.stderr.write("with_servers: no RTSP server: %s\n" % e)
+        sys.stderr.write("with_servers: no %s: %s\n" % (name, e))
         return None, {}
     ready, _, _ = select.select([server.stdout], [], [], 30)
     line = server.stdout.readline().decode() if ready else ""
     ports = dict(kv.split("=", 1) for kv in line.split() if "=" in kv)
     if "port" not in ports:
-        sys.stderr.write("with_servers: the RTSP server did not start (GStreamer's RTSP server for Python missing?)\n")
+        sys.stderr.write("with_servers: the %s did not start%s\n" % (name, hint))
         _end(server)
         return None, {}
     return server, ports
+
+
+def _start_rtsp():
+    """The RTSP server process and its "port=N secure_port=M" line's values."""
+    return _start_ports("rtsp_server.py", [], "RTSP server", " (GStreamer's RTSP server for Python missing?)")
 
 
 def _start_hostile(data_dir, pem):
     """The hostile RTSP camera (rtsp_hostile_server.py) and its ports."""
-    server = subprocess.Popen([sys.executable, os.path.join(HERE, "rtsp_hostile_server.py"), "--data-dir", data_dir,
-                               "--pem", pem], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              preexec_fn=_die_with_parent)
-    ready, _, _ = select.select([server.stdout], [], [], 30)
-    line = server.stdout.readline().decode() if ready else ""
-    ports = dict(kv.split("=", 1) for kv in line.split() if "=" in kv)
-    if "port" not in ports:
-        sys.stderr.write("with_servers: the hostile RTSP camera did not start\n")
-        _end(server)
-        return None, {}
-    return server, ports
+    return _start_ports("rtsp_hostile_server.py", ["--data-dir", data_dir, "--pem", pem], "hostile RTSP camera")
 
 
 def _end(process):
