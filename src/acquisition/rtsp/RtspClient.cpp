@@ -46,6 +46,7 @@ struct RtspClient::State {
   // Read by FFmpeg's interrupt callback on the decoding thread.
   std::atomic<bool> stop{false};
   std::atomic<int64_t> deadline{std::numeric_limits<int64_t>::max()};
+  std::atomic<bool> ended{false};  // Run has returned
 
   Mutex lock;
   std::condition_variable changed;
@@ -54,7 +55,6 @@ struct RtspClient::State {
   bool failed ORVELLA_GUARDED_BY(lock) = false;
   std::string failure ORVELLA_GUARDED_BY(lock);
   bool loginRefused ORVELLA_GUARDED_BY(lock) = false;
-  bool ended ORVELLA_GUARDED_BY(lock) = false;  // Run has returned
 
   // The conversion's cached library state and the gray path's rows.
   Mutex convertLock;
@@ -197,11 +197,7 @@ void RtspClient::Open(const std::string& url, const RtspLimits& limits) {
   platform::PinLibrary();  // a decoding thread left running must never meet unloaded code
   thread = std::thread([fresh] {
     fresh->Run();
-    {
-      MutexLock guard(fresh->lock);
-      fresh->ended = true;
-    }
-    fresh->changed.notify_all();
+    fresh->ended = true;
   });
   state = std::move(fresh);
 }
@@ -216,15 +212,11 @@ void RtspClient::Close() {
   // The decoding thread may be inside one picture for seconds: then it ends
   // on its own and frees what it holds (the module is never unloaded).
   // Otherwise it is joined, so no thread of ours outlives a closed client.
-  bool ended = false;
-  {
-    MutexLock guard(state->lock);
-    const Clock::time_point until = Clock::now() + kCloseWait;
-    while (!state->ended && guard.WaitUntil(state->changed, until)) {
-    }
-    ended = state->ended;
-  }
-  if (ended) {
+  // Polled: a timed wait on a condition variable that a thread notifies as
+  // it ends was seen to hang for good under mingw's winpthreads.
+  const Clock::time_point until = Clock::now() + kCloseWait;
+  while (!state->ended && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (state->ended) {
     thread.join();
   } else {
     thread.detach();

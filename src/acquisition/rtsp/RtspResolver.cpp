@@ -1,7 +1,6 @@
 #include "acquisition/rtsp/RtspResolver.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -15,7 +14,6 @@ namespace {
 // Shared by the waiting caller and the helper, which may outlive the wait.
 struct Lookup {
   Mutex lock;
-  std::condition_variable done;
   bool finished ORVELLA_GUARDED_BY(lock) = false;
   std::string address ORVELLA_GUARDED_BY(lock);
   std::string error ORVELLA_GUARDED_BY(lock);
@@ -35,7 +33,6 @@ void Resolve(const std::shared_ptr<Lookup>& lookup, const std::string& host) {
     lookup->address = address;
     lookup->error = error;
   }
-  lookup->done.notify_all();
 }
 
 // An IPv6 literal, or an IPv4 one: four dotted numbers up to 255.
@@ -73,15 +70,21 @@ std::string ResolveUrlHost(const std::string& url, const std::function<bool()>& 
 
   auto lookup = std::make_shared<Lookup>();
   std::thread(Resolve, lookup, host).detach();
+  // Polled, not waited for on a condition variable: mingw's winpthreads was
+  // seen to hang a timed wait for good when a helper thread notified it and
+  // ended at once. A lookup happens once per connection.
   std::string address;
-  {
-    MutexLock guard(lookup->lock);
-    while (!lookup->finished) {
-      if (giveUp()) return "";
-      guard.WaitUntil(lookup->done, std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+  for (;;) {
+    {
+      MutexLock guard(lookup->lock);
+      if (lookup->finished) {
+        if (!lookup->error.empty()) throw std::runtime_error(lookup->error);
+        address = lookup->address;
+        break;
+      }
     }
-    if (!lookup->error.empty()) throw std::runtime_error(lookup->error);
-    address = lookup->address;
+    if (giveUp()) return "";
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return url.substr(0, start + hostStart) + address + url.substr(start + hostStart + host.size());
 }
