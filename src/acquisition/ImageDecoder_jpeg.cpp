@@ -12,8 +12,6 @@
 #include "acquisition/decode/PixbufDecoder.h"
 #include "acquisition/decode/PngDecoder.h"
 #include "acquisition/decode/Precheck.h"
-#include "driver/DriverContext.h"
-#include "driver/Errors.h"
 
 namespace orvella {
 
@@ -75,9 +73,8 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
     return d.decode(impl->kept, format, request);
   }
   // Not a picture: a login or error page, say, and the reason says what came.
-  GetDriverContext().Log(3, "ImageDecoder::Decode: ERROR: decoder: %s\n",
-                         request.size ? "not a picture format GDI+ reads" : "no data");
-  throw GDIException(decode::kInvalidParameter, decode::NotAPictureText(stream.ContentType(), request.size));
+  decode::Fail(decode::kInvalidParameter, "decoder", request.size ? "not a picture format GDI+ reads" : "no data",
+               decode::NotAPictureText(stream.ContentType(), request.size));
 }
 
 }  // namespace orvella

@@ -12,8 +12,9 @@ namespace orvella::decode {
 const char* const kOverTimeLimit = "more than 1500 ms";
 static_assert(kDecodeTimeLimit.count() == 1500, "kOverTimeLimit names the limit");
 
-void Fail(int status, const char* library, const char* detail) {
+void Fail(int status, const char* library, const char* detail, const std::string& reason) {
   GetDriverContext().Log(3, "ImageDecoder::Decode: ERROR: %s: %s\n", library, detail);
+  if (!reason.empty()) throw GDIException(status, reason);
   throw GDIException(status);
 }
 

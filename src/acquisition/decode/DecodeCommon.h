@@ -77,8 +77,8 @@ struct Request {
 };
 
 // Logs "ImageDecoder::Decode: ERROR: <library>: <detail>" at level 3 and
-// raises GDIException(status).
-[[noreturn]] void Fail(int status, const char* library, const char* detail);
+// raises GDIException(status), with `reason` in brackets when given.
+[[noreturn]] void Fail(int status, const char* library, const char* detail, const std::string& reason = "");
 
 // Ends the picture with any status: a GDI+ status as Fail does; kStopped
 // raises "ImageDecoder::Decode: stopped" (not logged: the close wins);
