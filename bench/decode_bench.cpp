@@ -23,7 +23,7 @@
 
 #include "Pictures.h"
 #include "acquisition/FTPStream.h"
-#include "acquisition/ImageDecoder.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "camera/ImageBuffer.h"
 
 namespace {

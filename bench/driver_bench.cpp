@@ -32,7 +32,7 @@
 #include "AllocationCounter.h"
 #include "Pictures.h"
 #include "acquisition/FTPStream.h"
-#include "acquisition/ImageDecoder.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "camera/ImageBuffer.h"
 #include "common/DriverExports.h"
 #include "common/HostHelpers.h"

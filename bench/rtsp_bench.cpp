@@ -1,7 +1,7 @@
 // RTSP: what one 640x480 25 frames/s H.264 camera costs and how old its
 // pictures are, against references measured in the same run on the same
 // stream (the tests' GStreamer server):
-//   - process CPU per second: RtspClient delivering every frame as BGR
+//   - process CPU per second: RtspReader delivering every frame as BGR
 //     (a host in continuous mode at the frame rate) ÷ the ffmpeg command
 //     line decoding the stream to nothing;
 //   - age of the picture taken at 10 grabs/s, from the moment the server made
@@ -20,14 +20,14 @@
 #include <thread>
 #include <vector>
 
-#include "acquisition/rtsp/RtspClient.h"
-#include "acquisition/rtsp/RtspLoader.h"
+#include "acquisition/source/rtsp/RtspReader.h"
+#include "acquisition/source/rtsp/RtspLoader.h"
 #include "common/Options.h"
 #include "simcam/RtspServer.h"
 
 namespace {
 
-using orvella::RtspClient;
+using orvella::RtspReader;
 using orvella::RtspPicture;
 using orvella::RtspWait;
 using Clock = std::chrono::steady_clock;
@@ -68,7 +68,7 @@ double AgeMs(const std::vector<unsigned char>& bgr) {
 
 // Our CPU per second while every frame is delivered.
 double OurCpuPerSecond(const std::string& url, double seconds, int& frames) {
-  RtspClient client;
+  RtspReader client;
   client.Open(url, orvella::RtspLimits{});
   std::vector<unsigned char> bgr(size_t(kWidth) * kHeight * 3);
   const orvella::PixelTarget target{bgr.data(), kWidth, kHeight, true};
@@ -102,7 +102,7 @@ double FfmpegCpuPerSecond(const std::string& url, double seconds) {
 // Mean age of the newest picture, taken 10 times a second; `waitedMs` is the
 // part of it the picture spent decoded, waiting in the client.
 double OurAgeMs(const std::string& url, double seconds, double& waitedMs) {
-  RtspClient client;
+  RtspReader client;
   client.Open(url, orvella::RtspLimits{});
   std::vector<unsigned char> bgr(size_t(kWidth) * kHeight * 3);
   const orvella::PixelTarget target{bgr.data(), kWidth, kHeight, true};

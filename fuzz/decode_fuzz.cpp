@@ -11,7 +11,7 @@
 #include <string>
 
 #include "acquisition/FTPStream.h"
-#include "acquisition/ImageDecoder.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "camera/ImageBuffer.h"
 #include "driver/DriverContext.h"
 

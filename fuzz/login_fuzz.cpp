@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "acquisition/net/HttpLogin.h"
+#include "acquisition/transport/HttpLogin.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/source/Multipart.h"
+#include "acquisition/source/mjpeg/MultipartParser.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "acquisition/TransferClock.h"
-#include "acquisition/net/HttpLogin.h"
+#include "acquisition/transport/TransferClock.h"
+#include "acquisition/transport/HttpLogin.h"
 
 namespace orvella {
 

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "acquisition/ComStream.h"
-#include "acquisition/net/TlsTrust.h"
+#include "acquisition/transport/TlsTrust.h"
 
 namespace orvella {
 

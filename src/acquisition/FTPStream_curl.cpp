@@ -22,13 +22,13 @@
 #include <stdexcept>
 #include <vector>
 
-#include "acquisition/CurlHandles.h"
+#include "acquisition/transport/curl/CurlHandles.h"
 #include "acquisition/FTPStream.h"
-#include "acquisition/TransferClock.h"
-#include "acquisition/net/CurlLogin.h"
-#include "acquisition/net/HttpLogin.h"
-#include "acquisition/net/TlsTrust.h"
-#include "acquisition/source/Multipart.h"
+#include "acquisition/transport/TransferClock.h"
+#include "acquisition/transport/curl/CurlLogin.h"
+#include "acquisition/transport/HttpLogin.h"
+#include "acquisition/transport/TlsTrust.h"
+#include "acquisition/source/mjpeg/MultipartParser.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 

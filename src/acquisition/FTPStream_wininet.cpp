@@ -28,10 +28,10 @@
 #include <string>
 
 #include "acquisition/FTPStream.h"
-#include "acquisition/HelperThread.h"
-#include "acquisition/TransferClock.h"
-#include "acquisition/net/WinInetLogin.h"
-#include "acquisition/source/Multipart.h"
+#include "acquisition/transport/wininet/HelperThread.h"
+#include "acquisition/transport/TransferClock.h"
+#include "acquisition/transport/wininet/WinInetLogin.h"
+#include "acquisition/source/mjpeg/MultipartParser.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"

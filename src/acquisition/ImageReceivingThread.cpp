@@ -7,9 +7,9 @@
 #include <string>
 
 #include "acquisition/FTPStream.h"
-#include "acquisition/ImageDecoder.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/ImageSink.h"
-#include "acquisition/source/ImageSources.h"
+#include "acquisition/source/SourceTable.h"
 #include "driver/DriverContext.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
@@ -80,7 +80,7 @@ struct WorkerState {
   // Worker only, once started (the owner uses them before and after).
   FTPStream stream;
   ImageDecoder decoder;
-  ImageSources sources{stream};  // snapshot downloads on `stream`, or a picture stream
+  SourceTable sources{stream};  // snapshot downloads on `stream`, or a picture stream
   std::string url;               // reused every cycle: no allocation once grown
   RetryGate retry;
 
@@ -138,7 +138,7 @@ struct WorkerState {
   bool ReadSchedule(ImageSink::Schedule& schedule) ORVELLA_EXCLUDES(cameraLock);
   bool ReadSource() ORVELLA_EXCLUDES(cameraLock);
   bool DecodeAndHandOver(CompleteCallback* callback) ORVELLA_EXCLUDES(cameraLock);
-  void RunCycle(bool& failing, ImageSources::Clock::time_point after, bool continuous);
+  void RunCycle(bool& failing, SourceTable::Clock::time_point after, bool continuous);
   void ReportFailure(bool& failing, const char* reason, const std::string& next);
 };
 
@@ -285,7 +285,7 @@ void WorkerState::ThreadMain() {
     long timeout = -1;
     if (schedule.continuous) timeout = now == -1 ? 1000 : (nextDue - now > 0 ? nextDue - now : 0);
     Wake woke = Wait(timeout);
-    const auto wokeAt = ImageSources::Clock::now();
+    const auto wokeAt = SourceTable::Clock::now();
     nextDue += schedule.periodMs;
     if (woke == Wake::Close) break;
     if (woke == Wake::Grab) {
@@ -295,7 +295,7 @@ void WorkerState::ThreadMain() {
       continue;
     }
     // A grab wants a picture newer than itself; a continuous cycle any not delivered yet.
-    RunCycle(failing, woke == Wake::Grab ? wokeAt : ImageSources::Clock::time_point(), schedule.continuous);
+    RunCycle(failing, woke == Wake::Grab ? wokeAt : SourceTable::Clock::time_point(), schedule.continuous);
     if (stop) break;
   }
   log.Log(2, "ImageReceivingThread::ThreadMain: leaving on port=%d\n", port);
@@ -303,9 +303,9 @@ void WorkerState::ThreadMain() {
 
 // One picture, decode, hand-over and callback. Failures are logged once per
 // run; a cycle the retry gate holds back asks nothing and reports nothing.
-void WorkerState::RunCycle(bool& failing, ImageSources::Clock::time_point after, bool continuous) {
+void WorkerState::RunCycle(bool& failing, SourceTable::Clock::time_point after, bool continuous) {
   DriverContext& log = GetDriverContext();
-  const bool grab = after != ImageSources::Clock::time_point();
+  const bool grab = after != SourceTable::Clock::time_point();
   const RetryGate::Clock::time_point began = RetryGate::Clock::now();
   try {
     if (!ReadSource()) return;

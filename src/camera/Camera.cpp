@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "acquisition/net/TlsTrust.h"
+#include "acquisition/transport/TlsTrust.h"
 #include "config/CameraProp.h"
 #include "driver/DriverContext.h"
 #include "driver/Text.h"

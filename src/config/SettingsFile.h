@@ -1,7 +1,7 @@
 // Short-lived accessor for one section of the settings file.
 //
-// One implementation per platform: SettingsFile_profile.cpp goes through the
-// Windows profile functions, one call per key; SettingsFile_ini.cpp uses our
+// One implementation per platform: SettingsFile_win32.cpp goes through the
+// Windows profile functions, one call per key; SettingsFile_posix.cpp uses our
 // own INI module, collects the writes and replaces the whole file in one step
 // (a new file renamed over the old one), so a save never leaves a torn file.
 //

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "acquisition/HelperThread.h"
+#include "acquisition/transport/wininet/HelperThread.h"
 
 namespace orvella {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/net/Hash.h"
-#include "acquisition/net/HttpLogin.h"
+#include "acquisition/transport/Hash.h"
+#include "acquisition/transport/HttpLogin.h"
 
 namespace orvella {
 namespace {

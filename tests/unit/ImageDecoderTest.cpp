@@ -10,7 +10,7 @@
 #include <string>
 
 #include "acquisition/FTPStream.h"
-#include "acquisition/ImageDecoder.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/decode/Convert.h"
 #include "camera/ImageBuffer.h"
 #include "driver/Errors.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "acquisition/net/TlsTrust.h"
+#include "acquisition/transport/TlsTrust.h"
 
 namespace orvella {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "acquisition/TransferClock.h"
+#include "acquisition/transport/TransferClock.h"
 
 namespace orvella {
 namespace {

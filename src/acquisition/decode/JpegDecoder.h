@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "acquisition/decode/DecodeCommon.h"
+#include "acquisition/decode/FormatDecoder.h"
 #include "driver/NoCopy.h"
 
 namespace orvella::decode {

@@ -8,7 +8,7 @@
 // independent objects.
 #pragma once
 
-#include "acquisition/decode/DecodeCommon.h"
+#include "acquisition/decode/FormatDecoder.h"
 #include "acquisition/decode/Format.h"
 
 namespace orvella::decode {

@@ -5,7 +5,7 @@
 // Thread safety: runs on the calling worker; `scratch` is that worker's.
 #pragma once
 
-#include "acquisition/decode/DecodeCommon.h"
+#include "acquisition/decode/FormatDecoder.h"
 
 namespace orvella::decode {
 

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "acquisition/decode/DecodeCommon.h"
+#include "acquisition/decode/FormatDecoder.h"
 #include "acquisition/decode/Format.h"
 
 namespace orvella::decode {

@@ -1,0 +1,182 @@
+// One connection to a camera's picture stream (multipart/x-mixed-replace),
+// read by a thread of its own that keeps only the newest complete picture.
+// The reading itself is one file per internet library: MjpegStream_curl.cpp
+// (libcurl) and MjpegStream_wininet.cpp (WinInet).
+//
+// What "already there" means: when a Take begins, the reader first reads
+// whatever the connection holds; pictures completed up to then were there
+// before a grab, and only a later one is delivered for it. A continuous
+// cycle takes the newest picture not taken before. Between Takes in
+// continuous mode the reader rests (up to kRestMs) instead of waking for
+// every part: only delivered pictures are decoded, and parts nobody takes
+// cost little more than their bytes.
+//
+// Thread safety: the owner (the camera's worker) creates, takes from and
+// destroys the stream; Stop may be called from any thread at any time. The
+// reader thread shares the Reader with the owner and ends by itself once
+// stopped: nothing ever waits for it, so a reader stuck in a library call
+// (WinInet under Wine ignores closed handles) never holds up a close.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "acquisition/FTPStream.h"
+#include "acquisition/transport/TransferClock.h"
+#include "acquisition/source/mjpeg/MultipartParser.h"
+#include "driver/Mutex.h"
+
+namespace orvella {
+
+// The URL answered with one picture, not a stream (the camera changed).
+class NotAStream : public std::runtime_error {
+ public:
+  NotAStream() : std::runtime_error("the answer is not a picture stream") {}
+};
+
+class MjpegReader {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Nobody has taken a picture for this long and the camera is not in
+  // continuous mode: the reader closes the connection (not a failure).
+  static constexpr int kIdleCloseMs = 3000;
+  // The longest a Take waits for a picture while data keeps arriving.
+  static constexpr int kPartWaitMs = 30000;
+  // The longest the reader rests between Takes in continuous mode; what
+  // arrives meanwhile waits in the connection's buffers.
+  static constexpr int kRestMs = 200;
+
+  static constexpr const char* kEndedText = "MjpegStream: the camera ended the stream";
+  static constexpr const char* kCutText = "MjpegStream: the stream was cut in the middle of a picture";
+  static constexpr const char* kNoPictureText = "MjpegStream: no picture completed within 30000 ms";
+  static constexpr const char* kHangingText = "MjpegStream: earlier stream connections are still hanging";
+
+  // Starts the reader on `url` under `limits` (connection time-out, stall
+  // and minimum rate, which apply between parts too), logging in with the
+  // URL's credentials and trusting https certificates as `trust` says.
+  // `readers` counts the reader threads alive; each one counts itself
+  // until it ends.
+  MjpegReader(const std::string& url, const TransferLimits& limits, const TlsTrust& trust,
+              std::shared_ptr<std::atomic<int>> readers);
+  // Stops the reader; never waits for it.
+  ~MjpegReader();
+  MjpegReader(const MjpegReader&) = delete;
+  MjpegReader& operator=(const MjpegReader&) = delete;
+
+  enum class Took { kPicture, kIdleClosed, kNotAStream };
+  // A grab (`after` set: its time) waits for the first picture completed
+  // after the reader has caught up; a continuous cycle (`after` is
+  // Clock::time_point()) takes the newest one not taken before, waiting
+  // for one if there is none. The picture becomes `into`'s content (the
+  // buffers trade places: no copy). kIdleClosed: the reader had closed an
+  // unused connection;
+  // kNotAStream: the URL answered with a single picture. Raises the
+  // stream's failure (once it failed, every Take raises it) and
+  // FTPStream::kAbortedText after Stop.
+  Took Take(Clock::time_point after, FTPStream& into);
+
+  // Continuous mode keeps the connection open however rarely it is used.
+  void SetContinuous(bool on);
+  // Any thread: a Take in progress fails at once; the reader ends.
+  void Stop();
+  const std::string& Url() const { return url; }
+
+  class Reader;
+
+ private:
+  std::shared_ptr<Reader> reader;
+  const std::string url;
+};
+
+// What the reader thread and the owner share. The backends call the
+// reader-side functions, on the reader thread only.
+class MjpegReader::Reader final : private MultipartParser::Sink {
+ public:
+  Reader(const TransferLimits& limits, const TlsTrust& trust);
+
+  // ---- reader side (the backends) ----
+  const TransferLimits& Limits() const { return limits; }
+  const TlsTrust& Trust() const { return trust; }
+  // The final answer's status and Content-Type. Raises "File not available"
+  // for a refusal (the backends raise it first, with its cause) and
+  // NotAStream for a single picture.
+  void Answered(long status, const std::string& contentType) ORVELLA_EXCLUDES(lock);
+  // Body bytes as they arrive; raises when they are not a picture stream.
+  void Received(const char* data, size_t size) ORVELLA_EXCLUDES(lock);
+  // What the backend does next, once it has read all the data there is.
+  struct Plan {
+    std::chrono::milliseconds wait;  // the longest it may wait for more
+    bool rest;                       // nobody needs the data now: Rest, not a wait on the connection
+  };
+  // False once the reader is to end (stopped, idle, failed, or a limit
+  // passed); otherwise the plan for the next wait.
+  bool KeepGoing(Plan& plan) ORVELLA_EXCLUDES(lock);
+  // The backend has read everything and now waits on the connection for
+  // more (true), or has woken (false).
+  void Waiting(bool on) ORVELLA_EXCLUDES(lock);
+  // Sleeps up to `most` without reading, until a Take or Stop wants it.
+  void Rest(std::chrono::milliseconds most) ORVELLA_EXCLUDES(lock);
+  // A way to cut the backend's wait short from another thread (null: none).
+  void SetWaker(std::function<void()> wake) ORVELLA_EXCLUDES(lock);
+  // The backend returned (`error` null) or raised.
+  void Ended(std::exception_ptr error) ORVELLA_EXCLUDES(lock);
+
+  // ---- owner side ----
+  Took Take(Clock::time_point after, FTPStream& into) ORVELLA_EXCLUDES(lock);
+  void SetContinuous(bool on) ORVELLA_EXCLUDES(lock);
+  void Stop() ORVELLA_EXCLUDES(lock);
+
+ private:
+  enum class End { kRunning, kIdle, kFailed, kNotAStream };
+
+  void PartBegin(long long length, const std::string& type) override;
+  void PartBytes(const char* data, size_t size) override;
+  void PartEnd(size_t trim) override ORVELLA_EXCLUDES(lock);
+  // Makes room for `more` bytes in `filling`.
+  void Reserve(size_t more);
+  Took WaitForPicture(MutexLock& hold, Clock::time_point after, FTPStream& into) ORVELLA_REQUIRES(lock);
+  // Ends the stream with `error` and wakes both sides.
+  void Fail(std::exception_ptr error) ORVELLA_REQUIRES(lock);
+
+  const TransferLimits limits;
+  const TlsTrust trust;
+
+  Mutex lock;
+  std::condition_variable changed;
+  TransferClock clock ORVELLA_GUARDED_BY(lock);
+  ReceiveBuffer newest ORVELLA_GUARDED_BY(lock);  // the newest complete picture
+  int newestSize ORVELLA_GUARDED_BY(lock) = 0;
+  std::string newestType ORVELLA_GUARDED_BY(lock);     // its part's Content-Type
+  uint64_t newestNumber ORVELLA_GUARDED_BY(lock) = 0;  // pictures completed so far
+  uint64_t takenNumber ORVELLA_GUARDED_BY(lock) = 0;   // the last one taken
+  Clock::time_point lastUse ORVELLA_GUARDED_BY(lock);
+  bool taking ORVELLA_GUARDED_BY(lock) = false;
+  bool waiting ORVELLA_GUARDED_BY(lock) = false;  // the backend has read all there was
+  bool continuous ORVELLA_GUARDED_BY(lock) = false;
+  bool stopped ORVELLA_GUARDED_BY(lock) = false;
+  End end ORVELLA_GUARDED_BY(lock) = End::kRunning;
+  std::exception_ptr failure ORVELLA_GUARDED_BY(lock);
+  std::function<void()> waker ORVELLA_GUARDED_BY(lock);
+
+  // The reader thread's alone.
+  std::unique_ptr<MultipartParser> parser;
+  ReceiveBuffer filling;  // the picture being received
+  std::string fillingType;
+  int fill = 0;
+  int64_t received = 0;
+};
+
+// One per internet library: opens `url`, reports the answer and the body to
+// `reader` until the connection ends (returns) or `reader.KeepGoing()` says
+// stop (returns); raises on failures. Runs on the reader thread.
+void ReadPictureStream(MjpegReader::Reader& reader, const std::string& url);
+
+}  // namespace orvella

@@ -1,0 +1,54 @@
+// The RTSP module is loaded the first time a camera asks for rtsp://, so the
+// driver itself never needs FFmpeg: without the module (or, on Linux,
+// FFmpeg's libraries) only RTSP cameras fail, with a reason that names what
+// is missing.
+#include "acquisition/source/rtsp/RtspLoader.h"
+
+#include <atomic>
+#include <stdexcept>
+
+#include "driver/Mutex.h"
+#include "driver/Platform.h"
+
+namespace orvella {
+
+namespace {
+
+std::atomic<const char*> modulePathForTests{nullptr};
+
+std::string ModulePath() {
+  const char* override = modulePathForTests.load();
+  if (override && *override) return override;
+  return platform::BesideDriver(rtsp_module::kFile);
+}
+
+struct Loader {
+  Mutex lock;
+  const OrvellaRtspApi* api ORVELLA_GUARDED_BY(lock) = nullptr;
+  std::string path ORVELLA_GUARDED_BY(lock);  // where `api` came from
+};
+
+}  // namespace
+
+void SetRtspModulePathForTests(const char* path) { modulePathForTests = path; }
+
+const OrvellaRtspApi& LoadRtspModule() {
+  static Loader loader;
+  MutexLock guard(loader.lock);
+  const std::string path = ModulePath();
+  if (loader.api && loader.path == path) return *loader.api;
+  // Never unloaded: FFmpeg keeps threads and global state.
+  OrvellaRtspGetApiFn getApi = nullptr;
+  std::string reason;
+  if (!rtsp_module::Load(path, getApi, reason))
+    throw std::runtime_error("RTSP needs " + path + rtsp_module::kAlsoNeeded + ": " +
+                             (reason.empty() ? "unknown reason" : reason));
+  const OrvellaRtspApi* api = getApi ? getApi(ORVELLA_RTSP_ABI_VERSION, sizeof(OrvellaRtspApi)) : nullptr;
+  if (!api || api->structSize < sizeof(OrvellaRtspApi))
+    throw std::runtime_error("the RTSP module " + path + " does not match the driver");
+  loader.api = api;
+  loader.path = path;
+  return *api;
+}
+
+}  // namespace orvella

@@ -1,0 +1,71 @@
+#include "acquisition/source/rtsp/RtspSource.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "acquisition/FTPStream.h"
+#include "acquisition/transport/TransferClock.h"
+#include "driver/Errors.h"
+
+namespace orvella {
+
+namespace {
+// Longer than this without the picture a cycle waits for fails the cycle;
+// the client reconnects meanwhile on its own.
+constexpr int kPictureWaitMs = 5000;
+
+// FFmpeg's rtsps checks no certificate against the camera's TlsTrust: such a
+// stream plays only where the camera accepts any certificate.
+const char kUncheckedRtsps[] =
+    "rtsps:// streams are played only with TlsTrust=any: their certificate cannot be checked yet";
+}  // namespace
+
+bool RtspSource::Handles(const std::string& url) {
+  return url.compare(0, 7, "rtsp://") == 0 || url.compare(0, 8, "rtsps://") == 0;
+}
+
+void RtspSource::Next(const std::string& url, Clock::time_point after) {
+  const int connectMs = stream.Limits().connectMs;
+  if (url.compare(0, 8, "rtsps://") == 0 && stream.Trust().mode != TlsTrust::Mode::Any) {
+    Close();
+    throw std::runtime_error(kUncheckedRtsps);
+  }
+  if (!client.IsOpen() || url != openUrl) {
+    RtspLimits limits;
+    limits.connectMs = connectMs;
+    Close();
+    client.Open(url, limits);
+    openUrl = url;
+  }
+  RtspPicture wanted;
+  if (after != Clock::time_point()) {
+    wanted.decodedAt = after;  // a grab: never a picture that was already there
+  } else {
+    wanted.sequence = delivered.sequence;
+  }
+  const int waitMs = std::max(kPictureWaitMs, connectMs + kPictureWaitMs / 5);
+  switch (client.WaitPicture(wanted, Clock::now() + std::chrono::milliseconds(waitMs), &stop)) {
+    case RtspWait::kPicture:
+      return;
+    case RtspWait::kStopped:
+      throw std::runtime_error("RTSP: stopped");
+    case RtspWait::kFailed:
+      if (client.LoginRefused()) throw LoginRefused(client.Failure());
+      throw std::runtime_error(client.Failure());
+    case RtspWait::kTimedOut:
+      break;
+  }
+  throw std::runtime_error("no picture from the RTSP stream within " + std::to_string(waitMs) + " ms");
+}
+
+void RtspSource::Write(ImageDecoder&, const PixelTarget& target, int width, int height, bool colour) {
+  delivered = client.CopyNewest(target, width, height, colour);
+}
+
+void RtspSource::Close() {
+  client.Close();
+  openUrl.clear();
+  delivered = RtspPicture{};
+}
+
+}  // namespace orvella

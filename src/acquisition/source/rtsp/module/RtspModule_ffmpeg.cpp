@@ -1,0 +1,420 @@
+// The RTSP module (liborvella-rtsp.so, orvella-rtsp.dll): FFmpeg's RTSP demuxer, decoders and
+// swscale behind the plain C table of RtspModule.h. Only library calls live
+// here; threads, waiting, reconnecting and pixel formats are the driver's.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "acquisition/source/rtsp/module/RtspMemory_ffmpeg.h"
+#include "acquisition/source/rtsp/RtspModule.h"
+#include "driver/Mutex.h"
+#include "driver/NoCopy.h"
+
+#ifdef _WIN32
+#define ORVELLA_MODULE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define ORVELLA_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+struct OrvellaRtspSession {
+  AVFormatContext* format = nullptr;
+  AVCodecContext* codec = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* frame = nullptr;
+  int stream = -1;
+  bool synced = false;  // a whole key frame has reached the decoder
+  OrvellaRtspInterruptFn interrupt = nullptr;
+  OrvellaRtspRedirectFn redirect = nullptr;
+  void* opaque = nullptr;
+  std::string url;  // where the open goes now
+  bool redirectRefused = false;
+  // Shared with the frames, which may outlive the session.
+  std::shared_ptr<orvella_rtsp::PictureBudget> budget = std::make_shared<orvella_rtsp::PictureBudget>();
+};
+
+namespace {
+
+// FFmpeg's log is process-wide. Lines written inside our calls are kept (the
+// last error becomes part of the failure reason, so nothing reaches stderr
+// with a URL in it); lines of our decoders' own threads (slice threads
+// complaining about damaged data) are dropped: a driver never writes to its
+// host's stderr. Lines from any other FFmpeg user in the process go to
+// FFmpeg's default output as before.
+thread_local std::string* capturedError = nullptr;
+
+// Our sessions' decoder contexts, which the decoders' threads log with.
+struct OwnContexts {
+  orvella::Mutex lock;
+  std::vector<const void*> contexts ORVELLA_GUARDED_BY(lock);
+
+  void Add(const void* context) {
+    orvella::ScopedLock<orvella::Mutex> hold(lock);
+    contexts.push_back(context);
+  }
+  void Remove(const void* context) {
+    orvella::ScopedLock<orvella::Mutex> hold(lock);
+    contexts.erase(std::remove(contexts.begin(), contexts.end(), context), contexts.end());
+  }
+  bool Has(const void* context) {
+    orvella::ScopedLock<orvella::Mutex> hold(lock);
+    return std::find(contexts.begin(), contexts.end(), context) != contexts.end();
+  }
+};
+OwnContexts& Own() {
+  static OwnContexts* own = new OwnContexts;  // never destroyed: FFmpeg's threads may log late
+  return *own;
+}
+
+void LogCallback(void* avcl, int level, const char* fmt, va_list args) {
+  if (!capturedError) {
+    if (avcl && Own().Has(avcl)) return;
+    av_log_default_callback(avcl, level, fmt, args);
+    return;
+  }
+  if (level > AV_LOG_ERROR) return;
+  char line[ORVELLA_RTSP_ERROR_SIZE];
+  int prefix = 0;
+  av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
+  std::string text = line;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (!text.empty()) *capturedError = text;
+}
+
+// Marks one call of ours for the log callback.
+class CallScope {
+ public:
+  CallScope() { capturedError = &last; }
+  ~CallScope() { capturedError = nullptr; }
+  ORVELLA_NO_COPY(CallScope);
+
+  // "what: library text (last logged error)" into a call's error field.
+  void Fail(char* error, const char* what, int code) const {
+    char text[AV_ERROR_MAX_STRING_SIZE] = "";
+    if (code < 0) av_strerror(code, text, sizeof text);
+    std::string reason = what;
+    if (*text) reason += std::string(": ") + text;
+    if (!last.empty() && (!*text || last.find(text) == std::string::npos)) reason += " (" + last + ")";
+    std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", reason.c_str());
+  }
+
+ private:
+  std::string last;
+};
+
+// FFmpeg follows a 3xx answer itself, with the first URL's login. The
+// demuxer names the new URL before it connects there, and asks us before
+// its first connect or write: a refused redirect ends the open then.
+int Interrupt(void* opaque) {
+  auto* session = static_cast<OrvellaRtspSession*>(opaque);
+  if (session->redirectRefused) return 1;
+  const AVFormatContext* format = session->format;
+  if (session->redirect && format && format->url && session->url != format->url) {
+    session->url = format->url;
+    if (session->redirect(session->opaque, format->url)) {
+      session->redirectRefused = true;
+      return 1;
+    }
+  }
+  return session->interrupt ? session->interrupt(session->opaque) : 0;
+}
+
+void CloseSession(OrvellaRtspSession* session) {
+  if (!session) return;
+  const void* codec = session->codec;
+  avcodec_free_context(&session->codec);  // ends its threads
+  if (codec) Own().Remove(codec);
+  avformat_close_input(&session->format);  // sends TEARDOWN; the interrupt bounds it
+  av_packet_free(&session->packet);
+  av_frame_free(&session->frame);
+  delete session;
+}
+
+AVDictionary* InputOptions(bool tcp) {
+  AVDictionary* options = nullptr;
+  if (tcp) av_dict_set(&options, "rtsp_transport", "tcp", 0);
+  av_dict_set(&options, "allowed_media_types", "video", 0);
+  // Over TCP nothing arrives out of order: no reorder queue, no added delay.
+  av_dict_set(&options, "reorder_queue_size", tcp ? "0" : "64", 0);
+  av_dict_set(&options, "max_delay", tcp ? "0" : "200000", 0);
+  return options;
+}
+
+// Decoder for the first video stream. Slice threads only: frame threads
+// would hold every picture back by one frame per thread.
+int OpenDecoder(OrvellaRtspSession* session, const CallScope& scope, char* error) {
+  const AVCodec* decoder = nullptr;
+  int stream = av_find_best_stream(session->format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+  if (stream < 0 || !decoder) {
+    scope.Fail(error, "the camera offers no video stream that can be decoded", stream);
+    return -1;
+  }
+  session->stream = stream;
+  session->codec = avcodec_alloc_context3(decoder);
+  if (session->codec) Own().Add(session->codec);
+  session->packet = av_packet_alloc();
+  session->frame = av_frame_alloc();
+  if (!session->codec || !session->packet || !session->frame) {
+    scope.Fail(error, "out of memory", AVERROR(ENOMEM));
+    return -1;
+  }
+  int r = avcodec_parameters_to_context(session->codec, session->format->streams[stream]->codecpar);
+  if (r >= 0) {
+    orvella_rtsp::LimitDecoder(session->codec, &session->budget);
+    session->codec->thread_type = FF_THREAD_SLICE;
+    session->codec->thread_count = 0;
+    session->codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    // A picture may come in several packets: payloaders that repeat the
+    // parameter sets before every key-frame slice make the parser cut there.
+    // The decoder then hands a picture out once all its rows are in.
+    session->codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    r = avcodec_open2(session->codec, decoder, nullptr);
+  }
+  if (r < 0) {
+    scope.Fail(error, (std::string("cannot open the ") + decoder->name + " decoder").c_str(), r);
+    return -1;
+  }
+  return 1;
+}
+
+// A stream is refused by the picture size it claims, before a picture of it
+// reaches the decoder; the decoder's own allocations are counted too.
+bool PictureSizeFits(OrvellaRtspSession* session, char* error) {
+  int width = 0, height = 0, format = -1;
+  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], width, height, format);
+  const std::string reason = orvella_rtsp::CheckPictureSize(*session->budget, width, height, format);
+  if (!reason.empty()) std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", reason.c_str());
+  return reason.empty();
+}
+
+// The demuxer reads its stream descriptions from the camera's answer to
+// DESCRIBE, so no probing of packets: the first picture comes sooner.
+int Open(OrvellaRtspOpenCall* call) {
+  if (!call || call->structSize != sizeof *call) return -2;
+  CallScope scope;
+  call->session = nullptr;
+  auto* session = new OrvellaRtspSession;
+  session->interrupt = call->interrupt;
+  session->redirect = call->redirect;
+  session->opaque = call->opaque;
+  session->url = call->url;
+  session->budget->cap = call->pictureMemory ? call->pictureMemory : size_t(-1);
+  call->status = 0;
+  session->format = avformat_alloc_context();
+  if (!session->format) {
+    scope.Fail(call->error, "out of memory", AVERROR(ENOMEM));
+    CloseSession(session);
+    return -1;
+  }
+  session->format->interrupt_callback.callback = Interrupt;
+  session->format->interrupt_callback.opaque = session;
+  AVDictionary* options = InputOptions(call->tcp != 0);
+  int r = avformat_open_input(&session->format, call->url, nullptr, &options);
+  av_dict_free(&options);
+  if (r < 0) {
+    if (r == AVERROR_HTTP_UNAUTHORIZED || r == AVERROR_HTTP_FORBIDDEN)
+      call->status = r == AVERROR_HTTP_UNAUTHORIZED ? 401 : 403;
+    scope.Fail(call->error, "cannot open the stream", r);
+    CloseSession(session);  // the failed open freed the format context already
+    return -1;
+  }
+  if (OpenDecoder(session, scope, call->error) < 0 || !PictureSizeFits(session, call->error)) {
+    CloseSession(session);
+    return -1;
+  }
+  call->session = session;
+  return 1;
+}
+
+// Whether an H.264 or H.265 access unit (start-code framed, as the RTP
+// depacketisers give them) begins with its picture's first slice. A client
+// joining in the middle of a key frame gets its last slices only; decoding
+// from there gives a half-grey picture and grey smears in every picture that
+// refers to it, and the decoder does not flag them.
+bool StartsPicture(const AVPacket* packet, AVCodecID codec) {
+  if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC) return true;
+  const uint8_t* p = packet->data;
+  const int size = packet->size;
+  const int header = codec == AV_CODEC_ID_H264 ? 1 : 2;
+  for (int i = 0; i + 3 + header < size; ++i) {
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
+    const uint8_t* nal = p + i + 3;
+    const int type = codec == AV_CODEC_ID_H264 ? (nal[0] & 0x1f) : ((nal[0] >> 1) & 0x3f);
+    const bool slice = codec == AV_CODEC_ID_H264 ? (type >= 1 && type <= 5) : type <= 31;
+    // first_mb_in_slice == 0 (ue(v) "1") / first_slice_segment_in_pic_flag
+    if (slice) return (nal[header] & 0x80) != 0;
+  }
+  return false;
+}
+
+// A picture is handed out only when it decoded cleanly: a client that joins
+// between key frames gets grey smears until the next one.
+bool TakeFrame(OrvellaRtspSession* session, OrvellaRtspReadCall* call) {
+  AVFrame* frame = session->frame;
+  if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags || frame->width <= 0 || frame->height <= 0) {
+    av_frame_unref(frame);
+    return false;
+  }
+  AVFrame* picture = av_frame_alloc();
+  if (!picture) {
+    av_frame_unref(frame);
+    return false;
+  }
+  av_frame_move_ref(picture, frame);
+  call->picture = reinterpret_cast<OrvellaRtspPicture*>(picture);
+  call->width = picture->width;
+  call->height = picture->height;
+  return true;
+}
+
+int Read(OrvellaRtspReadCall* call) {
+  if (!call || call->structSize != sizeof *call || !call->session) return -2;
+  CallScope scope;
+  OrvellaRtspSession* session = call->session;
+  call->picture = nullptr;
+  for (;;) {
+    int r = avcodec_receive_frame(session->codec, session->frame);
+    if (r == 0) {
+      if (TakeFrame(session, call)) return 1;
+      continue;
+    }
+    if (r != AVERROR(EAGAIN)) {
+      scope.Fail(call->error, "the decoder failed", r);
+      return -1;
+    }
+    r = av_read_frame(session->format, session->packet);
+    if (r == AVERROR_EOF) {
+      scope.Fail(call->error, "the camera ended the stream", 0);
+      return -1;
+    }
+    if (r < 0) {
+      scope.Fail(call->error, "reading the stream failed", r);
+      return -1;
+    }
+    AVPacket* packet = session->packet;
+    if (packet->stream_index == session->stream && !session->synced)
+      session->synced = (packet->flags & AV_PKT_FLAG_KEY) && StartsPicture(packet, session->codec->codec_id);
+    if (packet->stream_index == session->stream && session->synced) {
+      if (!PictureSizeFits(session, call->error)) {
+        av_packet_unref(packet);
+        return -1;
+      }
+      r = avcodec_send_packet(session->codec, session->packet);
+      // A refused frame may pass as damaged data: the decoder goes on.
+      const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
+      // Damaged data costs pictures, not the stream: the next key frame heals it.
+      if (!refused.empty() || (r < 0 && r != AVERROR_INVALIDDATA && r != AVERROR(EAGAIN))) {
+        av_packet_unref(session->packet);
+        if (!refused.empty())
+          std::snprintf(call->error, sizeof call->error, "%s", refused.c_str());
+        else
+          scope.Fail(call->error, "the decoder failed", r);
+        return -1;
+      }
+    }
+    av_packet_unref(session->packet);
+  }
+}
+
+// YUV pictures are converted with the matrix and range they were encoded
+// with (the stream says which), as a JPEG decoder does for its pictures.
+void SetColourspace(SwsContext* sws, const AVFrame* frame) {
+  const int space = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+  int* inTable = nullptr;
+  int* outTable = nullptr;
+  int inFull = 0, outFull = 0, brightness = 0, contrast = 0, saturation = 0;
+  if (sws_getColorspaceDetails(sws, &inTable, &inFull, &outTable, &outFull, &brightness, &contrast, &saturation) < 0)
+    return;  // RGB input: nothing to choose
+  const int full = frame->color_range == AVCOL_RANGE_JPEG || inFull;
+  sws_setColorspaceDetails(sws, sws_getCoefficients(space), full, sws_getCoefficients(SWS_CS_DEFAULT), 1, brightness,
+                           contrast, saturation);
+}
+
+int Convert(OrvellaRtspConvertCall* call) {
+  if (!call || call->structSize != sizeof *call || !call->picture || !call->cache) return -2;
+  CallScope scope;
+  const auto* frame = reinterpret_cast<const AVFrame*>(call->picture);
+  const int width = call->width < frame->width ? call->width : frame->width;
+  const int height = call->height < frame->height ? call->height : frame->height;
+  if (width <= 0 || height <= 0) return 1;
+  // The top-left crop is the same planes with a smaller size: only the
+  // pixels handed over are converted.
+  auto* sws = sws_getCachedContext(static_cast<SwsContext*>(*call->cache), width, height,
+                                   static_cast<AVPixelFormat>(frame->format), width, height, AV_PIX_FMT_BGR24,
+                                   SWS_POINT, nullptr, nullptr, nullptr);
+  *call->cache = sws;
+  if (!sws) {
+    scope.Fail(call->error, "cannot convert the picture's pixel format", 0);
+    return -1;
+  }
+  SetColourspace(sws, frame);
+  uint8_t* out[4] = {call->data, nullptr, nullptr, nullptr};
+  int outStride[4] = {call->stride, 0, 0, 0};
+  int rows = sws_scale(sws, frame->data, frame->linesize, 0, height, out, outStride);
+  if (rows != height) {
+    scope.Fail(call->error, "the picture could not be converted", rows < 0 ? rows : 0);
+    return -1;
+  }
+  return 1;
+}
+
+void ReleasePicture(OrvellaRtspPicture* picture) {
+  auto* frame = reinterpret_cast<AVFrame*>(picture);
+  av_frame_free(&frame);
+}
+
+void FreeCache(void* cache) {
+  sws_freeContext(static_cast<SwsContext*>(cache));
+}
+
+void Close(OrvellaRtspSession* session) {
+  CallScope scope;
+  CloseSession(session);
+}
+
+std::string Libraries() {
+  auto version = [](const char* name, unsigned v) {
+    return std::string(name) + " " + std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xff) + "." +
+           std::to_string(v & 0xff);
+  };
+  return version("libavformat", avformat_version()) + ", " + version("libavcodec", avcodec_version()) + ", " +
+         version("libswscale", swscale_version());
+}
+
+}  // namespace
+
+ORVELLA_MODULE_EXPORT const OrvellaRtspApi* orvellaRtspGetApi(int version, size_t apiSize) {
+  static std::once_flag once;
+  static std::string libraries;
+  static OrvellaRtspApi api{};
+  if (version != ORVELLA_RTSP_ABI_VERSION || apiSize > sizeof api) return nullptr;
+  std::call_once(once, [] {
+    avformat_network_init();
+    av_max_alloc(orvella_rtsp::kMaxAllocation);
+    av_log_set_callback(LogCallback);
+    libraries = Libraries();
+    api = OrvellaRtspApi{sizeof(OrvellaRtspApi),
+                         ORVELLA_RTSP_ABI_VERSION,
+                         libraries.c_str(),
+                         Open,
+                         Read,
+                         Convert,
+                         ReleasePicture,
+                         FreeCache,
+                         Close};
+  });
+  return &api;
+}
