@@ -1,53 +1,11 @@
-// The parts of FTPStream that do not depend on the internet library: the
-// receive buffer, the content descriptor and the IStream operations.
 #include "acquisition/FTPStream.h"
 
-#include <algorithm>
-#include <cstring>
-#include <stdexcept>
-#include <utility>
-
 #include "acquisition/transport/TransferClock.h"
-#include "acquisition/transport/HttpLogin.h"
 
 namespace orvella {
 
-// ---- ReceiveBuffer ---------------------------------------------------------
-
-ReceiveBuffer::ReceiveBuffer()
-    : bytes(std::make_unique<unsigned char[]>(kInitialCapacity)), capacity(kInitialCapacity) {}
-
-ReceiveBuffer::ReceiveBuffer(ReceiveBuffer&& other) noexcept : bytes(std::move(other.bytes)), capacity(other.capacity) {
-  other.capacity = 0;
-}
-
-ReceiveBuffer& ReceiveBuffer::operator=(ReceiveBuffer&& other) noexcept {
-  bytes = std::move(other.bytes);
-  capacity = other.capacity;
-  other.capacity = 0;
-  return *this;
-}
-
-unsigned char* ReceiveBuffer::At(int offset) {
-  if (offset < 0 || offset >= capacity) throw std::invalid_argument("Offset in receive buffer is invalid");
-  return bytes.get() + offset;
-}
-
-void ReceiveBuffer::Grow(int maxCapacity) {
-  int next = capacity > maxCapacity / 2 ? maxCapacity : capacity * 2;
-  if (next <= capacity) return;
-  auto grown = std::make_unique<unsigned char[]>(next);  // may raise; nothing changes then
-  if (capacity > 0) std::memcpy(grown.get(), bytes.get(), static_cast<size_t>(capacity));
-  bytes = std::move(grown);
-  capacity = next;
-}
-
-// ---- FTPStream: content ----------------------------------------------------
-
-void FTPStream::MakeRoom(ReceiveBuffer& buffer, int fill) {
-  if (fill < buffer.Capacity()) return;
-  if (fill > kMaxContentSize) throw std::runtime_error(kTooLargeText);
-  buffer.Grow(kMaxContentSize + 1);
+FTPStream::~FTPStream() {
+  download.CloseSession();
 }
 
 TransferLimits FTPStream::Limits() const {
@@ -60,144 +18,21 @@ TransferLimits FTPStream::Limits() const {
   return limits;
 }
 
-void FTPStream::Publish(uint32_t size, const char* type) {
-  contentType = ServerWords(type ? type : "");
-  FILETIME now = FileTimeNow();
-  stat = STATSTG{};
-  stat.pwcsName = nullptr;
-  stat.type = STGTY_STREAM;
-  stat.cbSize.QuadPart = size;
-  stat.mtime = now;
-  stat.ctime = now;
-  stat.atime = now;
-  stat.clsid = CLSID_NULL;
-  position = 0;
-}
-
-void FTPStream::SetContent(const void* data, size_t size, const std::string& type) {
-  if (size > static_cast<size_t>(kMaxContentSize)) throw std::runtime_error(kTooLargeText);
-  const int length = static_cast<int>(size);
-  // Grow exactly as the download loop would, final empty read included.
-  int fill = 0;
-  for (;;) {
-    MakeRoom(receiveBuffer, fill);
-    int chunk = std::min(length - fill, receiveBuffer.Capacity() - fill);
-    if (chunk == 0) break;
-    std::memcpy(receiveBuffer.At(fill), static_cast<const unsigned char*>(data) + fill, static_cast<size_t>(chunk));
-    fill += chunk;
-  }
-  Publish(static_cast<uint32_t>(length), type.c_str());
-}
-
-void FTPStream::Adopt(ReceiveBuffer& bytes, uint32_t size, const std::string& type) {
-  std::swap(receiveBuffer, bytes);
-  Publish(size, type.c_str());
-}
-
 void FTPStream::SetConnectionTimeout(int ms) {
   connectionTimeoutMs = ms > 0 ? ms : kDefaultConnectionTimeoutMs;
 }
 
-// ---- FTPStream: IUnknown ---------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE FTPStream::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IStream) {
-    *ppv = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
+FTPStream::Got FTPStream::ReadFile(const char* url) {
+  Download::Body body{receiveBuffer, 0, std::string()};
+  Got got;
+  try {
+    got = download.Fetch(url, Limits(), tlsTrust, body);
+  } catch (...) {
+    Clear();  // its buffer may have stayed with a WinInet helper left behind
+    throw;
   }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE FTPStream::AddRef() {
-  return static_cast<ULONG>(++refCount);
-}
-
-ULONG STDMETHODCALLTYPE FTPStream::Release() {
-  long count = --refCount;
-  if (count == 0) delete this;  // COM ownership: the last reference frees the stream
-  return static_cast<ULONG>(count);
-}
-
-// ---- FTPStream: IStream ----------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE FTPStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
-  const uint32_t length = Size();
-  const uint32_t at = static_cast<uint32_t>(position);
-  const uint32_t left = at < length ? length - at : 0;
-  const uint32_t n = cb < left ? static_cast<uint32_t>(cb) : left;
-  if (n > 0 && pv == nullptr) return STG_E_INVALIDPOINTER;
-  if (n > 0) std::memcpy(pv, receiveBuffer.Data() + at, n);
-  position += static_cast<int32_t>(n);
-  if (pcbRead) *pcbRead = n;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::Write(const void*, ULONG, ULONG*) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) {
-  if (plibNewPosition) plibNewPosition->QuadPart = 0;
-  const int32_t length = static_cast<int32_t>(Size());
-  const uint32_t low = static_cast<uint32_t>(dlibMove.QuadPart & 0xFFFFFFFFu);
-  const uint32_t high = static_cast<uint32_t>(static_cast<uint64_t>(dlibMove.QuadPart) >> 32);
-  int32_t next = 0;
-  switch (dwOrigin) {
-    case STREAM_SEEK_SET:
-      if (high != 0 || low >= static_cast<uint32_t>(length)) return STG_E_INVALIDPOINTER;
-      next = static_cast<int32_t>(low);
-      break;
-    case STREAM_SEEK_CUR:
-    case STREAM_SEEK_END: {
-      if (high != 0 && high != 0xFFFFFFFFu) return STG_E_INVALIDPOINTER;
-      const int32_t base = dwOrigin == STREAM_SEEK_CUR ? position : length;
-      next = static_cast<int32_t>(static_cast<uint32_t>(base) + low);  // 32-bit wrap-around arithmetic
-      if (next < 0 || next >= length) return STG_E_INVALIDPOINTER;
-      break;
-    }
-    default:
-      return STG_E_INVALIDFUNCTION;
-  }
-  position = next;
-  if (plibNewPosition) plibNewPosition->QuadPart = static_cast<uint32_t>(next);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::SetSize(ULARGE_INTEGER) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::Commit(DWORD) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::Revert() {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::Stat(STATSTG* pstatstg, DWORD) {
-  if (pstatstg == nullptr) return STG_E_INVALIDPOINTER;
-  *pstatstg = stat;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE FTPStream::Clone(IStream**) {
-  return E_NOTIMPL;
+  if (got == Got::kBody) Publish(body.size, body.type);
+  return got;
 }
 
 }  // namespace orvella

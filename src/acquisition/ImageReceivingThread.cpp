@@ -10,6 +10,10 @@
 #include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/ImageSink.h"
 #include "acquisition/source/SourceTable.h"
+#include "acquisition/source/mjpeg/MjpegSource.h"
+#include "acquisition/source/rtsp/RtspSource.h"
+#include "acquisition/source/snapshot/SnapshotSource.h"
+#include "acquisition/transport/TransferClock.h"
 #include "driver/DriverContext.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
@@ -80,7 +84,10 @@ struct WorkerState {
   // Worker only, once started (the owner uses them before and after).
   FTPStream stream;
   ImageDecoder decoder;
-  SourceTable sources{stream};  // snapshot downloads on `stream`, or a picture stream
+  RtspSource rtsp;
+  MjpegSource mjpeg{decoder};
+  SnapshotSource snapshot{stream, decoder};
+  SourceTable sources{&rtsp, &mjpeg, &snapshot};  // the first that serves a URL reads it
   std::string url;               // reused every cycle: no allocation once grown
   RetryGate retry;
 
@@ -138,7 +145,7 @@ struct WorkerState {
   bool ReadSchedule(ImageSink::Schedule& schedule) ORVELLA_EXCLUDES(cameraLock);
   bool ReadSource() ORVELLA_EXCLUDES(cameraLock);
   bool DecodeAndHandOver(CompleteCallback* callback) ORVELLA_EXCLUDES(cameraLock);
-  void RunCycle(bool& failing, SourceTable::Clock::time_point after, bool continuous);
+  void RunCycle(bool& failing, PictureSource::Clock::time_point after, bool continuous);
   void ReportFailure(bool& failing, const char* reason, const std::string& next);
 };
 
@@ -257,7 +264,7 @@ bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
   HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   ImageSink::Frame frame = camera->WriteFrame();
-  sources.Write(decoder, frame.target, frame.width, frame.height, frame.colour);
+  sources.Write(frame.target, frame.width, frame.height, frame.colour);
   return !stop && camera->HandOver(port, callback);
 }
 
@@ -285,7 +292,7 @@ void WorkerState::ThreadMain() {
     long timeout = -1;
     if (schedule.continuous) timeout = now == -1 ? 1000 : (nextDue - now > 0 ? nextDue - now : 0);
     Wake woke = Wait(timeout);
-    const auto wokeAt = SourceTable::Clock::now();
+    const auto wokeAt = PictureSource::Clock::now();
     nextDue += schedule.periodMs;
     if (woke == Wake::Close) break;
     if (woke == Wake::Grab) {
@@ -295,7 +302,7 @@ void WorkerState::ThreadMain() {
       continue;
     }
     // A grab wants a picture newer than itself; a continuous cycle any not delivered yet.
-    RunCycle(failing, woke == Wake::Grab ? wokeAt : SourceTable::Clock::time_point(), schedule.continuous);
+    RunCycle(failing, woke == Wake::Grab ? wokeAt : PictureSource::Clock::time_point(), schedule.continuous);
     if (stop) break;
   }
   log.Log(2, "ImageReceivingThread::ThreadMain: leaving on port=%d\n", port);
@@ -303,15 +310,16 @@ void WorkerState::ThreadMain() {
 
 // One picture, decode, hand-over and callback. Failures are logged once per
 // run; a cycle the retry gate holds back asks nothing and reports nothing.
-void WorkerState::RunCycle(bool& failing, SourceTable::Clock::time_point after, bool continuous) {
+void WorkerState::RunCycle(bool& failing, PictureSource::Clock::time_point after, bool continuous) {
   DriverContext& log = GetDriverContext();
-  const bool grab = after != SourceTable::Clock::time_point();
+  const bool grab = after != PictureSource::Clock::time_point();
   const RetryGate::Clock::time_point began = RetryGate::Clock::now();
   try {
     if (!ReadSource()) return;
     MakeCanonical(url);
     if (!retry.Lets(url, grab)) return;
-    sources.Next(url, after);
+    const TransferLimits limits = stream.Limits();
+    sources.Next(PictureSource::Request{url, after, limits, stream.Trust()});
     CompleteCallback callback = nullptr;
     if (!DecodeAndHandOver(&callback)) return;
     if (callback && !stop) callback(0, port);

@@ -2,6 +2,7 @@
 // platform (Platform_win32.cpp, Platform_posix.cpp).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -17,6 +18,9 @@ void LocalTime(const std::time_t& when, std::tm& out);
 
 // Opens a log file for appending in text mode, shared with other processes.
 std::FILE* OpenForAppend(const std::string& path);
+
+// The time now as Windows counts file times: 100-ns ticks since 1601-01-01.
+uint64_t FileTimeNow();
 
 // Milliseconds since the library was loaded, or -1 when no clock is available.
 long ElapsedMs();

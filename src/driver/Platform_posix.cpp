@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace orvella::platform {
@@ -22,6 +23,13 @@ std::string BesideDriver(const std::string& file) {
   std::string self = info.dli_fname;
   size_t slash = self.rfind('/');
   return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + file;
+}
+
+uint64_t FileTimeNow() {
+  constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970 in ticks since 1601
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100) +
+         kUnixEpochTicks;
 }
 
 }  // namespace orvella::platform

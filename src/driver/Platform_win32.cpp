@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <share.h>
 
 #include <stdexcept>
@@ -34,6 +36,12 @@ std::string BesideDriver(const std::string& file) {
     throw std::runtime_error("cannot find the driver's own directory");
   std::string dir = path;
   return dir.substr(0, dir.find_last_of("\\/") + 1) + file;
+}
+
+uint64_t FileTimeNow() {
+  FILETIME now{};
+  CoFileTimeNow(&now);
+  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
 }  // namespace orvella::platform

@@ -116,11 +116,20 @@ std::string QueryEncoded(const std::string& text) {
   return out;
 }
 
+namespace {
+int HttpStat(const std::string& name) {
+  const std::string answer = RawHttpGet(HttpPort(), "/_stats");
+  const size_t at = answer.find(name + "=");
+  return at == std::string::npos ? -1 : std::atoi(answer.c_str() + at + name.size() + 1);
+}
+}  // namespace
+
 int HttpConnectionCount() {
-  std::string answer = RawHttpGet(HttpPort(), "/_stats");
-  size_t at = answer.find("connections=");
-  if (at == std::string::npos) return -1;
-  return std::atoi(answer.c_str() + at + 12);
+  return HttpStat("connections");
+}
+
+int HttpRequestCount() {
+  return HttpStat("requests");
 }
 
 }  // namespace orvella::test

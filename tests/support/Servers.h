@@ -72,6 +72,8 @@ std::string QueryEncoded(const std::string& text);
 // Connections the HTTP server has accepted that carried a real request
 // (control requests do not count); -1 when the server cannot be asked.
 int HttpConnectionCount();
+// Those connections' requests outside the control paths; -1 likewise.
+int HttpRequestCount();
 
 // Platform part: plain blocking GET of `path` from the HTTP server over a
 // fresh connection; the whole answer (headers and body), or "" on failure.

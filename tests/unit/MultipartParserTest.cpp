@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "acquisition/source/mjpeg/MultipartParser.h"
+#include "acquisition/transport/HttpAnswer.h"
 
 namespace {
 

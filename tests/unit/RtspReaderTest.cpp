@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "acquisition/FTPStream.h"
+#include "acquisition/transport/TransferClock.h"
 #include "acquisition/decode/Convert.h"
 #include "acquisition/source/rtsp/RtspReader.h"
 #include "acquisition/source/rtsp/RtspLoader.h"
@@ -376,10 +377,11 @@ TEST_F(RtspReaderTest, TheSourceRefusesUncheckedRtspsAndReportsARefusedLogin) {
     SCOPED_TRACE(c.url + " TlsTrust=" + c.trust);
     FTPStream stream;
     stream.SetTlsTrust(c.trust);
-    RtspSource source(stream);
+    const TransferLimits limits = stream.Limits();
+    RtspSource source;
     std::string failure;
     try {
-      source.Next(c.url, Clock::time_point());
+      source.Next(PictureSource::Request{c.url, Clock::time_point(), limits, stream.Trust()});
     } catch (const LoginRefused& e) {
       failure = std::string("LoginRefused ") + e.what();
     } catch (const std::exception& e) {

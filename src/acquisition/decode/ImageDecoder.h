@@ -15,7 +15,7 @@
 
 namespace orvella {
 
-class FTPStream;
+class PictureBytes;
 struct PixelTarget;
 
 class ImageDecoder {
@@ -35,7 +35,7 @@ class ImageDecoder {
   // for none. The flag must outlive the decoder.
   void SetAbortFlag(const std::atomic<bool>* stop);
 
-  // Decodes the stream's last download and writes its top-left region of at
+  // Decodes the picture and writes its top-left region of at
   // most width x height pixels into `target`, as blue-green-red bytes when
   // `colour`, else one gray byte (0.299 R + 0.588 G + 0.111 B) per pixel.
   // The region is further limited to the target's own geometry and rows are
@@ -45,7 +45,7 @@ class ImageDecoder {
   // picture over its budget (decode/FormatDecoder.h: scans, passes, time)
   // raises "ImageDecoder::Decode: picture too costly to decode (...)"; a
   // stop, "ImageDecoder::Decode: stopped".
-  void Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour);
+  void Decode(PictureBytes& picture, const PixelTarget& target, int width, int height, bool colour);
 
  private:
   struct Impl;

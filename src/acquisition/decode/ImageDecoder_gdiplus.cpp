@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "acquisition/FTPStream.h"
+#include "acquisition/decode/PictureBytes.h"
 #include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/ImageRegion.h"
 #include "acquisition/PixelTarget.h"
@@ -155,10 +155,10 @@ void ImageDecoder::Shutdown() {
   impl->started = false;
 }
 
-void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour) {
+void ImageDecoder::Decode(PictureBytes& picture, const PixelTarget& target, int width, int height, bool colour) {
   const decode::Budget budget(impl->stop);
   if (int status = budget.Check()) decode::FailWith(status, "decoder", decode::kOverTimeLimit);
-  const decode::Request request{stream.Data(), stream.Size(), target, width, height, colour, budget};
+  const decode::Request request{picture.Data(), picture.Size(), target, width, height, colour, budget};
   const decode::Format format = decode::SniffFormat(request.data, request.size);
   if (format == decode::Format::kJpeg) {
     decode::Precheck(format, request, false);
@@ -168,6 +168,7 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
   decode::Precheck(format, request, true);
   // GDI+ reads from the current position; a picture decoded before left it at the end.
   LARGE_INTEGER start = {};
+  IStream& stream = picture.Stream();
   stream.Seek(start, STREAM_SEEK_SET, nullptr);
 
   Bitmap decoded;
@@ -175,7 +176,7 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
   // Data no format's signature starts (a login or error page, say) that
   // GDI+ cannot read either: the reason says what came instead.
   if (opened != gp::Ok && opened != gp::Win32Error && format == decode::Format::kUnknown)
-    throw GDIException(opened, decode::NotAPictureText(stream.ContentType(), request.size));
+    throw GDIException(opened, decode::NotAPictureText(picture.ContentType(), request.size));
   CheckGdiStatus(opened);
   UINT imageWidth = 0, imageHeight = 0;  // statuses not examined: a failure leaves 0
   GdipGetImageWidth(decoded.p, &imageWidth);

@@ -4,7 +4,7 @@
 // through gdk-pixbuf. Anything else fails as GDI+ fails on it. Every picture
 // passes the header pre-check first (decode/Precheck.h) and runs on a budget
 // its decoder checks between rows, scans and pieces of data.
-#include "acquisition/FTPStream.h"
+#include "acquisition/decode/PictureBytes.h"
 #include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/decode/FormatDecoder.h"
 #include "acquisition/decode/Format.h"
@@ -62,10 +62,10 @@ void ImageDecoder::Start() {}
 void ImageDecoder::Shutdown() {}
 void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) { impl->stop = stop; }
 
-void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int width, int height, bool colour) {
+void ImageDecoder::Decode(PictureBytes& picture, const PixelTarget& target, int width, int height, bool colour) {
   const decode::Budget budget(impl->stop);
   if (int status = budget.Check()) decode::FailWith(status, "decoder", decode::kOverTimeLimit);
-  const Request request{stream.Data(), stream.Size(), target, width, height, colour, budget};
+  const Request request{picture.Data(), picture.Size(), target, width, height, colour, budget};
   const Format format = decode::SniffFormat(request.data, request.size);
   for (const auto& d : kDecoders) {
     if (d.format != format) continue;
@@ -74,7 +74,7 @@ void ImageDecoder::Decode(FTPStream& stream, const PixelTarget& target, int widt
   }
   // Not a picture: a login or error page, say, and the reason says what came.
   decode::Fail(decode::kInvalidParameter, "decoder", request.size ? "not a picture format GDI+ reads" : "no data",
-               decode::NotAPictureText(stream.ContentType(), request.size));
+               decode::NotAPictureText(picture.ContentType(), request.size));
 }
 
 }  // namespace orvella

@@ -2,68 +2,66 @@
 
 #include <stdexcept>
 
-#include "acquisition/FTPStream.h"
-#include "acquisition/source/mjpeg/MjpegReader.h"
-
 namespace orvella {
 
-SourceTable::SourceTable(FTPStream& stream) : snapshot(stream), mjpeg(stream), rtsp(stream) {}
+SourceTable::SourceTable(std::initializer_list<PictureSource*> list) : sources(list) {}
 
-void SourceTable::Next(const std::string& url, Clock::time_point after) {
+PictureSource& SourceTable::Pick(const std::string& url) {
+  for (PictureSource* s : sources)
+    if (s->Serves(url)) return *s;
+  throw std::logic_error("SourceTable: no source serves the URL");
+}
+
+void SourceTable::Next(const PictureSource::Request& request) {
   current = nullptr;
-  if (RtspSource::Handles(url)) {
-    mjpeg.Close();
-    rtsp.Next(url, after);  // the client keeps its stream through failures: it reconnects itself
-    current = &rtsp;
-    return;
-  }
-  rtsp.Close();
   try {
-    if (mjpeg.Serves(url)) {
-      try {
-        mjpeg.Next(url, after);
-        current = &mjpeg;
-        return;
-      } catch (const NotAStream&) {
-        // The camera answers with single pictures again: download them.
+    // At most: a snapshot finds a stream, the stream answers with a single
+    // picture, the snapshot reads it.
+    for (int step = 0; step < 3; ++step) {
+      PictureSource& source = Pick(request.url);
+      for (PictureSource* other : sources)
+        if (other != &source) other->Close();
+      switch (source.Next(request)) {
+        case PictureSource::Found::kPicture:
+          current = &source;
+          return;
+        case PictureSource::Found::kPictureStream: {
+          std::unique_ptr<OpenAnswer> answer = source.TakeAnswer();
+          for (PictureSource* s : sources)
+            if (s != &source && s->Adopt(request.url, answer)) break;
+          break;
+        }
+        case PictureSource::Found::kNotAStream:
+          break;  // the source let go of the URL: the next one reads it
       }
-    } else {
-      mjpeg.Close();  // the URL changed: its stream is no longer wanted
     }
-    try {
-      snapshot.Next(url, after);
-      current = &snapshot;
-    } catch (const StreamAnswer&) {
-      // The download stopped at the headers; the stream costs a connection
-      // of its own, once.
-      mjpeg.Remember(url);
-      mjpeg.Next(url, after);
-      current = &mjpeg;
-    }
+    throw std::runtime_error(kSwitchingText);
   } catch (...) {
-    mjpeg.Close();  // any fault closes the stream
+    Failed();
     throw;
   }
 }
 
-void SourceTable::Write(ImageDecoder& decoder, const PixelTarget& target, int width, int height, bool colour) {
-  if (!current) throw std::logic_error("ImageSources::Write without a picture");
+void SourceTable::Write(const PixelTarget& target, int width, int height, bool colour) {
+  if (!current) throw std::logic_error("SourceTable::Write without a picture");
   try {
-    current->Write(decoder, target, width, height, colour);
+    current->Write(target, width, height, colour);
   } catch (...) {
-    mjpeg.Close();
+    Failed();
     throw;
   }
 }
 
 void SourceTable::SetContinuous(bool on) {
-  mjpeg.SetContinuous(on);
+  for (PictureSource* s : sources) s->SetContinuous(on);
 }
 
 void SourceTable::Abort() {
-  snapshot.Abort();
-  mjpeg.Abort();
-  rtsp.Abort();
+  for (PictureSource* s : sources) s->Abort();
+}
+
+void SourceTable::Failed() {
+  for (PictureSource* s : sources) s->Failed();
 }
 
 }  // namespace orvella

@@ -1,43 +1,48 @@
-// The worker's one way to its pictures: picks the source for each URL and
-// keeps what a source learns about it. A URL is read as a snapshot (one
-// download per picture) until a download answers with a picture stream;
-// from then on it is read as a stream (MjpegSource), until it answers with
-// a single picture again or the URL changes. An rtsp:// URL is read from its
-// RTSP stream (RtspSource).
+// The worker's one way to its pictures: the table that matches a URL to the
+// source that reads it, and the rules for switching between them.
 //
-// Thread safety: as PictureSource (Next, Write and SetContinuous on the
-// worker, Abort on any thread).
+// - The first source in the table that serves a URL reads it (the worker's
+//   table: RTSP for rtsp:// and rtsps://, MJPEG for a URL known to answer
+//   with a picture stream, snapshots for the rest).
+// - A download that finds a picture stream hands it, connection and all, to
+//   the source that adopts it; that source reads the URL from then on, until
+//   it answers with a single picture again.
+// - Changing to another source closes the others (a URL change closes its
+//   stream); a failed cycle tells every source (a stream closes, RTSP keeps
+//   its reconnecting reader); Abort reaches every source.
+//
+// Thread safety: Next, Write and SetContinuous on the worker; Abort on any
+// thread.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
-#include "acquisition/source/rtsp/RtspSource.h"
 #include "acquisition/source/PictureSource.h"
-#include "acquisition/source/mjpeg/MjpegSource.h"
 
 namespace orvella {
 
 class SourceTable {
  public:
-  using Clock = PictureSource::Clock;
+  static constexpr const char* kSwitchingText = "the camera keeps switching between a stream and single pictures";
 
-  // The snapshot downloads run on `stream`, and every picture ends up in it.
-  explicit SourceTable(FTPStream& stream);
+  // The sources in the order they are asked; they outlive the table.
+  SourceTable(std::initializer_list<PictureSource*> sources);
 
-  // The next picture of `url` after `after`, as PictureSource::Next. A
-  // failure closes whatever stream is open: the next call reconnects.
-  void Next(const std::string& url, Clock::time_point after);
-  // Writes the picture the last successful Next kept (PictureSource::Write).
-  void Write(ImageDecoder& decoder, const PixelTarget& target, int width, int height, bool colour);
-  // The camera's continuous mode (keeps a stream open between cycles).
+  // The next picture of the request's URL, kept for Write.
+  void Next(const PictureSource::Request& request);
+  // Writes the picture the last successful Next kept.
+  void Write(const PixelTarget& target, int width, int height, bool colour);
   void SetContinuous(bool on);
   // Any thread: every source fails its Next at once, now and later.
   void Abort();
 
  private:
-  SnapshotSource snapshot;
-  MjpegSource mjpeg;
-  RtspSource rtsp;
+  PictureSource& Pick(const std::string& url);
+  void Failed();
+
+  const std::vector<PictureSource*> sources;
   PictureSource* current = nullptr;  // whose picture Next kept
 };
 

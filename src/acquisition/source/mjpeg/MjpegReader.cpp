@@ -7,7 +7,8 @@
 #include <thread>
 #include <utility>
 
-#include "acquisition/transport/HttpLogin.h"
+#include "acquisition/transport/Download.h"
+#include "acquisition/transport/HttpAnswer.h"
 #include "driver/Platform.h"
 
 namespace orvella {
@@ -19,10 +20,10 @@ using std::chrono::milliseconds;
 // now and then even when nothing wakes it.
 constexpr milliseconds kLongestWait{1000};
 
-void RunReader(std::shared_ptr<MjpegReader::Reader> reader, std::string url,
+void RunReader(std::shared_ptr<MjpegReader::Reader> reader, std::string url, std::unique_ptr<OpenAnswer> answer,
                std::shared_ptr<std::atomic<int>> readers) {
   try {
-    ReadPictureStream(*reader, url);
+    ReadStream(*reader, url, std::move(answer));
     reader->Ended(nullptr);
   } catch (...) {
     reader->Ended(std::current_exception());
@@ -33,13 +34,13 @@ void RunReader(std::shared_ptr<MjpegReader::Reader> reader, std::string url,
 
 // ---- MjpegReader ---------------------------------------------------------------
 
-MjpegReader::MjpegReader(const std::string& address, const TransferLimits& limits, const TlsTrust& trust,
-                         std::shared_ptr<std::atomic<int>> readers)
+MjpegReader::MjpegReader(const std::string& address, std::unique_ptr<OpenAnswer> answer, const TransferLimits& limits,
+                         const TlsTrust& trust, std::shared_ptr<std::atomic<int>> readers)
     : reader(std::make_shared<Reader>(limits, trust)), url(address) {
   platform::PinLibrary();  // a reader left running must never meet unloaded code
   ++*readers;
   try {
-    std::thread(RunReader, reader, url, readers).detach();
+    std::thread(RunReader, reader, url, std::move(answer), readers).detach();
   } catch (...) {
     --*readers;
     throw;
@@ -50,7 +51,7 @@ MjpegReader::~MjpegReader() {
   reader->Stop();
 }
 
-MjpegReader::Took MjpegReader::Take(Clock::time_point after, FTPStream& into) {
+MjpegReader::Took MjpegReader::Take(Clock::time_point after, PictureStream& into) {
   return reader->Take(after, into);
 }
 
@@ -70,7 +71,7 @@ MjpegReader::Reader::Reader(const TransferLimits& given, const TlsTrust& trusted
   lastUse = Clock::now();
 }
 
-MjpegReader::Took MjpegReader::Reader::Take(Clock::time_point after, FTPStream& into) {
+MjpegReader::Took MjpegReader::Reader::Take(Clock::time_point after, PictureStream& into) {
   MutexLock hold(lock);
   taking = true;  // no idle close while the owner waits
   try {
@@ -85,14 +86,15 @@ MjpegReader::Took MjpegReader::Reader::Take(Clock::time_point after, FTPStream& 
   }
 }
 
-MjpegReader::Took MjpegReader::Reader::WaitForPicture(MutexLock& hold, Clock::time_point after, FTPStream& into) {
+MjpegReader::Took MjpegReader::Reader::WaitForPicture(MutexLock& hold, Clock::time_point after,
+                                                        PictureStream& into) {
   const bool grab = after != Clock::time_point();
   const Clock::time_point deadline = Clock::now() + milliseconds(kPartWaitMs);
   bool caughtUp = false;
   uint64_t first = 0;    // the first picture this Take may have
   changed.notify_all();  // ends a rest
   for (;;) {
-    if (stopped) throw std::runtime_error(FTPStream::kAbortedText);
+    if (stopped) throw std::runtime_error(kStoppedText);
     if (!caughtUp && (waiting || end != End::kRunning)) {
       caughtUp = true;
       first = (grab ? newestNumber : takenNumber) + 1;
@@ -148,7 +150,7 @@ void MjpegReader::Reader::Answered(long status, const std::string& contentType) 
     ScopedLock<Mutex> hold(lock);
     clock.Progress(0);
   }
-  if (IsRefusal(status)) throw std::runtime_error(FTPStream::kNotAvailableText);
+  if (IsRefusal(status)) throw std::runtime_error(Download::kNotAvailableText);
   if (!IsPictureStreamType(contentType)) throw NotAStream();
   parser = std::make_unique<MultipartParser>(BoundaryOf(contentType), static_cast<MultipartParser::Sink&>(*this));
 }
@@ -230,7 +232,7 @@ void MjpegReader::Reader::Ended(std::exception_ptr error) {
 // ---- Reader: the parts ------------------------------------------------------------
 
 void MjpegReader::Reader::PartBegin(long long length, const std::string& type) {
-  if (length > FTPStream::kMaxContentSize) throw std::runtime_error(FTPStream::kTooLargeText);
+  if (length > kMaxBodyBytes) throw std::runtime_error(kTooLargeText);
   fill = 0;
   fillingType = type;
   if (length > 0) Reserve(static_cast<size_t>(length));
@@ -243,8 +245,8 @@ void MjpegReader::Reader::PartBytes(const char* data, size_t size) {
 }
 
 void MjpegReader::Reader::Reserve(size_t more) {
-  if (more > static_cast<size_t>(FTPStream::kMaxContentSize - fill)) throw std::runtime_error(FTPStream::kTooLargeText);
-  while (static_cast<size_t>(filling.Capacity() - fill) < more) filling.Grow(FTPStream::kMaxContentSize);
+  if (more > static_cast<size_t>(kMaxBodyBytes - fill)) throw std::runtime_error(kTooLargeText);
+  while (static_cast<size_t>(filling.Capacity() - fill) < more) filling.Grow(kMaxBodyBytes);
 }
 
 void MjpegReader::Reader::PartEnd(size_t trim) {

@@ -1,7 +1,7 @@
 // One connection to a camera's picture stream (multipart/x-mixed-replace),
 // read by a thread of its own that keeps only the newest complete picture.
-// The reading itself is one file per internet library: MjpegStream_curl.cpp
-// (libcurl) and MjpegStream_wininet.cpp (WinInet).
+// The connection is the transport's (transport/StreamReading.h): the one a
+// download found the stream on, or a new one.
 //
 // What "already there" means: when a Take begins, the reader first reads
 // whatever the connection holds; pictures completed up to then were there
@@ -28,9 +28,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "acquisition/FTPStream.h"
-#include "acquisition/transport/TransferClock.h"
+#include "acquisition/PictureStream.h"
 #include "acquisition/source/mjpeg/MultipartParser.h"
+#include "acquisition/transport/StreamReading.h"
+#include "acquisition/transport/TlsTrust.h"
+#include "acquisition/transport/TransferClock.h"
 #include "driver/Mutex.h"
 
 namespace orvella {
@@ -58,14 +60,16 @@ class MjpegReader {
   static constexpr const char* kCutText = "MjpegStream: the stream was cut in the middle of a picture";
   static constexpr const char* kNoPictureText = "MjpegStream: no picture completed within 30000 ms";
   static constexpr const char* kHangingText = "MjpegStream: earlier stream connections are still hanging";
+  static constexpr const char* kStoppedText = "MjpegStream: stopped";
 
   // Starts the reader on `url` under `limits` (connection time-out, stall
   // and minimum rate, which apply between parts too), logging in with the
   // URL's credentials and trusting https certificates as `trust` says.
-  // `readers` counts the reader threads alive; each one counts itself
-  // until it ends.
-  MjpegReader(const std::string& url, const TransferLimits& limits, const TlsTrust& trust,
-              std::shared_ptr<std::atomic<int>> readers);
+  // `answer`: the stream's answer as a download found it, read on; null
+  // connects. `readers` counts the reader threads alive; each one counts
+  // itself until it ends.
+  MjpegReader(const std::string& url, std::unique_ptr<OpenAnswer> answer, const TransferLimits& limits,
+              const TlsTrust& trust, std::shared_ptr<std::atomic<int>> readers);
   // Stops the reader; never waits for it.
   ~MjpegReader();
   MjpegReader(const MjpegReader&) = delete;
@@ -80,8 +84,8 @@ class MjpegReader {
   // unused connection;
   // kNotAStream: the URL answered with a single picture. Raises the
   // stream's failure (once it failed, every Take raises it) and
-  // FTPStream::kAbortedText after Stop.
-  Took Take(Clock::time_point after, FTPStream& into);
+  // kStoppedText after Stop.
+  Took Take(Clock::time_point after, PictureStream& into);
 
   // Continuous mode keeps the connection open however rarely it is used.
   void SetContinuous(bool on);
@@ -96,41 +100,31 @@ class MjpegReader {
   const std::string url;
 };
 
-// What the reader thread and the owner share. The backends call the
-// reader-side functions, on the reader thread only.
-class MjpegReader::Reader final : private MultipartParser::Sink {
+// What the reader thread and the owner share. The transport calls the
+// sink's functions on the reader thread only.
+class MjpegReader::Reader final : public StreamSink, private MultipartParser::Sink {
  public:
   Reader(const TransferLimits& limits, const TlsTrust& trust);
 
-  // ---- reader side (the backends) ----
-  const TransferLimits& Limits() const { return limits; }
-  const TlsTrust& Trust() const { return trust; }
-  // The final answer's status and Content-Type. Raises "File not available"
-  // for a refusal (the backends raise it first, with its cause) and
-  // NotAStream for a single picture.
-  void Answered(long status, const std::string& contentType) ORVELLA_EXCLUDES(lock);
-  // Body bytes as they arrive; raises when they are not a picture stream.
-  void Received(const char* data, size_t size) ORVELLA_EXCLUDES(lock);
-  // What the backend does next, once it has read all the data there is.
-  struct Plan {
-    std::chrono::milliseconds wait;  // the longest it may wait for more
-    bool rest;                       // nobody needs the data now: Rest, not a wait on the connection
-  };
+  // ---- reader side (the transport) ----
+  const TransferLimits& Limits() const override { return limits; }
+  const TlsTrust& Trust() const override { return trust; }
+  // Raises "File not available" for a refusal (the transport raises it
+  // first, with its cause) and NotAStream for a single picture.
+  void Answered(long status, const std::string& contentType) override ORVELLA_EXCLUDES(lock);
+  void Received(const char* data, size_t size) override ORVELLA_EXCLUDES(lock);
   // False once the reader is to end (stopped, idle, failed, or a limit
   // passed); otherwise the plan for the next wait.
-  bool KeepGoing(Plan& plan) ORVELLA_EXCLUDES(lock);
-  // The backend has read everything and now waits on the connection for
-  // more (true), or has woken (false).
-  void Waiting(bool on) ORVELLA_EXCLUDES(lock);
+  bool KeepGoing(Plan& plan) override ORVELLA_EXCLUDES(lock);
+  void Waiting(bool on) override ORVELLA_EXCLUDES(lock);
   // Sleeps up to `most` without reading, until a Take or Stop wants it.
-  void Rest(std::chrono::milliseconds most) ORVELLA_EXCLUDES(lock);
-  // A way to cut the backend's wait short from another thread (null: none).
-  void SetWaker(std::function<void()> wake) ORVELLA_EXCLUDES(lock);
-  // The backend returned (`error` null) or raised.
+  void Rest(std::chrono::milliseconds most) override ORVELLA_EXCLUDES(lock);
+  void SetWaker(std::function<void()> wake) override ORVELLA_EXCLUDES(lock);
+  // The transport returned (`error` null) or raised.
   void Ended(std::exception_ptr error) ORVELLA_EXCLUDES(lock);
 
   // ---- owner side ----
-  Took Take(Clock::time_point after, FTPStream& into) ORVELLA_EXCLUDES(lock);
+  Took Take(Clock::time_point after, PictureStream& into) ORVELLA_EXCLUDES(lock);
   void SetContinuous(bool on) ORVELLA_EXCLUDES(lock);
   void Stop() ORVELLA_EXCLUDES(lock);
 
@@ -142,7 +136,7 @@ class MjpegReader::Reader final : private MultipartParser::Sink {
   void PartEnd(size_t trim) override ORVELLA_EXCLUDES(lock);
   // Makes room for `more` bytes in `filling`.
   void Reserve(size_t more);
-  Took WaitForPicture(MutexLock& hold, Clock::time_point after, FTPStream& into) ORVELLA_REQUIRES(lock);
+  Took WaitForPicture(MutexLock& hold, Clock::time_point after, PictureStream& into) ORVELLA_REQUIRES(lock);
   // Ends the stream with `error` and wakes both sides.
   void Fail(std::exception_ptr error) ORVELLA_REQUIRES(lock);
 
@@ -173,10 +167,5 @@ class MjpegReader::Reader final : private MultipartParser::Sink {
   int fill = 0;
   int64_t received = 0;
 };
-
-// One per internet library: opens `url`, reports the answer and the body to
-// `reader` until the connection ends (returns) or `reader.KeepGoing()` says
-// stop (returns); raises on failures. Runs on the reader thread.
-void ReadPictureStream(MjpegReader::Reader& reader, const std::string& url);
 
 }  // namespace orvella

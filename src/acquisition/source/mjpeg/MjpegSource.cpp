@@ -3,16 +3,22 @@
 #include <stdexcept>
 #include <utility>
 
-#include "acquisition/FTPStream.h"
 #include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/source/mjpeg/MjpegReader.h"
 
 namespace orvella {
 
-MjpegSource::MjpegSource(FTPStream& s) : stream(s), readers(std::make_shared<std::atomic<int>>(0)) {}
+MjpegSource::MjpegSource(ImageDecoder& d) : decoder(d), readers(std::make_shared<std::atomic<int>>(0)) {}
 
 MjpegSource::~MjpegSource() {
   Close();
+}
+
+bool MjpegSource::Adopt(const std::string& url, std::unique_ptr<OpenAnswer>& answer) {
+  Close();
+  streamUrl = url;
+  found = std::move(answer);
+  return true;
 }
 
 void MjpegSource::SetContinuous(bool on) {
@@ -22,29 +28,29 @@ void MjpegSource::SetContinuous(bool on) {
   if (open) open->SetContinuous(on);
 }
 
-MjpegReader* MjpegSource::Open(const std::string& url) {
+MjpegReader* MjpegSource::Open(const Request& request) {
   std::unique_ptr<MjpegReader> old;  // stopped outside the lock
   ScopedLock<Mutex> hold(lock);
-  if (aborted) throw std::runtime_error(FTPStream::kAbortedText);
-  if (open && open->Url() == url) return open.get();
+  if (aborted) throw std::runtime_error(MjpegReader::kStoppedText);
+  if (open && open->Url() == request.url) return open.get();
   old = std::move(open);
   if (*readers >= kMaxReaders) throw std::runtime_error(MjpegReader::kHangingText);
-  open = std::make_unique<MjpegReader>(url, stream.Limits(), stream.Trust(), readers);
+  open = std::make_unique<MjpegReader>(request.url, std::move(found), request.limits, request.trust, readers);
   open->SetContinuous(continuous);
   return open.get();
 }
 
-void MjpegSource::Next(const std::string& url, Clock::time_point after) {
+PictureSource::Found MjpegSource::Next(const Request& request) {
   // The stream pointer stays valid outside the lock: only this thread
   // replaces or closes it.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    switch (Open(url)->Take(after, stream)) {
+    switch (Open(request)->Take(request.after, picture)) {
       case MjpegReader::Took::kPicture:
-        return;
+        return Found::kPicture;
       case MjpegReader::Took::kNotAStream:
         Close();
         streamUrl.clear();
-        throw NotAStream();
+        return Found::kNotAStream;
       case MjpegReader::Took::kIdleClosed:
         Close();  // it closed itself unused: connect again
         break;
@@ -53,8 +59,8 @@ void MjpegSource::Next(const std::string& url, Clock::time_point after) {
   throw std::runtime_error(MjpegReader::kEndedText);
 }
 
-void MjpegSource::Write(ImageDecoder& decoder, const PixelTarget& target, int width, int height, bool colour) {
-  decoder.Decode(stream, target, width, height, colour);
+void MjpegSource::Write(const PixelTarget& target, int width, int height, bool colour) {
+  decoder.Decode(picture, target, width, height, colour);
 }
 
 void MjpegSource::Abort() {
@@ -64,6 +70,7 @@ void MjpegSource::Abort() {
 }
 
 void MjpegSource::Close() {
+  found.reset();
   std::unique_ptr<MjpegReader> old;
   ScopedLock<Mutex> hold(lock);
   old = std::move(open);

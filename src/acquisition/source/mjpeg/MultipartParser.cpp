@@ -12,18 +12,6 @@ namespace {
 // against the limits.
 constexpr size_t kMaxLine = 1024;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string Trim(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
-
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
@@ -53,24 +41,6 @@ long long ParseLength(const std::string& text, size_t begin, size_t end) {
   return n;
 }
 }  // namespace
-
-bool IsPictureStreamType(const std::string& contentType) {
-  return StartsWith(Lower(Trim(contentType)), "multipart/x-mixed-replace");
-}
-
-std::string BoundaryOf(const std::string& contentType) {
-  const std::string lower = Lower(contentType);
-  for (size_t at = lower.find(';'); at != std::string::npos; at = lower.find(';', at + 1)) {
-    size_t name = at + 1;
-    while (name < lower.size() && std::isspace(static_cast<unsigned char>(lower[name]))) ++name;
-    if (lower.compare(name, 9, "boundary=") != 0) continue;
-    std::string value = contentType.substr(name + 9);
-    value = Trim(value.substr(0, value.find(';')));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-    return value;
-  }
-  return "";
-}
 
 MultipartParser::MultipartParser(const std::string& b, Sink& s) : sink(s), boundary(b) {
   line.reserve(kMaxLine);

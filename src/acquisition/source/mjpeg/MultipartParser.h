@@ -11,13 +11,6 @@
 
 namespace orvella {
 
-// True when a Content-Type value names a stream of pictures that replace one
-// another (multipart/x-mixed-replace), whatever its case and parameters.
-bool IsPictureStreamType(const std::string& contentType);
-
-// The boundary parameter of a Content-Type value, unquoted; "" when none.
-std::string BoundaryOf(const std::string& contentType);
-
 class MultipartParser {
  public:
   // Where the picture parts' bodies go. Parts whose Content-Type is neither

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "acquisition/FTPStream.h"
+#include "acquisition/transport/TlsTrust.h"
 #include "acquisition/transport/TransferClock.h"
 #include "driver/Errors.h"
 
@@ -20,13 +20,14 @@ const char kUncheckedRtsps[] =
     "rtsps:// streams are played only with TlsTrust=any: their certificate cannot be checked yet";
 }  // namespace
 
-bool RtspSource::Handles(const std::string& url) {
+bool RtspSource::Serves(const std::string& url) const {
   return url.compare(0, 7, "rtsp://") == 0 || url.compare(0, 8, "rtsps://") == 0;
 }
 
-void RtspSource::Next(const std::string& url, Clock::time_point after) {
-  const int connectMs = stream.Limits().connectMs;
-  if (url.compare(0, 8, "rtsps://") == 0 && stream.Trust().mode != TlsTrust::Mode::Any) {
+PictureSource::Found RtspSource::Next(const Request& request) {
+  const std::string& url = request.url;
+  const int connectMs = request.limits.connectMs;
+  if (url.compare(0, 8, "rtsps://") == 0 && request.trust.mode != TlsTrust::Mode::Any) {
     Close();
     throw std::runtime_error(kUncheckedRtsps);
   }
@@ -38,15 +39,15 @@ void RtspSource::Next(const std::string& url, Clock::time_point after) {
     openUrl = url;
   }
   RtspPicture wanted;
-  if (after != Clock::time_point()) {
-    wanted.decodedAt = after;  // a grab: never a picture that was already there
+  if (request.after != Clock::time_point()) {
+    wanted.decodedAt = request.after;  // a grab: never a picture that was already there
   } else {
     wanted.sequence = delivered.sequence;
   }
   const int waitMs = std::max(kPictureWaitMs, connectMs + kPictureWaitMs / 5);
   switch (client.WaitPicture(wanted, Clock::now() + std::chrono::milliseconds(waitMs), &stop)) {
     case RtspWait::kPicture:
-      return;
+      return Found::kPicture;
     case RtspWait::kStopped:
       throw std::runtime_error("RTSP: stopped");
     case RtspWait::kFailed:
@@ -58,7 +59,7 @@ void RtspSource::Next(const std::string& url, Clock::time_point after) {
   throw std::runtime_error("no picture from the RTSP stream within " + std::to_string(waitMs) + " ms");
 }
 
-void RtspSource::Write(ImageDecoder&, const PixelTarget& target, int width, int height, bool colour) {
+void RtspSource::Write(const PixelTarget& target, int width, int height, bool colour) {
   delivered = client.CopyNewest(target, width, height, colour);
 }
 

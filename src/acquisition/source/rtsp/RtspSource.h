@@ -16,23 +16,19 @@
 
 namespace orvella {
 
-class FTPStream;
-
 class RtspSource final : public PictureSource {
  public:
-  // The connection time-out is the camera's (read from `stream`'s limits).
-  explicit RtspSource(const FTPStream& s) : stream(s) {}
-  // Whether `url` is one of ours (rtsp:// or rtsps://).
-  static bool Handles(const std::string& url);
-
-  void Next(const std::string& url, Clock::time_point after) override;
-  // Converts the picture Next found (decoded already: the decoder is unused).
-  void Write(ImageDecoder& decoder, const PixelTarget& target, int width, int height, bool colour) override;
+  // rtsp:// and rtsps:// URLs.
+  bool Serves(const std::string& url) const override;
+  Found Next(const Request& request) override;
+  // Converts the picture Next found, decoded already.
+  void Write(const PixelTarget& target, int width, int height, bool colour) override;
   void Abort() override { stop = true; }
   void Close() override;
+  // The reader keeps its stream through failures: it reconnects by itself.
+  void Failed() override {}
 
  private:
-  const FTPStream& stream;
   RtspReader client;
   std::string openUrl;
   RtspPicture delivered;  // the last picture handed over

@@ -1,20 +1,25 @@
-#include "acquisition/source/PictureSource.h"
+#include "acquisition/source/snapshot/SnapshotSource.h"
 
 #include "acquisition/FTPStream.h"
 #include "acquisition/decode/ImageDecoder.h"
 
 namespace orvella {
 
-void SnapshotSource::Next(const std::string& url, Clock::time_point) {
-  stream.ReadFile(url.c_str());
+PictureSource::Found SnapshotSource::Next(const Request& request) {
+  return stream.ReadFile(request.url.c_str()) == FTPStream::Got::kPictureStream ? Found::kPictureStream
+                                                                                : Found::kPicture;
 }
 
-void SnapshotSource::Write(ImageDecoder& decoder, const PixelTarget& target, int width, int height, bool colour) {
+void SnapshotSource::Write(const PixelTarget& target, int width, int height, bool colour) {
   decoder.Decode(stream, target, width, height, colour);
 }
 
 void SnapshotSource::Abort() {
   stream.Abort();
+}
+
+std::unique_ptr<OpenAnswer> SnapshotSource::TakeAnswer() {
+  return stream.TakeAnswer();
 }
 
 }  // namespace orvella

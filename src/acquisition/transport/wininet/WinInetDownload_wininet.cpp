@@ -1,10 +1,10 @@
-// FTPStream on WinInet, used synchronously (the session is opened with flags 0).
+// Downloads on WinInet, used synchronously (the session is opened with flags 0).
 //
 // Why a helper thread: a blocked synchronous WinInet call is not interrupted
 // by closing its handles under Wine, and InternetOpenUrlA ignores the
 // session's receive time-out there, so a server that accepts and never
 // answers would hold the camera's worker forever. The WinInet calls of the
-// stream's downloads therefore run on a helper thread while the worker
+// camera's downloads therefore run on a helper thread while the worker
 // watches the clock: it gives up when the answer does not begin within the
 // connection time-out, when the transfer stalls, and at once on Abort.
 //
@@ -27,11 +27,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "acquisition/FTPStream.h"
-#include "acquisition/transport/wininet/HelperThread.h"
+#include "acquisition/transport/Download.h"
+#include "acquisition/transport/HttpAnswer.h"
 #include "acquisition/transport/TransferClock.h"
-#include "acquisition/transport/wininet/WinInetLogin.h"
-#include "acquisition/source/mjpeg/MultipartParser.h"
+#include "acquisition/transport/wininet/HelperThread.h"
+#include "acquisition/transport/wininet/WinInetSession.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
@@ -45,22 +45,16 @@ namespace {
 // add one beyond this.
 constexpr int kMaxHelpers = 3;
 
-struct InternetCloser {
-  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
-};
-using InternetHandle = std::unique_ptr<void, InternetCloser>;
-
 // One download, shared by the worker waiting in ReadFile and the helper
 // making the WinInet calls.
-struct Transfer {
+struct Transfer final : RequestContext {
   Transfer(HINTERNET session, const char* url, const TransferLimits& limits, DWORD backstopMs)
-      : session(session), url(url), backstopMs(backstopMs) {
+      : RequestContext(backstopMs), session(session), url(url) {
     clock.Start(limits);
   }
 
   const HINTERNET session;
   const std::string url;
-  const DWORD backstopMs;  // receive and send time-out of the helper's own calls
 
   WinLock lock;  // hands over on every picture: Windows' own (driver/WinLock.h)
   CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
@@ -74,7 +68,10 @@ struct Transfer {
   // The helper's until `finished`, then the worker's again.
   ReceiveBuffer buffer;
   std::string contentType;              // the final answer's, "" for none
-  std::shared_ptr<WinInetLogin> login;  // the stream's, set before the helper starts
+  long status = 0;                      // the final answer's, 0 for ftp
+  bool stream = false;                  // a picture stream: `request` stays open
+  InternetHandle request;               // its request, handed over
+  std::shared_ptr<WinInetLogin> login;  // the session's, set before the helper starts
 
   // No wake-up: the worker asks the clock at its own deadlines, and a wake-up
   // per chunk cost more than the chunk under Wine.
@@ -85,7 +82,7 @@ struct Transfer {
   }
 
   // A request goes out (status callback): its answer is awaited afresh.
-  void Sent() ORVELLA_EXCLUDES(lock) {
+  void Sent() override ORVELLA_EXCLUDES(lock) {
     ScopedLock<WinLock> hold(lock);
     clock.RequestSent();
   }
@@ -96,51 +93,16 @@ struct Transfer {
   }
 };
 
-// Called by WinInet on the helper thread inside InternetOpenUrlA, as the
-// request handle is created and before the request goes out: the one place
-// where Wine lets us bound that request's waits.
-void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
-  // Sent once connected and, for https, after the handshake.
-  if (status == INTERNET_STATUS_SENDING_REQUEST && context != 0) return reinterpret_cast<Transfer*>(context)->Sent();
-  if (status != INTERNET_STATUS_HANDLE_CREATED || context == 0 || info == nullptr || length < sizeof(HINTERNET)) return;
-  // Windows passes an INTERNET_ASYNC_RESULT, Wine the handle itself: both start with the handle.
-  HINTERNET request = *static_cast<HINTERNET*>(info);
-  DWORD ms = reinterpret_cast<Transfer*>(context)->backstopMs;
-  InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
-  InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
-  WinInetLogin::OnHandleCreated(request);
-}
-
-// The session's time-outs for the next download: the connection limit, and
-// for every other wait a backstop a second beyond the longest quiet spell
-// the clock allows, so the clock always speaks first. Returns the backstop.
-DWORD SetTimeouts(HINTERNET session, const TransferLimits& limits) {
-  DWORD connect = static_cast<DWORD>(limits.connectMs);
-  DWORD backstop = static_cast<DWORD>(limits.LongestQuietMs() + 1000);
-  InternetSetOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-  for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT})
-    InternetSetOptionA(session, option, &backstop, sizeof backstop);
-  return backstop;
-}
-
 long LeadingNumber(const char* text) {
   long value = 0;
   for (; *text >= '0' && *text <= '9' && value < 100000; ++text) value = value * 10 + (*text - '0');
   return value;
 }
 
-// A header of the final answer; "" when it has none (or one over 1 KB).
-std::string HeaderText(HINTERNET url, DWORD what) {
-  char text[1024] = "";
-  DWORD length = sizeof text;
-  return HttpQueryInfoA(url, what, text, &length, nullptr) ? std::string(text, length) : std::string();
-}
-
 // Status check of an opened URL: raises for a refused HTTP answer or an
 // announced body over the limit. Returns the announced length, or -1 (none
-// given, or ftp, which has no status); `contentType`, the answer's.
-long long CheckAnswer(HINTERNET url, std::string& contentType) {
+// given, or ftp, which has no status); `status` and `contentType`, the answer's.
+long long CheckAnswer(HINTERNET url, long& status, std::string& contentType) {
   char text[32] = "";
   DWORD length = sizeof text;
   if (!HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE, text, &length, nullptr)) {
@@ -148,41 +110,47 @@ long long CheckAnswer(HINTERNET url, std::string& contentType) {
     if (error != ERROR_INTERNET_INCORRECT_HANDLE_TYPE) throw Win32Exception(error);  // 12018: ftp, no status
     return -1;
   }
-  long status = LeadingNumber(text);
+  status = LeadingNumber(text);
   if (status < 200 || status > 299) WinInetLogin::Refuse(url);
-  // A picture stream never ends: it is read as a stream (source/), not downloaded.
   contentType = HeaderText(url, HTTP_QUERY_CONTENT_TYPE);
-  if (IsPictureStreamType(contentType)) throw StreamAnswer();
   long long announced = -1;
   char size[32] = "";
   DWORD sizeLength = sizeof size;
   if (HttpQueryInfoA(url, HTTP_QUERY_CONTENT_LENGTH, size, &sizeLength, nullptr))
     announced = std::strtoll(size, nullptr, 10);
   // An announced size over the limit fails before anything is read.
-  if (announced > FTPStream::kMaxContentSize) throw std::runtime_error(FTPStream::kTooLargeText);
+  if (announced > kMaxBodyBytes) throw std::runtime_error(kTooLargeText);
   return announced;
 }
 }  // namespace
 
-struct FTPStream::Session {
-  ~Session();
+struct Download::Impl {
+  ~Impl();
 
   mutable Mutex lock;
   HINTERNET handle ORVELLA_GUARDED_BY(lock) = nullptr;
+  bool open ORVELLA_GUARDED_BY(lock) = false;  // between OpenSession and CloseSession
   std::shared_ptr<Transfer> current ORVELLA_GUARDED_BY(lock);  // the download in progress, for Abort
   std::atomic<bool> aborted{false};
   std::shared_ptr<std::atomic<int>> helpers = std::make_shared<std::atomic<int>>(0);
   // ReadFile's (the worker's): the helper, and the last download it took.
   std::shared_ptr<HelperThread> helper;
   std::shared_ptr<Transfer> last;
+  std::unique_ptr<WinInetOpenAnswer> handed;  // the last picture stream's
   const std::shared_ptr<WinInetLogin> login = std::make_shared<WinInetLogin>();
 
   enum class Stop { Done, Aborted, TimedOut };
 
+  // The session for the next download: a new one when the last one went
+  // with a picture stream. Null when closed or aborted.
   HINTERNET Handle() ORVELLA_EXCLUDES(lock) {
     ScopedLock<Mutex> hold(lock);
+    if (!handle && open && !aborted) handle = OpenInternetSession();
     return handle;
   }
+
+  // The session and the stream's request go to the stream's reader.
+  std::unique_ptr<WinInetOpenAnswer> HandOver(const std::shared_ptr<Transfer>& t) ORVELLA_EXCLUDES(lock);
 
   void CloseHandle() ORVELLA_REQUIRES(lock) {
     if (handle) InternetCloseHandle(handle);
@@ -212,7 +180,7 @@ struct FTPStream::Session {
     std::exception_ptr error;
     InternetHandle url;
     try {
-      Download(t, url);
+      Receive(t, url);
     } catch (...) {
       error = std::current_exception();
     }
@@ -233,10 +201,16 @@ struct FTPStream::Session {
   // Open, status check, availability, read loop. Errors are raised here, on
   // the thread that saw them, so a Win32Exception captures this thread's
   // last error and server reply; `url` keeps the handle for Fetch to close.
-  static void Download(Transfer& t, InternetHandle& url) {
-    url.reset(t.login->Open(t.session, t.url, reinterpret_cast<DWORD_PTR>(&t)));
+  static void Receive(Transfer& t, InternetHandle& url) {
+    url.reset(OpenRequest(t.session, *t.login, t.url, t));
     t.Report(0);
-    const long long announced = CheckAnswer(url.get(), t.contentType);
+    const long long announced = CheckAnswer(url.get(), t.status, t.contentType);
+    // A picture stream never ends: its reader reads it on.
+    if (t.status != 0 && IsPictureStreamType(t.contentType)) {
+      t.stream = true;
+      t.request = std::move(url);
+      return;
+    }
     DWORD available = 0;
     if (!InternetQueryDataAvailable(url.get(), &available, 0, 0)) throw std::runtime_error(kNotAvailableText);
 
@@ -245,7 +219,7 @@ struct FTPStream::Session {
     int fill = 0;
     for (;;) {
       if (t.Cancelled()) return;
-      MakeRoom(t.buffer, fill);
+      t.buffer.MakeRoom(fill);
       if (available == 0) break;  // the end of the body
       DWORD got = 0;
       const DWORD room = static_cast<DWORD>(t.buffer.Capacity() - fill);
@@ -286,11 +260,11 @@ struct FTPStream::Session {
   }
 };
 
-FTPStream::Session::~Session() {
+Download::Impl::~Impl() {
   if (helper) DropHelper(HelperIdle());
 }
 
-HelperThread& FTPStream::Session::ReadyHelper() {
+HelperThread& Download::Impl::ReadyHelper() {
   if (helper && !HelperIdle()) DropHelper(false);
   if (!helper) {
     if (*helpers >= kMaxHelpers) throw std::runtime_error("FTPStream::ReadFile: earlier downloads are still hanging");
@@ -299,7 +273,7 @@ HelperThread& FTPStream::Session::ReadyHelper() {
   return *helper;
 }
 
-bool FTPStream::Session::HelperIdle() {
+bool Download::Impl::HelperIdle() {
   if (!last) return true;
   Transfer& t = *last;
   ScopedLock<WinLock> hold(t.lock);
@@ -308,49 +282,61 @@ bool FTPStream::Session::HelperIdle() {
   return t.closed;
 }
 
-void FTPStream::Session::DropHelper(bool idle) {
+void Download::Impl::DropHelper(bool idle) {
   helper->Stop(idle);
   helper.reset();
   last.reset();
 }
 
-FTPStream::FTPStream() : session(std::make_unique<Session>()) {}
+std::unique_ptr<WinInetOpenAnswer> Download::Impl::HandOver(const std::shared_ptr<Transfer>& t) {
+  auto answer = std::make_unique<WinInetOpenAnswer>();
+  answer->context = t;
+  answer->login = login;
+  answer->status = t->status;
+  answer->contentType = t->contentType;
+  answer->request = std::move(t->request);
+  ScopedLock<Mutex> hold(lock);
+  answer->session.reset(handle);  // the next download opens a session of its own
+  handle = nullptr;
+  return answer;
+}
 
-FTPStream::~FTPStream() {
+Download::Download() : impl(std::make_unique<Impl>()) {}
+
+Download::~Download() {
   CloseSession();
 }
 
-void FTPStream::OpenSession() {
-  ScopedLock<Mutex> hold(session->lock);
-  session->CloseHandle();
-  WinInetLogin::RaiseConnectionLimits();
-  HINTERNET handle = InternetOpenA("Orvella", INTERNET_OPEN_TYPE_PRECONFIG, "", nullptr, 0);
-  if (!handle) throw Win32Exception();
-  InternetSetStatusCallbackA(handle, &OnStatus);
-  session->handle = handle;
-  session->aborted = false;
+void Download::OpenSession() {
+  HINTERNET fresh = OpenInternetSession();
+  ScopedLock<Mutex> hold(impl->lock);
+  impl->CloseHandle();
+  impl->handle = fresh;
+  impl->open = true;
+  impl->aborted = false;
 }
 
-void FTPStream::CloseSession() {
-  ScopedLock<Mutex> hold(session->lock);
-  session->CloseHandle();
-  session->aborted = false;
+void Download::CloseSession() {
+  ScopedLock<Mutex> hold(impl->lock);
+  impl->CloseHandle();
+  impl->open = false;
+  impl->aborted = false;
 }
 
-bool FTPStream::IsSessionOpen() const {
-  ScopedLock<Mutex> hold(session->lock);
-  return session->handle != nullptr && !session->aborted;
+bool Download::IsSessionOpen() const {
+  ScopedLock<Mutex> hold(impl->lock);
+  return impl->open && !impl->aborted;
 }
 
-void FTPStream::Abort() {
-  session->aborted = true;
+void Download::Abort() {
+  impl->aborted = true;
   std::shared_ptr<Transfer> current;
   {
-    ScopedLock<Mutex> hold(session->lock);
+    ScopedLock<Mutex> hold(impl->lock);
     // Releases the session and its connections; Windows also cancels the
     // helper's blocked call at once.
-    session->CloseHandle();
-    current = session->current;
+    impl->CloseHandle();
+    current = impl->current;
   }
   if (current) {
     ScopedLock<WinLock> hold(current->lock);
@@ -358,46 +344,54 @@ void FTPStream::Abort() {
   }
 }
 
-void FTPStream::ReadFile(const char* url) {
-  Session& s = *session;
+Download::Got Download::Fetch(const char* url, const TransferLimits& limits, const TlsTrust& trust, Body& body) {
+  Impl& s = *impl;
+  s.handed.reset();
+  if (s.aborted) throw std::runtime_error(kAbortedText);
   const HINTERNET handle = s.Handle();
   if (s.aborted) throw std::runtime_error(kAbortedText);
   if (!handle) throw std::runtime_error(kNoSessionText);
   HelperThread& helper = s.ReadyHelper();
 
-  const TransferLimits limits = Limits();
   auto t = std::make_shared<Transfer>(handle, url, limits, SetTimeouts(handle, limits));
-  t->buffer = std::move(receiveBuffer);
-  s.login->SetTrust(tlsTrust);
+  t->buffer = std::move(body.buffer);
+  s.login->SetTrust(trust);
   t->login = s.login;
-  position = 0;
   s.last = t;
   s.Track(t);
-  helper.Post([t] { Session::Fetch(*t); });
-  const Session::Stop stop = s.Watch(*t);
+  helper.Post([t] { Impl::Fetch(*t); });
+  const Impl::Stop stop = s.Watch(*t);
   s.Track(nullptr);
-  if (stop == Session::Stop::Done) {
-    receiveBuffer = std::move(t->buffer);  // ours again
-    ScopedLock<WinLock> hold(t->lock);
-    if (t->error) std::rethrow_exception(t->error);
-    Publish(static_cast<uint32_t>(t->fill), t->contentType.c_str());
-    return;
+  if (stop == Impl::Stop::Done) {
+    body.buffer = std::move(t->buffer);  // ours again
+    std::exception_ptr error;
+    int fill = 0;
+    {
+      ScopedLock<WinLock> hold(t->lock);
+      error = t->error;
+      fill = t->fill;
+    }
+    if (error) std::rethrow_exception(error);
+    if (t->stream) {
+      s.handed = s.HandOver(t);
+      return Got::kPictureStream;
+    }
+    body.size = static_cast<uint32_t>(fill);
+    body.type = t->contentType;
+    return Got::kBody;
   }
 
   // The helper may be stuck in a WinInet call: it is left behind, and keeps
   // the old buffer, and with it the previous content.
   s.DropHelper(false);
-  receiveBuffer = ReceiveBuffer();
-  stat.cbSize.QuadPart = 0;
-  if (stop == Session::Stop::Aborted) throw std::runtime_error(kAbortedText);
+  body.buffer = ReceiveBuffer();
+  if (stop == Impl::Stop::Aborted) throw std::runtime_error(kAbortedText);
   ScopedLock<WinLock> hold(t->lock);
   throw Win32Exception(ERROR_INTERNET_TIMEOUT, Win32Exception::Kind::Internet, t->clock.Reason());
 }
 
-FILETIME FTPStream::FileTimeNow() {
-  FILETIME now{};
-  CoFileTimeNow(&now);
-  return now;
+std::unique_ptr<OpenAnswer> Download::TakeAnswer() {
+  return std::move(impl->handed);
 }
 
 }  // namespace orvella

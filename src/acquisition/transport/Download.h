@@ -1,0 +1,70 @@
+// One camera's downloads: the internet library's session, kept from one
+// download to the next (connections and logins are reused), and what a
+// download brings. One implementation per library:
+// curl/CurlDownload_curl.cpp and wininet/WinInetDownload_wininet.cpp.
+//
+// Thread safety: OpenSession and CloseSession run on the host thread that
+// sets the owner up or tears it down, Fetch on the owner's worker; Abort and
+// IsSessionOpen on any thread at any time, also while Fetch runs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "acquisition/transport/ReceiveBuffer.h"
+#include "acquisition/transport/StreamReading.h"
+
+namespace orvella {
+
+struct TransferLimits;
+class TlsTrust;
+
+class Download {
+ public:
+  static constexpr const char* kNoSessionText = "FTPStream::ReadFile: Internet session not opened";
+  static constexpr const char* kNotAvailableText = "File not available";
+  static constexpr const char* kAbortedText = "FTPStream::ReadFile: download aborted";
+
+  // What the URL answered.
+  enum class Got {
+    kBody,           // the whole body
+    kPictureStream,  // a picture stream: its body waits in TakeAnswer
+  };
+  // The bytes of a kBody answer.
+  struct Body {
+    ReceiveBuffer& buffer;
+    uint32_t size = 0;
+    std::string type;  // the final answer's Content-Type as sent, "" for none
+  };
+
+  Download();
+  ~Download();
+  Download(const Download&) = delete;
+  Download& operator=(const Download&) = delete;
+
+  // Opens the session (agent "Orvella"); raises Win32Exception. Reopening
+  // after Abort clears the abort.
+  void OpenSession();
+  // Any time, any number of times (not while Fetch runs: Abort first).
+  void CloseSession();
+  bool IsSessionOpen() const;
+  // A Fetch in flight fails within milliseconds, and every later one until
+  // OpenSession.
+  void Abort();
+
+  // Fetches `url` under `limits`, logging in with its credentials and
+  // trusting https certificates as `trust` says. HTTP statuses 200-299 pass
+  // (ftp has none). Raises on every failure (see FTPStream::ReadFile).
+  // After a failure `body.buffer` may have been swapped for an empty one.
+  Got Fetch(const char* url, const TransferLimits& limits, const TlsTrust& trust, Body& body);
+  // The answer of the last kPictureStream, its body unread; the session
+  // connects afresh for the next download. Null after any other outcome.
+  std::unique_ptr<OpenAnswer> TakeAnswer();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+}  // namespace orvella

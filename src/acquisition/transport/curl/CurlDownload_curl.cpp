@@ -1,0 +1,197 @@
+// Downloads on libcurl. One transfer (easy and multi handle) is kept from
+// one download to the next: the multi handle's connection cache keeps HTTP
+// connections (and FTP logins) alive, and the easy handle keeps a Digest
+// login's nonce (one request per picture once logged in). A transfer that
+// learnt a login is replaced when the URL's origin or credentials change,
+// so nothing learnt from one server reaches another.
+//
+// The worker drives the transfer itself (multi perform + poll), so it can
+// watch the clock and Abort, which wakes the poll from any thread. A picture
+// stream's answer stops the download at its headers and the running transfer
+// is handed over (TakeAnswer); the next download makes a new one.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+
+#include "acquisition/transport/Download.h"
+#include "acquisition/transport/TransferClock.h"
+#include "acquisition/transport/curl/CurlTransfer.h"
+#include "driver/Errors.h"
+#include "driver/Mutex.h"
+
+namespace orvella {
+
+struct Download::Impl final : CurlTransfer::Receiver {
+  // Guards the transfer's lifetime against Abort and IsSessionOpen on other
+  // threads; the owner's own calls never overlap (see Download.h).
+  mutable Mutex lock;
+  std::unique_ptr<CurlTransfer> transfer ORVELLA_GUARDED_BY(lock);
+  bool open ORVELLA_GUARDED_BY(lock) = false;
+  std::atomic<bool> aborted{false};
+
+  // The download in progress: the worker's alone, written by the callbacks,
+  // which run on the thread in Fetch.
+  std::string url;  // the last URL downloaded, and its login
+  UrlLogin login;
+  TransferClock clock;
+  ReceiveBuffer* buffer = nullptr;
+  int fill = 0;
+  bool stream = false;  // the answer is a picture stream
+  std::unique_ptr<CurlOpenAnswer> handed;
+
+  enum class Stop { kDone, kStream, kAborted, kTimedOut };
+
+  void RequestSent() override { clock.RequestSent(); }
+  void HeaderArrived() override { clock.Progress(fill); }
+
+  void Answered(const AnswerHeaders& answer) override {
+    if (IsRefusal(answer.status)) ThrowRefusal(answer.status, login.hasCredentials, answer.RefusalText());
+    // A picture stream never ends: it is read as a stream, not downloaded.
+    if (answer.status != 0 && IsPictureStreamType(answer.contentType)) {
+      stream = true;
+      return;
+    }
+    curl_off_t announced = -1;  // the header's, or an ftp file's size
+    if (curl_easy_getinfo(transfer->Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+        announced > kMaxBodyBytes)
+      throw std::runtime_error(kTooLargeText);
+  }
+
+  void Received(const char* data, size_t length) override {
+    if (stream) {
+      handed->early.append(data, length);  // the stream's first bytes
+      return;
+    }
+    size_t done = 0;
+    while (done < length) {
+      buffer->MakeRoom(fill);
+      const size_t chunk = std::min(static_cast<size_t>(buffer->Capacity() - fill), length - done);
+      std::memcpy(buffer->At(fill), data + done, chunk);
+      fill += static_cast<int>(chunk);
+      done += chunk;
+    }
+    clock.Progress(fill);
+  }
+
+  // The transfer for `next`: the kept one, unless another origin or other
+  // credentials make a fresh one (a camera's URL rarely changes: nothing is
+  // allocated per picture).
+  CurlTransfer* TransferFor(const char* next) ORVELLA_EXCLUDES(lock) {
+    ScopedLock<Mutex> hold(lock);
+    if (!open) return nullptr;
+    if (url != next) {
+      UrlLogin taken = SplitLogin(next);
+      if (taken.origin != login.origin || taken.user != login.user || taken.password != login.password)
+        transfer.reset();
+      url = next;
+      login = std::move(taken);
+    }
+    if (!transfer) transfer = std::make_unique<CurlTransfer>();
+    return transfer.get();
+  }
+
+  // Runs the transfer until libcurl is done with it, the answer turns out a
+  // stream, Abort, or the clock's verdict.
+  Stop Drive(CurlTransfer& t, CURLcode& result) {
+    for (;;) {
+      if (t.Perform(result)) return Stop::kDone;
+      if (stream && !t.Failed()) return Stop::kStream;
+      if (aborted) return Stop::kAborted;
+      if (clock.Check() != TransferClock::Verdict::KeepGoing) return Stop::kTimedOut;
+      // Slices of at most a second: curl's own timers want a perform now and then.
+      t.Poll(std::min<long>(static_cast<long>(clock.NextWait().count()), 1000L));
+    }
+  }
+
+  // The key of a server whose certificate was refused, by a bare handshake
+  // bounded and abortable like a download.
+  std::string ProbeKey(CurlTransfer& t, const TransferLimits& limits) {
+    clock.Start(limits);
+    return t.ProbeKey([this]() -> long {
+      if (aborted || clock.Check() != TransferClock::Verdict::KeepGoing) return -1;
+      return std::min<long>(static_cast<long>(clock.NextWait().count()), 1000L);
+    });
+  }
+
+  void HandOver() ORVELLA_EXCLUDES(lock) {
+    ScopedLock<Mutex> hold(lock);
+    handed->transfer = std::move(transfer);
+  }
+};
+
+Download::Download() : impl(std::make_unique<Impl>()) {}
+
+Download::~Download() = default;
+
+void Download::OpenSession() {
+  ScopedLock<Mutex> hold(impl->lock);
+  impl->aborted = false;
+  if (impl->open) return;
+  impl->transfer = std::make_unique<CurlTransfer>();
+  impl->open = true;
+  impl->url.clear();
+}
+
+void Download::CloseSession() {
+  ScopedLock<Mutex> hold(impl->lock);
+  impl->transfer.reset();
+  impl->open = false;
+}
+
+bool Download::IsSessionOpen() const {
+  ScopedLock<Mutex> hold(impl->lock);
+  return impl->open && !impl->aborted;
+}
+
+void Download::Abort() {
+  impl->aborted = true;
+  ScopedLock<Mutex> hold(impl->lock);
+  if (impl->transfer) impl->transfer->Wake();  // ends a poll in progress at once
+}
+
+Download::Got Download::Fetch(const char* url, const TransferLimits& limits, const TlsTrust& trust, Body& body) {
+  Impl& s = *impl;
+  s.handed.reset();
+  CurlTransfer* t = s.TransferFor(url);
+  if (!t) throw std::runtime_error(kNoSessionText);
+  if (s.aborted) throw std::runtime_error(kAbortedText);
+
+  s.buffer = &body.buffer;
+  s.fill = 0;
+  s.stream = false;
+  s.handed = std::make_unique<CurlOpenAnswer>();
+  s.clock.Start(limits);
+  // A backstop only: the clock bounds connecting and the handshake, and
+  // speaks first with its own words.
+  t->Start(s.login, trust, static_cast<long>(limits.connectMs) + 1000L, s);
+  CURLcode result = CURLE_OK;
+  const Impl::Stop stop = s.Drive(*t, result);
+  s.buffer = nullptr;
+  // A stream whose connection ended with its headers is handed over too:
+  // its reader then finds the end.
+  if (stop == Impl::Stop::kStream || (stop == Impl::Stop::kDone && s.stream && !t->Failed())) {
+    s.HandOver();
+    return Got::kPictureStream;
+  }
+  s.handed.reset();
+  // Detached mid-transfer, curl closes that connection; a finished one goes
+  // back to the cache for the next download.
+  t->Stop();
+  if (stop == Impl::Stop::kAborted) throw std::runtime_error(kAbortedText);
+  if (stop == Impl::Stop::kTimedOut && !t->Failed())
+    throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, s.clock.Reason());
+  t->Judge(result, [&] { return s.ProbeKey(*t, limits); });
+  body.buffer.MakeRoom(s.fill);  // the final empty read of the download loop
+  body.size = static_cast<uint32_t>(s.fill);
+  char* type = nullptr;  // the final answer's; none for ftp
+  curl_easy_getinfo(t->Easy(), CURLINFO_CONTENT_TYPE, &type);
+  body.type = type ? type : "";
+  return Got::kBody;
+}
+
+std::unique_ptr<OpenAnswer> Download::TakeAnswer() {
+  return std::move(impl->handed);
+}
+
+}  // namespace orvella
