@@ -248,52 +248,65 @@ void ServeMjpeg(const Socket& client, Camera& camera, const Config& config, Jpeg
   }
 }
 
+struct Request {
+  char method[16] = "", target[1024] = "", version[16] = "";
+  std::string path;       // the target without its query
+  std::string challenge;  // the login's challenge; empty once logged in
+  bool close = false;
+  bool isHead = false;
+};
+
+// The next request's head on the connection; false when the client leaves
+// or sends a head too large.
+bool NextRequest(const Socket& client, std::string& in, Camera& camera, Request& r) {
+  char buffer[8192];
+  size_t end;
+  while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+    const long n = client.Receive(buffer, sizeof buffer);
+    if (n <= 0 || in.size() > 65536) return false;
+    in.append(buffer, static_cast<size_t>(n));
+  }
+  std::string request = in.substr(0, end);
+  in.erase(0, end + 4);
+  r = Request{};
+  std::sscanf(request.c_str(), "%15s %1023s %15s", r.method, r.target, r.version);
+  r.challenge = camera.login.Challenge(r.method, request);
+  std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  const bool http10 = std::strcmp(r.version, "HTTP/1.0") == 0;
+  r.close = http10 ? request.find("connection: keep-alive") == std::string::npos
+                   : request.find("connection: close") != std::string::npos;
+  r.isHead = std::strcmp(r.method, "HEAD") == 0;
+  r.path = r.target;
+  r.path = r.path.substr(0, r.path.find('?'));
+  if (r.path == "/image.jpg") ++camera.received;
+  return true;
+}
+
 // One client connection, served until the client closes it or asks to.
 void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
   client.NoDelay();
   std::unique_ptr<JpegEncoder> encoder;
   std::string in;
-  char buffer[8192];
-  for (;;) {
-    size_t end;
-    while ((end = in.find("\r\n\r\n")) == std::string::npos) {
-      const long n = client.Receive(buffer, sizeof buffer);
-      if (n <= 0 || in.size() > 65536) return;
-      in.append(buffer, static_cast<size_t>(n));
-    }
-    std::string request = in.substr(0, end);
-    in.erase(0, end + 4);
-    char method[16] = "", target[1024] = "", version[16] = "";
-    std::sscanf(request.c_str(), "%15s %1023s %15s", method, target, version);
-    const std::string challenge = camera.login.Challenge(method, request);
-    std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
-    const bool http10 = std::strcmp(version, "HTTP/1.0") == 0;
-    const bool close = http10 ? request.find("connection: keep-alive") == std::string::npos
-                              : request.find("connection: close") != std::string::npos;
-    const bool isHead = std::strcmp(method, "HEAD") == 0;
-    std::string path = target;
-    path = path.substr(0, path.find('?'));
-    if (path == "/image.jpg") ++camera.received;
-
+  for (Request r; NextRequest(client, in, camera, r);) {
     std::string head, note;
     auto body = std::make_shared<const std::string>();
     const auto text = [&](int status, const char* reason, const char* message) {
       body = std::make_shared<const std::string>(message);
-      head = Head(status, reason, "text/plain", body->size(), close);
+      head = Head(status, reason, "text/plain", body->size(), r.close);
       note = std::to_string(status);
     };
     if (!encoder) encoder = std::make_unique<JpegEncoder>();
-    if (!isHead && std::strcmp(method, "GET") != 0) {
+    if (!r.isHead && std::strcmp(r.method, "GET") != 0) {
       text(405, "Method Not Allowed", "GET or HEAD only\n");
-    } else if (path == "/_stats") {
+    } else if (r.path == "/_stats") {
       text(200, "OK", ("requests=" + std::to_string(camera.received.load()) + "\n").c_str());
-    } else if (!challenge.empty()) {
+    } else if (!r.challenge.empty()) {
       text(401, "Unauthorized", "log in\n");
-      head = Head(401, "Unauthorized", "text/plain", body->size(), close, challenge);
-    } else if (path == "/video.mjpg" && config.mjpegFps > 0 && !isHead) {
-      if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> stream\n", method, target);
+      head = Head(401, "Unauthorized", "text/plain", body->size(), r.close, r.challenge);
+    } else if (r.path == "/video.mjpg" && config.mjpegFps > 0 && !r.isHead) {
+      if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> stream\n", r.method, r.target);
       return ServeMjpeg(client, camera, config, *encoder);
-    } else if (path != "/image.jpg") {
+    } else if (r.path != "/image.jpg") {
       text(404, "Not Found", "the picture is at /image.jpg\n");
     } else {
       const Camera::Outcome outcome = camera.Decide();
@@ -301,7 +314,7 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
       if (outcome == Camera::Outcome::kDrop) {
         // Mid-body, not before the answer: a client silently retries a request
         // whose reused connection closes before any byte arrives.
-        if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> dropped mid-answer\n", method, target);
+        if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> dropped mid-answer\n", r.method, r.target);
         client.SendAll(Head(200, "OK", "image/jpeg", 10000, false), std::string(100, '\0'));
         return;
       }
@@ -310,12 +323,12 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
       } else {
         std::uint64_t n = 0;
         body = camera.NextFrame(*encoder, n);
-        head = Head(200, "OK", "image/jpeg", body->size(), close);
+        head = Head(200, "OK", "image/jpeg", body->size(), r.close);
         note = "200 frame " + std::to_string(n) + " (" + std::to_string(body->size()) + " bytes)";
       }
     }
-    if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> %s\n", method, target, note.c_str());
-    if (!client.SendAll(head, isHead ? std::string() : *body) || close) return;
+    if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> %s\n", r.method, r.target, note.c_str());
+    if (!client.SendAll(head, r.isHead ? std::string() : *body) || r.close) return;
   }
 }
 
