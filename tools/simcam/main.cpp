@@ -3,25 +3,20 @@
 // optionally the same pictures as an MJPEG stream and over FTP, with
 // injectable latency and faults.
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "common/HostPlatform.h"
 #include "common/Options.h"
-#include "driver/Mutex.h"
+#include "simcam/Camera.h"
 #include "simcam/Picture.h"
 #include "simcam/RtspServer.h"
 #include "simcam/Secure.h"
@@ -59,28 +54,6 @@ const char kUsage[] =
     "  --verbose            one line per request on stderr\n"
     "GET /_stats answers \"requests=N\": the requests for /image.jpg so far, refused logins included.\n";
 
-struct Config {
-  std::string bind = "127.0.0.1";
-  long port = 8080;
-  long width = 640, height = 480, quality = 85;
-  long latencyMs = 0;
-  long failEvery = 0;
-  double failRate = 0;
-  std::string failMode = "500";
-  long framesCache = 0;
-  double mjpegFps = 0;
-  std::string dumpDir;
-  std::string file;
-  long ftpPort = -1;
-  std::string ftpDir;
-  long ftpIntervalMs = 100;
-  long rtspPort = -1;
-  long seed = 1;
-  bool verbose = false;
-  std::string auth, user = "user", password = "pass";
-  bool tls = false;
-};
-
 Config ParseArgs(int argc, char** argv) {
   Config c;
   orvella::tools::Options options("orvella-simcam", kUsage);
@@ -113,100 +86,6 @@ Config ParseArgs(int argc, char** argv) {
   if (!c.auth.empty() && c.auth != "basic" && c.auth != "digest") options.Fail("--auth: basic or digest");
   return c;
 }
-
-std::string TimeText() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  const int ms =
-      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-  const std::tm tm = LocalTime(t);
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
-  return text;
-}
-
-// Written under a temporary name and renamed, so a reader never sees half a file.
-void WriteAtomically(const std::string& path, const std::string& data) {
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
-  const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  if (std::fclose(f) != 0 || !ok || !MoveOver(tmp, path)) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
-  std::string data;
-  char block[65536];
-  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) data.append(block, n);
-  std::fclose(f);
-  return data;
-}
-
-// The pictures and the fault schedule. Thread-safe: every connection thread
-// and the FTP writer call it.
-class Camera {
- public:
-  enum class Outcome { kServe, kError500, kDrop };
-
-  explicit Camera(const Config& c)
-      : login(c.auth, c.user, c.password),
-        tls(c.tls ? std::make_unique<orvella::simcam::TlsServer>() : nullptr),
-        config(c),
-        rng(c.seed) {
-    if (!config.file.empty()) {
-      cache.push_back(std::make_shared<const std::string>(ReadWholeFile(config.file)));
-      return;
-    }
-    JpegEncoder encoder;
-    for (int i = 1; i <= config.framesCache; ++i) cache.push_back(Encode(encoder, static_cast<std::uint64_t>(i)));
-  }
-
-  using Picture = std::shared_ptr<const std::string>;
-
-  orvella::simcam::Login login;
-  std::atomic<std::uint64_t> received{0};                 // requests for /image.jpg, refused logins included
-  const std::unique_ptr<orvella::simcam::TlsServer> tls;  // null without --tls
-
-  Outcome Decide() {
-    const std::uint64_t n = ++requests;
-    bool fail = config.failEvery > 0 && n % static_cast<std::uint64_t>(config.failEvery) == 0;
-    if (config.failRate > 0) {
-      orvella::ScopedLock<orvella::Mutex> guard(rngLock);
-      fail = fail || std::uniform_real_distribution<double>(0, 1)(rng) < config.failRate;
-    }
-    if (!fail) return Outcome::kServe;
-    if (config.failMode == "drop") return Outcome::kDrop;
-    if (config.failMode == "mixed") return ++failures % 2 ? Outcome::kError500 : Outcome::kDrop;
-    return Outcome::kError500;
-  }
-
-  // The next picture and its frame number (1, 2, 3, ...: failed requests use none).
-  // Cached pictures are shared, not copied: benchmarks measure the client.
-  Picture NextFrame(JpegEncoder& encoder, std::uint64_t& n) {
-    n = ++frames;
-    Picture jpeg = cache.empty() ? Encode(encoder, n) : cache[(n - 1) % cache.size()];
-    if (!config.dumpDir.empty()) {
-      char name[48];
-      std::snprintf(name, sizeof name, "/frame-%06llu.jpg", static_cast<unsigned long long>(n));
-      WriteAtomically(config.dumpDir + name, *jpeg);
-    }
-    return jpeg;
-  }
-
- private:
-  Picture Encode(JpegEncoder& encoder, std::uint64_t n) {
-    return std::make_shared<const std::string>(encoder.Encode(DrawFrame(config.width, config.height, n, TimeText()),
-                                                              config.width, config.height, config.quality));
-  }
-
-  const Config& config;
-  std::vector<Picture> cache;  // read-only after construction
-  std::atomic<std::uint64_t> requests{0}, frames{0}, failures{0};
-  orvella::Mutex rngLock;
-  std::mt19937_64 rng ORVELLA_GUARDED_BY(rngLock);
-};
 
 std::string Head(int status, const char* reason, const char* type, size_t length, bool close,
                  const std::string& more = "") {
