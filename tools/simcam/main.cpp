@@ -3,25 +3,20 @@
 // optionally the same pictures as an MJPEG stream and over FTP, with
 // injectable latency and faults.
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "common/HostPlatform.h"
 #include "common/Options.h"
-#include "driver/Mutex.h"
+#include "simcam/Camera.h"
 #include "simcam/Picture.h"
 #include "simcam/RtspServer.h"
 #include "simcam/Secure.h"
@@ -59,28 +54,6 @@ const char kUsage[] =
     "  --verbose            one line per request on stderr\n"
     "GET /_stats answers \"requests=N\": the requests for /image.jpg so far, refused logins included.\n";
 
-struct Config {
-  std::string bind = "127.0.0.1";
-  long port = 8080;
-  long width = 640, height = 480, quality = 85;
-  long latencyMs = 0;
-  long failEvery = 0;
-  double failRate = 0;
-  std::string failMode = "500";
-  long framesCache = 0;
-  double mjpegFps = 0;
-  std::string dumpDir;
-  std::string file;
-  long ftpPort = -1;
-  std::string ftpDir;
-  long ftpIntervalMs = 100;
-  long rtspPort = -1;
-  long seed = 1;
-  bool verbose = false;
-  std::string auth, user = "user", password = "pass";
-  bool tls = false;
-};
-
 Config ParseArgs(int argc, char** argv) {
   Config c;
   orvella::tools::Options options("orvella-simcam", kUsage);
@@ -113,100 +86,6 @@ Config ParseArgs(int argc, char** argv) {
   if (!c.auth.empty() && c.auth != "basic" && c.auth != "digest") options.Fail("--auth: basic or digest");
   return c;
 }
-
-std::string TimeText() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  const int ms =
-      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-  const std::tm tm = LocalTime(t);
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
-  return text;
-}
-
-// Written under a temporary name and renamed, so a reader never sees half a file.
-void WriteAtomically(const std::string& path, const std::string& data) {
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
-  const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  if (std::fclose(f) != 0 || !ok || !MoveOver(tmp, path)) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
-  std::string data;
-  char block[65536];
-  for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) data.append(block, n);
-  std::fclose(f);
-  return data;
-}
-
-// The pictures and the fault schedule. Thread-safe: every connection thread
-// and the FTP writer call it.
-class Camera {
- public:
-  enum class Outcome { kServe, kError500, kDrop };
-
-  explicit Camera(const Config& c)
-      : login(c.auth, c.user, c.password),
-        tls(c.tls ? std::make_unique<orvella::simcam::TlsServer>() : nullptr),
-        config(c),
-        rng(c.seed) {
-    if (!config.file.empty()) {
-      cache.push_back(std::make_shared<const std::string>(ReadWholeFile(config.file)));
-      return;
-    }
-    JpegEncoder encoder;
-    for (int i = 1; i <= config.framesCache; ++i) cache.push_back(Encode(encoder, static_cast<std::uint64_t>(i)));
-  }
-
-  using Picture = std::shared_ptr<const std::string>;
-
-  orvella::simcam::Login login;
-  std::atomic<std::uint64_t> received{0};                 // requests for /image.jpg, refused logins included
-  const std::unique_ptr<orvella::simcam::TlsServer> tls;  // null without --tls
-
-  Outcome Decide() {
-    const std::uint64_t n = ++requests;
-    bool fail = config.failEvery > 0 && n % static_cast<std::uint64_t>(config.failEvery) == 0;
-    if (config.failRate > 0) {
-      orvella::ScopedLock<orvella::Mutex> guard(rngLock);
-      fail = fail || std::uniform_real_distribution<double>(0, 1)(rng) < config.failRate;
-    }
-    if (!fail) return Outcome::kServe;
-    if (config.failMode == "drop") return Outcome::kDrop;
-    if (config.failMode == "mixed") return ++failures % 2 ? Outcome::kError500 : Outcome::kDrop;
-    return Outcome::kError500;
-  }
-
-  // The next picture and its frame number (1, 2, 3, ...: failed requests use none).
-  // Cached pictures are shared, not copied: benchmarks measure the client.
-  Picture NextFrame(JpegEncoder& encoder, std::uint64_t& n) {
-    n = ++frames;
-    Picture jpeg = cache.empty() ? Encode(encoder, n) : cache[(n - 1) % cache.size()];
-    if (!config.dumpDir.empty()) {
-      char name[48];
-      std::snprintf(name, sizeof name, "/frame-%06llu.jpg", static_cast<unsigned long long>(n));
-      WriteAtomically(config.dumpDir + name, *jpeg);
-    }
-    return jpeg;
-  }
-
- private:
-  Picture Encode(JpegEncoder& encoder, std::uint64_t n) {
-    return std::make_shared<const std::string>(encoder.Encode(DrawFrame(config.width, config.height, n, TimeText()),
-                                                              config.width, config.height, config.quality));
-  }
-
-  const Config& config;
-  std::vector<Picture> cache;  // read-only after construction
-  std::atomic<std::uint64_t> requests{0}, frames{0}, failures{0};
-  orvella::Mutex rngLock;
-  std::mt19937_64 rng ORVELLA_GUARDED_BY(rngLock);
-};
 
 std::string Head(int status, const char* reason, const char* type, size_t length, bool close,
                  const std::string& more = "") {
@@ -248,52 +127,65 @@ void ServeMjpeg(const Socket& client, Camera& camera, const Config& config, Jpeg
   }
 }
 
+struct Request {
+  char method[16] = "", target[1024] = "", version[16] = "";
+  std::string path;       // the target without its query
+  std::string challenge;  // the login's challenge; empty once logged in
+  bool close = false;
+  bool isHead = false;
+};
+
+// The next request's head on the connection; false when the client leaves
+// or sends a head too large.
+bool NextRequest(const Socket& client, std::string& in, Camera& camera, Request& r) {
+  char buffer[8192];
+  size_t end;
+  while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+    const long n = client.Receive(buffer, sizeof buffer);
+    if (n <= 0 || in.size() > 65536) return false;
+    in.append(buffer, static_cast<size_t>(n));
+  }
+  std::string request = in.substr(0, end);
+  in.erase(0, end + 4);
+  r = Request{};
+  std::sscanf(request.c_str(), "%15s %1023s %15s", r.method, r.target, r.version);
+  r.challenge = camera.login.Challenge(r.method, request);
+  std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  const bool http10 = std::strcmp(r.version, "HTTP/1.0") == 0;
+  r.close = http10 ? request.find("connection: keep-alive") == std::string::npos
+                   : request.find("connection: close") != std::string::npos;
+  r.isHead = std::strcmp(r.method, "HEAD") == 0;
+  r.path = r.target;
+  r.path = r.path.substr(0, r.path.find('?'));
+  if (r.path == "/image.jpg") ++camera.received;
+  return true;
+}
+
 // One client connection, served until the client closes it or asks to.
 void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
   client.NoDelay();
   std::unique_ptr<JpegEncoder> encoder;
   std::string in;
-  char buffer[8192];
-  for (;;) {
-    size_t end;
-    while ((end = in.find("\r\n\r\n")) == std::string::npos) {
-      const long n = client.Receive(buffer, sizeof buffer);
-      if (n <= 0 || in.size() > 65536) return;
-      in.append(buffer, static_cast<size_t>(n));
-    }
-    std::string request = in.substr(0, end);
-    in.erase(0, end + 4);
-    char method[16] = "", target[1024] = "", version[16] = "";
-    std::sscanf(request.c_str(), "%15s %1023s %15s", method, target, version);
-    const std::string challenge = camera.login.Challenge(method, request);
-    std::transform(request.begin(), request.end(), request.begin(), [](unsigned char ch) { return std::tolower(ch); });
-    const bool http10 = std::strcmp(version, "HTTP/1.0") == 0;
-    const bool close = http10 ? request.find("connection: keep-alive") == std::string::npos
-                              : request.find("connection: close") != std::string::npos;
-    const bool isHead = std::strcmp(method, "HEAD") == 0;
-    std::string path = target;
-    path = path.substr(0, path.find('?'));
-    if (path == "/image.jpg") ++camera.received;
-
+  for (Request r; NextRequest(client, in, camera, r);) {
     std::string head, note;
     auto body = std::make_shared<const std::string>();
     const auto text = [&](int status, const char* reason, const char* message) {
       body = std::make_shared<const std::string>(message);
-      head = Head(status, reason, "text/plain", body->size(), close);
+      head = Head(status, reason, "text/plain", body->size(), r.close);
       note = std::to_string(status);
     };
     if (!encoder) encoder = std::make_unique<JpegEncoder>();
-    if (!isHead && std::strcmp(method, "GET") != 0) {
+    if (!r.isHead && std::strcmp(r.method, "GET") != 0) {
       text(405, "Method Not Allowed", "GET or HEAD only\n");
-    } else if (path == "/_stats") {
+    } else if (r.path == "/_stats") {
       text(200, "OK", ("requests=" + std::to_string(camera.received.load()) + "\n").c_str());
-    } else if (!challenge.empty()) {
+    } else if (!r.challenge.empty()) {
       text(401, "Unauthorized", "log in\n");
-      head = Head(401, "Unauthorized", "text/plain", body->size(), close, challenge);
-    } else if (path == "/video.mjpg" && config.mjpegFps > 0 && !isHead) {
-      if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> stream\n", method, target);
+      head = Head(401, "Unauthorized", "text/plain", body->size(), r.close, r.challenge);
+    } else if (r.path == "/video.mjpg" && config.mjpegFps > 0 && !r.isHead) {
+      if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> stream\n", r.method, r.target);
       return ServeMjpeg(client, camera, config, *encoder);
-    } else if (path != "/image.jpg") {
+    } else if (r.path != "/image.jpg") {
       text(404, "Not Found", "the picture is at /image.jpg\n");
     } else {
       const Camera::Outcome outcome = camera.Decide();
@@ -301,7 +193,7 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
       if (outcome == Camera::Outcome::kDrop) {
         // Mid-body, not before the answer: a client silently retries a request
         // whose reused connection closes before any byte arrives.
-        if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> dropped mid-answer\n", method, target);
+        if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> dropped mid-answer\n", r.method, r.target);
         client.SendAll(Head(200, "OK", "image/jpeg", 10000, false), std::string(100, '\0'));
         return;
       }
@@ -310,12 +202,12 @@ void ServeRequests(const Socket& client, Camera& camera, const Config& config) {
       } else {
         std::uint64_t n = 0;
         body = camera.NextFrame(*encoder, n);
-        head = Head(200, "OK", "image/jpeg", body->size(), close);
+        head = Head(200, "OK", "image/jpeg", body->size(), r.close);
         note = "200 frame " + std::to_string(n) + " (" + std::to_string(body->size()) + " bytes)";
       }
     }
-    if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> %s\n", method, target, note.c_str());
-    if (!client.SendAll(head, isHead ? std::string() : *body) || close) return;
+    if (config.verbose) std::fprintf(stderr, "simcam: %s %s -> %s\n", r.method, r.target, note.c_str());
+    if (!client.SendAll(head, r.isHead ? std::string() : *body) || r.close) return;
   }
 }
 

@@ -25,6 +25,16 @@ constexpr Signature kSignatures[] = {
     {Format::kIco, "\0\0\1\0", 4},
 };
 
+struct Name {
+  Format format;
+  const char* name;
+};
+
+constexpr Name kNames[] = {
+    {Format::kJpeg, "jpeg"}, {Format::kPng, "png"},   {Format::kBmp, "bmp"},
+    {Format::kGif, "gif"},   {Format::kTiff, "tiff"}, {Format::kIco, "ico"},
+};
+
 }  // namespace
 
 Format SniffFormat(const unsigned char* data, size_t size) {
@@ -35,21 +45,8 @@ Format SniffFormat(const unsigned char* data, size_t size) {
 }
 
 const char* FormatName(Format format) {
-  switch (format) {
-    case Format::kJpeg:
-      return "jpeg";
-    case Format::kPng:
-      return "png";
-    case Format::kBmp:
-      return "bmp";
-    case Format::kGif:
-      return "gif";
-    case Format::kTiff:
-      return "tiff";
-    case Format::kIco:
-      return "ico";
-    case Format::kUnknown:
-      break;
+  for (const Name& n : kNames) {
+    if (n.format == format) return n.name;
   }
   return "unknown";
 }

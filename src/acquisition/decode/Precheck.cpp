@@ -339,25 +339,21 @@ Claim GifClaim(const Bytes& b) {
   return c;
 }
 
+struct ClaimReader {
+  Format format;
+  Claim (*read)(const Bytes&);
+};
+
+constexpr ClaimReader kClaimReaders[] = {
+    {Format::kJpeg, JpegClaim}, {Format::kPng, PngClaim},   {Format::kBmp, BmpClaim},
+    {Format::kGif, GifClaim},   {Format::kTiff, TiffClaim}, {Format::kIco, IcoClaim},
+};
+
 }  // namespace
 
 Claim ReadClaim(Format format, const unsigned char* data, size_t size) {
-  const Bytes b{data, size};
-  switch (format) {
-    case Format::kJpeg:
-      return JpegClaim(b);
-    case Format::kPng:
-      return PngClaim(b);
-    case Format::kBmp:
-      return BmpClaim(b);
-    case Format::kGif:
-      return GifClaim(b);
-    case Format::kTiff:
-      return TiffClaim(b);
-    case Format::kIco:
-      return IcoClaim(b);
-    case Format::kUnknown:
-      break;
+  for (const ClaimReader& r : kClaimReaders) {
+    if (r.format == format) return r.read(Bytes{data, size});
   }
   return Claim{};
 }
