@@ -11,8 +11,8 @@ eval "root=\${$#}"
 # rank are siblings and never include each other.
 ROOMS='
 exports      9  driver/Exports.cpp driver/Guarded.h
-config       8  config/
-camera       7  camera/
+camera       8  camera/
+config       7  config/
 acquisition  6  acquisition/
 source       5  acquisition/source/
 snapshot     4  acquisition/source/snapshot/
@@ -33,8 +33,8 @@ decode     transport source snapshot mjpeg rtsp
 # Headers any file under a path may include, and why. Such includes are left
 # out of the rules and of the cycle search.
 SHARED='
-acquisition/FTPStream.h    acquisition/  the download every source and decoder reads a picture from
-acquisition/ComStream.h    acquisition/  the IStream view of a download FTPStream.h hands out
+acquisition/FTPStream.h    acquisition/  the snapshot download, kept beside the worker that owns it
+acquisition/PictureStream.h  acquisition/  a picture'"'"'s bytes as a source hands them to the decoder
 acquisition/ImageSink.h    acquisition/  all the worker and its sources may see of a camera
 acquisition/PixelTarget.h  acquisition/  pixel memory a decoder or converter writes
 acquisition/ImageRegion.h  acquisition/  the part of a picture that goes into the buffer, for every writer of pixels

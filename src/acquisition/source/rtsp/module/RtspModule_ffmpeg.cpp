@@ -19,6 +19,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "acquisition/source/rtsp/module/RtspLog_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspMemory_ffmpeg.h"
 #include "acquisition/source/rtsp/RtspModule.h"
 #include "driver/Mutex.h"
@@ -48,73 +49,6 @@ struct OrvellaRtspSession {
 
 namespace {
 
-// FFmpeg's log is process-wide. Lines written inside our calls are kept (the
-// last error becomes part of the failure reason, so nothing reaches stderr
-// with a URL in it); lines of our decoders' own threads (slice threads
-// complaining about damaged data) are dropped: a driver never writes to its
-// host's stderr. Lines from any other FFmpeg user in the process go to
-// FFmpeg's default output as before.
-thread_local std::string* capturedError = nullptr;
-
-// Our sessions' decoder contexts, which the decoders' threads log with.
-struct OwnContexts {
-  orvella::Mutex lock;
-  std::vector<const void*> contexts ORVELLA_GUARDED_BY(lock);
-
-  void Add(const void* context) {
-    orvella::ScopedLock<orvella::Mutex> hold(lock);
-    contexts.push_back(context);
-  }
-  void Remove(const void* context) {
-    orvella::ScopedLock<orvella::Mutex> hold(lock);
-    contexts.erase(std::remove(contexts.begin(), contexts.end(), context), contexts.end());
-  }
-  bool Has(const void* context) {
-    orvella::ScopedLock<orvella::Mutex> hold(lock);
-    return std::find(contexts.begin(), contexts.end(), context) != contexts.end();
-  }
-};
-OwnContexts& Own() {
-  static OwnContexts* own = new OwnContexts;  // never destroyed: FFmpeg's threads may log late
-  return *own;
-}
-
-void LogCallback(void* avcl, int level, const char* fmt, va_list args) {
-  if (!capturedError) {
-    if (avcl && Own().Has(avcl)) return;
-    av_log_default_callback(avcl, level, fmt, args);
-    return;
-  }
-  if (level > AV_LOG_ERROR) return;
-  char line[ORVELLA_RTSP_ERROR_SIZE];
-  int prefix = 0;
-  av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
-  std::string text = line;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  if (!text.empty()) *capturedError = text;
-}
-
-// Marks one call of ours for the log callback.
-class CallScope {
- public:
-  CallScope() { capturedError = &last; }
-  ~CallScope() { capturedError = nullptr; }
-  ORVELLA_NO_COPY(CallScope);
-
-  // "what: library text (last logged error)" into a call's error field.
-  void Fail(char* error, const char* what, int code) const {
-    char text[AV_ERROR_MAX_STRING_SIZE] = "";
-    if (code < 0) av_strerror(code, text, sizeof text);
-    std::string reason = what;
-    if (*text) reason += std::string(": ") + text;
-    if (!last.empty() && (!*text || last.find(text) == std::string::npos)) reason += " (" + last + ")";
-    std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", reason.c_str());
-  }
-
- private:
-  std::string last;
-};
-
 // FFmpeg follows a 3xx answer itself, with the first URL's login. The
 // demuxer names the new URL before it connects there, and asks us before
 // its first connect or write: a refused redirect ends the open then.
@@ -136,7 +70,7 @@ void CloseSession(OrvellaRtspSession* session) {
   if (!session) return;
   const void* codec = session->codec;
   avcodec_free_context(&session->codec);  // ends its threads
-  if (codec) Own().Remove(codec);
+  if (codec) orvella_rtsp::ForgetDecoder(codec);
   avformat_close_input(&session->format);  // sends TEARDOWN; the interrupt bounds it
   av_packet_free(&session->packet);
   av_frame_free(&session->frame);
@@ -155,7 +89,7 @@ AVDictionary* InputOptions(bool tcp) {
 
 // Decoder for the first video stream. Slice threads only: frame threads
 // would hold every picture back by one frame per thread.
-int OpenDecoder(OrvellaRtspSession* session, const CallScope& scope, char* error) {
+int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scope, char* error) {
   const AVCodec* decoder = nullptr;
   int stream = av_find_best_stream(session->format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
   if (stream < 0 || !decoder) {
@@ -164,7 +98,7 @@ int OpenDecoder(OrvellaRtspSession* session, const CallScope& scope, char* error
   }
   session->stream = stream;
   session->codec = avcodec_alloc_context3(decoder);
-  if (session->codec) Own().Add(session->codec);
+  if (session->codec) orvella_rtsp::OwnDecoder(session->codec);
   session->packet = av_packet_alloc();
   session->frame = av_frame_alloc();
   if (!session->codec || !session->packet || !session->frame) {
@@ -204,7 +138,7 @@ bool PictureSizeFits(OrvellaRtspSession* session, char* error) {
 // DESCRIBE, so no probing of packets: the first picture comes sooner.
 int Open(OrvellaRtspOpenCall* call) {
   if (!call || call->structSize != sizeof *call) return -2;
-  CallScope scope;
+  orvella_rtsp::CallScope scope;
   call->session = nullptr;
   auto* session = new OrvellaRtspSession;
   session->interrupt = call->interrupt;
@@ -282,7 +216,7 @@ bool TakeFrame(OrvellaRtspSession* session, OrvellaRtspReadCall* call) {
 
 int Read(OrvellaRtspReadCall* call) {
   if (!call || call->structSize != sizeof *call || !call->session) return -2;
-  CallScope scope;
+  orvella_rtsp::CallScope scope;
   OrvellaRtspSession* session = call->session;
   call->picture = nullptr;
   for (;;) {
@@ -345,7 +279,7 @@ void SetColourspace(SwsContext* sws, const AVFrame* frame) {
 
 int Convert(OrvellaRtspConvertCall* call) {
   if (!call || call->structSize != sizeof *call || !call->picture || !call->cache) return -2;
-  CallScope scope;
+  orvella_rtsp::CallScope scope;
   const auto* frame = reinterpret_cast<const AVFrame*>(call->picture);
   const int width = call->width < frame->width ? call->width : frame->width;
   const int height = call->height < frame->height ? call->height : frame->height;
@@ -381,7 +315,7 @@ void FreeCache(void* cache) {
 }
 
 void Close(OrvellaRtspSession* session) {
-  CallScope scope;
+  orvella_rtsp::CallScope scope;
   CloseSession(session);
 }
 
@@ -404,7 +338,7 @@ ORVELLA_MODULE_EXPORT const OrvellaRtspApi* orvellaRtspGetApi(int version, size_
   std::call_once(once, [] {
     avformat_network_init();
     av_max_alloc(orvella_rtsp::kMaxAllocation);
-    av_log_set_callback(LogCallback);
+    av_log_set_callback(orvella_rtsp::LogCallback);
     libraries = Libraries();
     api = OrvellaRtspApi{sizeof(OrvellaRtspApi),
                          ORVELLA_RTSP_ABI_VERSION,
