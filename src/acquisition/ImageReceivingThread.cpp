@@ -18,6 +18,7 @@
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
+#include "acquisition/transport/Url.h"
 #include "driver/Text.h"
 
 namespace orvella {
@@ -60,10 +61,10 @@ class RetryGate {
 // Everything the worker uses, shared by the worker and its owner so that it
 // outlives whichever lets go last. The camera itself is reached only through
 // `camera`, under `cameraLock`, and only while it is not null.
-struct WorkerState {
+struct ImageReceivingThread::Impl {
   enum class Wake { Close, Grab, Timeout };
 
-  explicit WorkerState(ImageSink* owner, int boundPort) : camera(owner), port(boundPort) {}
+  explicit Impl(ImageSink* owner, int boundPort) : camera(owner), port(boundPort) {}
 
   // Stand-ins for the close event (auto-reset) and the grab event (manual
   // reset, so requests made during a cycle collapse into one).
@@ -180,7 +181,7 @@ bool ImageReceivingThread::Init(ImageSink* owner, int newPort, const char* name)
     log.Log(1, "ImageReceivingThread::Init: already initialized on port=%d\n", port);
     return false;
   }
-  state = std::make_shared<WorkerState>(owner, newPort);
+  state = std::make_shared<Impl>(owner, newPort);
   std::string unused;
   state->stream.SetConnectionTimeout(owner->ReadSource(unused));
   state->stream.SetTlsTrust(owner->ReadTlsTrust());
@@ -205,7 +206,7 @@ void ImageReceivingThread::Destroy() {
   DriverContext& log = GetDriverContext();
   int oldPort = port;
   log.Log(2, "ImageReceivingThread::Destroy: entering on port=%d\n", oldPort);
-  std::shared_ptr<WorkerState> s = std::move(state);
+  std::shared_ptr<Impl> s = std::move(state);
   if (thread.joinable()) {
     // Stop first: a download or a decode in progress ends within
     // milliseconds, so detaching the camera never waits for a whole picture.
@@ -244,7 +245,7 @@ void ImageReceivingThread::HoldWorker(const std::function<void()>& change) {
   change();
 }
 
-int ImageReceivingThread::static_ThreadMain(std::shared_ptr<WorkerState> s) {
+int ImageReceivingThread::static_ThreadMain(std::shared_ptr<Impl> s) {
   if (!s) return -1;
   GetDriverContext().Log(2, "ImageReceivingThread::static_ThreadMain, port=%d", s->port);
   s->ThreadMain();
@@ -253,14 +254,14 @@ int ImageReceivingThread::static_ThreadMain(std::shared_ptr<WorkerState> s) {
   return 0;
 }
 
-bool WorkerState::ReadSchedule(ImageSink::Schedule& schedule) {
+bool ImageReceivingThread::Impl::ReadSchedule(ImageSink::Schedule& schedule) {
   HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera || stop) return false;
   schedule = camera->ReadSchedule();
   return true;
 }
 
-bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
+bool ImageReceivingThread::Impl::DecodeAndHandOver(CompleteCallback* callback) {
   HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   ImageSink::Frame frame = camera->WriteFrame();
@@ -268,14 +269,14 @@ bool WorkerState::DecodeAndHandOver(CompleteCallback* callback) {
   return !stop && camera->HandOver(port, callback);
 }
 
-bool WorkerState::ReadSource() {
+bool ImageReceivingThread::Impl::ReadSource() {
   HostSafeLock<RecursiveMutex> hold(cameraLock);
   if (!camera) return false;
   stream.SetConnectionTimeout(camera->ReadSource(url));
   return true;
 }
 
-void WorkerState::ThreadMain() {
+void ImageReceivingThread::Impl::ThreadMain() {
   DriverContext& log = GetDriverContext();
   log.Log(2, "ImageReceivingThread::ThreadMain: entering, clock=%ld on port=%d", platform::ElapsedMs(), port);
   ImageSink::Schedule schedule{500, false};
@@ -310,7 +311,7 @@ void WorkerState::ThreadMain() {
 
 // One picture, decode, hand-over and callback. Failures are logged once per
 // run; a cycle the retry gate holds back asks nothing and reports nothing.
-void WorkerState::RunCycle(bool& failing, PictureSource::Clock::time_point after, bool continuous) {
+void ImageReceivingThread::Impl::RunCycle(bool& failing, PictureSource::Clock::time_point after, bool continuous) {
   DriverContext& log = GetDriverContext();
   const bool grab = after != PictureSource::Clock::time_point();
   const RetryGate::Clock::time_point began = RetryGate::Clock::now();
@@ -343,7 +344,7 @@ void WorkerState::RunCycle(bool& failing, PictureSource::Clock::time_point after
 }
 
 // `next`: when the next attempt will be, appended to the reason.
-void WorkerState::ReportFailure(bool& failing, const char* reason, const std::string& next) {
+void ImageReceivingThread::Impl::ReportFailure(bool& failing, const char* reason, const std::string& next) {
   if (stop) return;  // the close aborted the download: not a camera failure
   if (!failing)
     GetDriverContext().Log(

@@ -18,10 +18,12 @@
 namespace orvella {
 
 class ImageSink;
-struct WorkerState;
 
 class ImageReceivingThread {
  public:
+  // What the worker thread shares with its owner.
+  struct Impl;
+
   ImageReceivingThread();
   ~ImageReceivingThread();
   ImageReceivingThread(const ImageReceivingThread&) = delete;
@@ -39,7 +41,7 @@ class ImageReceivingThread {
   // allocates the buffers under it while the worker already runs).
   void HoldWorker(const std::function<void()>& change) ORVELLA_EXCLUDES(ownerLock);
 
-  static int static_ThreadMain(std::shared_ptr<WorkerState> state);
+  static int static_ThreadMain(std::shared_ptr<Impl> state);
 
  private:
   int Port() ORVELLA_EXCLUDES(ownerLock);
@@ -47,7 +49,7 @@ class ImageReceivingThread {
   // Recursive: Destroy runs inside Init's clean-up paths.
   RecursiveMutex ownerLock;
   int port ORVELLA_GUARDED_BY(ownerLock) = -2;  // for log lines
-  std::shared_ptr<WorkerState> state ORVELLA_GUARDED_BY(ownerLock);
+  std::shared_ptr<Impl> state ORVELLA_GUARDED_BY(ownerLock);
   std::thread thread ORVELLA_GUARDED_BY(ownerLock);
 };
 

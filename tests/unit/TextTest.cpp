@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "acquisition/transport/Url.h"
 #include "driver/Text.h"
 
 namespace orvella {

@@ -116,9 +116,9 @@ void JpegSkipInput(j_decompress_ptr c, long count) {
 
 }  // namespace
 
-struct JpegDecoder::State {
-  State();
-  ~State() { jpeg_destroy_decompress(&jpeg); }
+struct JpegDecoder::Impl {
+  Impl();
+  ~Impl() { jpeg_destroy_decompress(&jpeg); }
 
   // The picture in three steps around the region (which needs the header).
   int Create();
@@ -130,7 +130,7 @@ struct JpegDecoder::State {
   // Converts `count` decoded pixels of the output colour space.
   void ConvertRow(const unsigned char* in, unsigned char* out, uint32_t count, bool colour) const;
 
-  JpegImagePool pool;  // must outlive the decompressor, which ~State destroys first
+  JpegImagePool pool;  // must outlive the decompressor, which ~Impl destroys first
   jpeg_decompress_struct jpeg{};
   JpegErrors errors{};
   JpegProgress progress{};
@@ -139,7 +139,7 @@ struct JpegDecoder::State {
   std::vector<JSAMPROW> scratchRows;  // rows inside the scratch area
 };
 
-JpegDecoder::State::State() {
+JpegDecoder::Impl::Impl() {
   jpeg.err = jpeg_std_error(&errors.pub);
   errors.pub.error_exit = JpegErrorExit;
   errors.pub.emit_message = JpegEmitMessage;
@@ -156,13 +156,13 @@ JpegDecoder::State::State() {
   source.term_source = JpegTermSource;
 }
 
-int JpegDecoder::State::Create() {
+int JpegDecoder::Impl::Create() {
   if (setjmp(errors.jump)) return errors.status;
   jpeg_create_decompress(&jpeg);
   return 0;
 }
 
-int JpegDecoder::State::ReadHeader(const unsigned char* data, size_t size) {
+int JpegDecoder::Impl::ReadHeader(const unsigned char* data, size_t size) {
   if (setjmp(errors.jump)) return errors.status;
   errors.truncated = errors.warned = false;
   errors.pub.num_warnings = 0;
@@ -173,7 +173,7 @@ int JpegDecoder::State::ReadHeader(const unsigned char* data, size_t size) {
   return 0;
 }
 
-int JpegDecoder::State::Start(bool colour, uint32_t regionWidth) {
+int JpegDecoder::Impl::Start(bool colour, uint32_t regionWidth) {
   if (setjmp(errors.jump)) return errors.status;
   switch (jpeg.jpeg_color_space) {
     case JCS_GRAYSCALE:
@@ -201,7 +201,7 @@ int JpegDecoder::State::Start(bool colour, uint32_t regionWidth) {
   return 0;
 }
 
-void JpegDecoder::State::ConvertRow(const unsigned char* in, unsigned char* out, uint32_t count, bool colour) const {
+void JpegDecoder::Impl::ConvertRow(const unsigned char* in, unsigned char* out, uint32_t count, bool colour) const {
   switch (jpeg.out_color_space) {
     case JCS_EXT_BGR:
       std::memcpy(out, in, size_t(count) * 3);
@@ -222,7 +222,7 @@ void JpegDecoder::State::ConvertRow(const unsigned char* in, unsigned char* out,
   }
 }
 
-int JpegDecoder::State::ReadRows(const ImageRegion& region, bool colour, bool direct) {
+int JpegDecoder::Impl::ReadRows(const ImageRegion& region, bool colour, bool direct) {
   if (setjmp(errors.jump)) return errors.status;
   if (direct) {
     // Straight into the buffer: its rows are exactly what libjpeg writes.
@@ -242,7 +242,7 @@ int JpegDecoder::State::ReadRows(const ImageRegion& region, bool colour, bool di
   return errors.truncated ? kInvalidParameter : 0;
 }
 
-void JpegDecoder::State::PrepareRows(const ImageRegion& region, bool direct, Scratch& scratch) {
+void JpegDecoder::Impl::PrepareRows(const ImageRegion& region, bool direct, Scratch& scratch) {
   try {
     if (direct) {
       if (rowPointers.size() < region.height) rowPointers.resize(region.height);
@@ -259,11 +259,11 @@ void JpegDecoder::State::PrepareRows(const ImageRegion& region, bool direct, Scr
   }
 }
 
-JpegDecoder::JpegDecoder() : state(std::make_unique<State>()) {}
+JpegDecoder::JpegDecoder() : state(std::make_unique<Impl>()) {}
 JpegDecoder::~JpegDecoder() = default;
 
 void JpegDecoder::Decode(const Request& request, Scratch& scratch) {
-  State& s = *state;
+  Impl& s = *state;
   struct Abort {
     j_decompress_ptr jpeg;
     ~Abort() { jpeg_abort_decompress(jpeg); }

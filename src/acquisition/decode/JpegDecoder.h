@@ -25,8 +25,8 @@ class JpegDecoder {
   void Decode(const Request& request, Scratch& scratch);
 
  private:
-  struct State;
-  std::unique_ptr<State> state;
+  struct Impl;
+  std::unique_ptr<Impl> state;
 };
 
 }  // namespace orvella::decode

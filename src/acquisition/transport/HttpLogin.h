@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "acquisition/transport/HttpAnswer.h"
-#include "acquisition/transport/UrlLogin.h"
+#include "acquisition/transport/Url.h"
 
 namespace orvella {
 

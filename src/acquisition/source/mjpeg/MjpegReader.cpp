@@ -20,7 +20,7 @@ using std::chrono::milliseconds;
 // now and then even when nothing wakes it.
 constexpr milliseconds kLongestWait{1000};
 
-void RunReader(std::shared_ptr<MjpegReader::Reader> reader, std::string url, std::unique_ptr<OpenAnswer> answer,
+void RunReader(std::shared_ptr<MjpegReader::Impl> reader, std::string url, std::unique_ptr<OpenAnswer> answer,
                std::shared_ptr<std::atomic<int>> readers) {
   try {
     ReadStream(*reader, url, std::move(answer));
@@ -36,7 +36,7 @@ void RunReader(std::shared_ptr<MjpegReader::Reader> reader, std::string url, std
 
 MjpegReader::MjpegReader(const std::string& address, std::unique_ptr<OpenAnswer> answer, const TransferLimits& limits,
                          const TlsTrust& trust, std::shared_ptr<std::atomic<int>> readers)
-    : reader(std::make_shared<Reader>(limits, trust)), url(address) {
+    : reader(std::make_shared<Impl>(limits, trust)), url(address) {
   platform::PinLibrary();  // a reader left running must never meet unloaded code
   ++*readers;
   try {
@@ -65,13 +65,13 @@ void MjpegReader::Stop() {
 
 // ---- Reader: the owner's side ---------------------------------------------------
 
-MjpegReader::Reader::Reader(const TransferLimits& given, const TlsTrust& trusted) : limits(given), trust(trusted) {
+MjpegReader::Impl::Impl(const TransferLimits& given, const TlsTrust& trusted) : limits(given), trust(trusted) {
   ScopedLock<Mutex> hold(lock);
   clock.Start(limits);
   lastUse = Clock::now();
 }
 
-MjpegReader::Took MjpegReader::Reader::Take(Clock::time_point after, PictureStream& into) {
+MjpegReader::Took MjpegReader::Impl::Take(Clock::time_point after, PictureStream& into) {
   MutexLock hold(lock);
   taking = true;  // no idle close while the owner waits
   try {
@@ -86,7 +86,7 @@ MjpegReader::Took MjpegReader::Reader::Take(Clock::time_point after, PictureStre
   }
 }
 
-MjpegReader::Took MjpegReader::Reader::WaitForPicture(MutexLock& hold, Clock::time_point after,
+MjpegReader::Took MjpegReader::Impl::WaitForPicture(MutexLock& hold, Clock::time_point after,
                                                         PictureStream& into) {
   const bool grab = after != Clock::time_point();
   const Clock::time_point deadline = Clock::now() + milliseconds(kPartWaitMs);
@@ -120,12 +120,12 @@ MjpegReader::Took MjpegReader::Reader::WaitForPicture(MutexLock& hold, Clock::ti
   }
 }
 
-void MjpegReader::Reader::SetContinuous(bool on) {
+void MjpegReader::Impl::SetContinuous(bool on) {
   ScopedLock<Mutex> hold(lock);
   continuous = on;
 }
 
-void MjpegReader::Reader::Stop() {
+void MjpegReader::Impl::Stop() {
   {
     ScopedLock<Mutex> hold(lock);
     stopped = true;
@@ -134,7 +134,7 @@ void MjpegReader::Reader::Stop() {
   changed.notify_all();
 }
 
-void MjpegReader::Reader::Fail(std::exception_ptr error) {
+void MjpegReader::Impl::Fail(std::exception_ptr error) {
   if (end == End::kRunning) {
     end = End::kFailed;
     failure = std::move(error);
@@ -145,7 +145,7 @@ void MjpegReader::Reader::Fail(std::exception_ptr error) {
 
 // ---- Reader: the reader thread's side --------------------------------------------
 
-void MjpegReader::Reader::Answered(long status, const std::string& contentType) {
+void MjpegReader::Impl::Answered(long status, const std::string& contentType) {
   {
     ScopedLock<Mutex> hold(lock);
     clock.Progress(0);
@@ -155,7 +155,7 @@ void MjpegReader::Reader::Answered(long status, const std::string& contentType) 
   parser = std::make_unique<MultipartParser>(BoundaryOf(contentType), static_cast<MultipartParser::Sink&>(*this));
 }
 
-void MjpegReader::Reader::Received(const char* data, size_t size) {
+void MjpegReader::Impl::Received(const char* data, size_t size) {
   if (!parser) throw NotAStream();  // a backend that skipped Answered
   parser->Feed(data, size);
   received += static_cast<int64_t>(size);
@@ -163,7 +163,7 @@ void MjpegReader::Reader::Received(const char* data, size_t size) {
   clock.Progress(received);
 }
 
-bool MjpegReader::Reader::KeepGoing(Plan& plan) {
+bool MjpegReader::Impl::KeepGoing(Plan& plan) {
   ScopedLock<Mutex> hold(lock);
   if (stopped || end != End::kRunning) return false;
   const Clock::time_point now = Clock::now();
@@ -185,7 +185,7 @@ bool MjpegReader::Reader::KeepGoing(Plan& plan) {
   return true;
 }
 
-void MjpegReader::Reader::Waiting(bool on) {
+void MjpegReader::Impl::Waiting(bool on) {
   {
     ScopedLock<Mutex> hold(lock);
     waiting = on;
@@ -194,19 +194,19 @@ void MjpegReader::Reader::Waiting(bool on) {
   changed.notify_all();  // a Take waits for the reader to catch up
 }
 
-void MjpegReader::Reader::Rest(milliseconds most) {
+void MjpegReader::Impl::Rest(milliseconds most) {
   MutexLock hold(lock);
   const Clock::time_point until = Clock::now() + most;
   while (!stopped && !taking && end == End::kRunning && continuous)
     if (!hold.WaitUntil(changed, until)) break;
 }
 
-void MjpegReader::Reader::SetWaker(std::function<void()> wake) {
+void MjpegReader::Impl::SetWaker(std::function<void()> wake) {
   ScopedLock<Mutex> hold(lock);
   waker = std::move(wake);
 }
 
-void MjpegReader::Reader::Ended(std::exception_ptr error) {
+void MjpegReader::Impl::Ended(std::exception_ptr error) {
   ScopedLock<Mutex> hold(lock);
   waker = nullptr;
   if (end != End::kRunning || stopped) {
@@ -231,25 +231,25 @@ void MjpegReader::Reader::Ended(std::exception_ptr error) {
 
 // ---- Reader: the parts ------------------------------------------------------------
 
-void MjpegReader::Reader::PartBegin(long long length, const std::string& type) {
+void MjpegReader::Impl::PartBegin(long long length, const std::string& type) {
   if (length > kMaxBodyBytes) throw std::runtime_error(kTooLargeText);
   fill = 0;
   fillingType = type;
   if (length > 0) Reserve(static_cast<size_t>(length));
 }
 
-void MjpegReader::Reader::PartBytes(const char* data, size_t size) {
+void MjpegReader::Impl::PartBytes(const char* data, size_t size) {
   Reserve(size);
   std::memcpy(filling.At(fill), data, size);
   fill += static_cast<int>(size);
 }
 
-void MjpegReader::Reader::Reserve(size_t more) {
+void MjpegReader::Impl::Reserve(size_t more) {
   if (more > static_cast<size_t>(kMaxBodyBytes - fill)) throw std::runtime_error(kTooLargeText);
   while (static_cast<size_t>(filling.Capacity() - fill) < more) filling.Grow(kMaxBodyBytes);
 }
 
-void MjpegReader::Reader::PartEnd(size_t trim) {
+void MjpegReader::Impl::PartEnd(size_t trim) {
   const int size = fill - static_cast<int>(std::min(trim, static_cast<size_t>(fill)));
   fill = 0;
   if (size == 0) return;  // an empty part is no picture

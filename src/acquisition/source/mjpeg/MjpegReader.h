@@ -13,7 +13,7 @@
 //
 // Thread safety: the owner (the camera's worker) creates, takes from and
 // destroys the stream; Stop may be called from any thread at any time. The
-// reader thread shares the Reader with the owner and ends by itself once
+// reader thread shares the Impl with the owner and ends by itself once
 // stopped: nothing ever waits for it, so a reader stuck in a library call
 // (WinInet under Wine ignores closed handles) never holds up a close.
 #pragma once
@@ -93,18 +93,18 @@ class MjpegReader {
   void Stop();
   const std::string& Url() const { return url; }
 
-  class Reader;
+  class Impl;
 
  private:
-  std::shared_ptr<Reader> reader;
+  std::shared_ptr<Impl> reader;
   const std::string url;
 };
 
 // What the reader thread and the owner share. The transport calls the
 // sink's functions on the reader thread only.
-class MjpegReader::Reader final : public StreamSink, private MultipartParser::Sink {
+class MjpegReader::Impl final : public StreamSink, private MultipartParser::Sink {
  public:
-  Reader(const TransferLimits& limits, const TlsTrust& trust);
+  Impl(const TransferLimits& limits, const TlsTrust& trust);
 
   // ---- reader side (the transport) ----
   const TransferLimits& Limits() const override { return limits; }

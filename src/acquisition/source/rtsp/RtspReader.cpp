@@ -14,6 +14,7 @@
 #include "acquisition/source/rtsp/RtspResolver.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
+#include "acquisition/transport/Url.h"
 #include "driver/Text.h"
 
 namespace orvella {
@@ -34,7 +35,7 @@ int64_t Ticks(Clock::time_point t) {
 
 }  // namespace
 
-struct RtspReader::State {
+struct RtspReader::Impl {
   const OrvellaRtspApi* api = nullptr;
   std::string url;
   UrlLogin login;  // of `url`
@@ -61,20 +62,20 @@ struct RtspReader::State {
   void* convertCache ORVELLA_GUARDED_BY(convertLock) = nullptr;
   std::vector<unsigned char> bgrRows ORVELLA_GUARDED_BY(convertLock);
 
-  ~State() {
+  ~Impl() {
     ScopedLock<Mutex> guard(convertLock);
     if (convertCache) api->freeCache(convertCache);
   }
 
   static int Interrupt(void* opaque) {
-    auto* self = static_cast<State*>(opaque);
+    auto* self = static_cast<Impl*>(opaque);
     return self->stop.load() || Ticks(Clock::now()) > self->deadline.load();
   }
 
   // A login goes only to its own origin (the address it was looked up to
   // is the same camera).
   static int Redirect(void* opaque, const char* target) {
-    auto* self = static_cast<State*>(opaque);
+    auto* self = static_cast<Impl*>(opaque);
     if (!self->login.hasCredentials || SameOrigin(self->login, target) ||
         SameOrigin(SplitLogin(self->connectUrl), target))
       return 0;
@@ -123,7 +124,7 @@ struct RtspReader::State {
 
 // One connection: open, then pictures until the stream fails or the client
 // closes. The reason of the failure.
-std::string RtspReader::State::Session(bool& gotPictures, bool& refusedLogin) {
+std::string RtspReader::Impl::Session(bool& gotPictures, bool& refusedLogin) {
   const std::string noAnswer = "no answer from the camera within " + std::to_string(limits.connectMs) + " ms";
   SetDeadline(limits.connectMs);
   std::string target;
@@ -139,8 +140,8 @@ std::string RtspReader::State::Session(bool& gotPictures, bool& refusedLogin) {
   open.structSize = sizeof open;
   open.url = target.c_str();
   open.tcp = 1;
-  open.interrupt = &State::Interrupt;
-  open.redirect = &State::Redirect;
+  open.interrupt = &Impl::Interrupt;
+  open.redirect = &Impl::Redirect;
   open.opaque = this;
   open.pictureMemory = decode::kMaxPictureMemory;
   if (api->open(&open) != 1) {
@@ -167,7 +168,7 @@ std::string RtspReader::State::Session(bool& gotPictures, bool& refusedLogin) {
   return reason;
 }
 
-void RtspReader::State::Run() {
+void RtspReader::Impl::Run() {
   std::chrono::seconds retry = kFirstRetry;
   while (!stop) {
     bool gotPictures = false, refusedLogin = false;
@@ -189,7 +190,7 @@ RtspReader::~RtspReader() {
 
 void RtspReader::Open(const std::string& url, const RtspLimits& limits) {
   Close();
-  auto fresh = std::make_shared<State>();
+  auto fresh = std::make_shared<Impl>();
   fresh->api = &LoadRtspModule();
   fresh->url = url;
   fresh->login = SplitLogin(url);
@@ -226,7 +227,7 @@ void RtspReader::Close() {
 
 RtspWait RtspReader::WaitPicture(const RtspPicture& after, Clock::time_point deadline, const std::atomic<bool>* stop) {
   if (!state) return RtspWait::kStopped;
-  State& s = *state;
+  Impl& s = *state;
   MutexLock guard(s.lock);
   for (;;) {
     if (s.stop || (stop && *stop)) return RtspWait::kStopped;
@@ -253,7 +254,7 @@ bool RtspReader::LoginRefused() const {
 
 RtspPicture RtspReader::CopyNewest(const PixelTarget& target, int width, int height, bool colour) {
   if (!state) throw std::runtime_error("the RTSP stream is not open");
-  State& s = *state;
+  Impl& s = *state;
   std::shared_ptr<OrvellaRtspPicture> picture;
   RtspPicture info;
   {

@@ -89,8 +89,8 @@ class RtspReader {
   RtspPicture CopyNewest(const PixelTarget& target, int width, int height, bool colour);
 
  private:
-  struct State;
-  std::shared_ptr<State> state;  // shared with the decoding thread
+  struct Impl;
+  std::shared_ptr<Impl> state;  // shared with the decoding thread
   std::thread thread;            // joined when it ends within kCloseWait, else left to end
 };
 

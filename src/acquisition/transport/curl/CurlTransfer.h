@@ -21,7 +21,7 @@
 #include "acquisition/transport/HttpAnswer.h"
 #include "acquisition/transport/StreamReading.h"
 #include "acquisition/transport/TlsTrust.h"
-#include "acquisition/transport/UrlLogin.h"
+#include "acquisition/transport/Url.h"
 #include "acquisition/transport/curl/CurlHandles.h"
 
 namespace orvella {
