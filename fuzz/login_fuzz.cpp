@@ -1,5 +1,5 @@
 // What a camera hands a login: the headers of its answers (status lines,
-// challenges) and the Location of a redirect. No input crashes, and a
+// challenges, content type and length) and the Location of a redirect. No input crashes, and a
 // redirect within the origin, opened as the origin and target we read, leads
 // to that same origin (the WinInet product follows such redirects itself).
 #include <fuzzer/FuzzedDataProvider.h>
@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at = end + 1;
   }
   answer.RefusalText();
+  Check(answer.contentLength >= -1);
+  if (orvella::IsPictureStreamType(answer.contentType)) orvella::BoundaryOf(answer.contentType);
   orvella::LoginState state([] { return std::string("0a4f113b"); });
   state.Begin(login);
   state.Challenged(answer.challenges, false);

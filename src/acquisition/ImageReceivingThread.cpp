@@ -7,18 +7,18 @@
 #include <string>
 
 #include "acquisition/FTPStream.h"
-#include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/ImageSink.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/source/SourceTable.h"
 #include "acquisition/source/mjpeg/MjpegSource.h"
 #include "acquisition/source/rtsp/RtspSource.h"
 #include "acquisition/source/snapshot/SnapshotSource.h"
 #include "acquisition/transport/TransferClock.h"
+#include "acquisition/transport/Url.h"
 #include "driver/DriverContext.h"
 #include "driver/Errors.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
-#include "acquisition/transport/Url.h"
 #include "driver/Text.h"
 
 namespace orvella {
@@ -89,7 +89,7 @@ struct ImageReceivingThread::Impl {
   MjpegSource mjpeg{decoder};
   SnapshotSource snapshot{stream, decoder};
   SourceTable sources{&rtsp, &mjpeg, &snapshot};  // the first that serves a URL reads it
-  std::string url;               // reused every cycle: no allocation once grown
+  std::string url;                                // reused every cycle: no allocation once grown
   RetryGate retry;
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).

@@ -1,17 +1,21 @@
-#include "driver/Platform.h"
-
 #include <dlfcn.h>
 
 #include <chrono>
 #include <stdexcept>
 
+#include "driver/Platform.h"
+
 namespace orvella::platform {
 
 const char kPathSeparator = '/';
 
-void LocalTime(const std::time_t& when, std::tm& out) { localtime_r(&when, &out); }
+void LocalTime(const std::time_t& when, std::tm& out) {
+  localtime_r(&when, &out);
+}
 
-std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "a"); }
+std::FILE* OpenForAppend(const std::string& path) {
+  return std::fopen(path.c_str(), "a");
+}
 
 // The shared object is linked with -z nodelete: dlclose never unmaps it.
 void PinLibrary() {}

@@ -1,21 +1,23 @@
-#include "driver/Platform.h"
-
+#include <objbase.h>
+#include <share.h>
 #include <windows.h>
 
-#include <objbase.h>
-
-#include <share.h>
-
 #include <stdexcept>
+
+#include "driver/Platform.h"
 
 namespace orvella::platform {
 
 const char kPathSeparator = '\\';
 
-void LocalTime(const std::time_t& when, std::tm& out) { localtime_s(&out, &when); }
+void LocalTime(const std::time_t& when, std::tm& out) {
+  localtime_s(&out, &when);
+}
 
 // Text mode: every "\n" reaches the disk as CR LF. _SH_DENYNO: no sharing restriction.
-std::FILE* OpenForAppend(const std::string& path) { return _fsopen(path.c_str(), "at", _SH_DENYNO); }
+std::FILE* OpenForAppend(const std::string& path) {
+  return _fsopen(path.c_str(), "at", _SH_DENYNO);
+}
 
 // A pinned module stays loaded until the process ends, whatever FreeLibrary
 // calls the host makes; a worker still running can never execute freed code.

@@ -7,7 +7,9 @@
 namespace orvella {
 
 namespace {
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 }  // namespace
 
 bool EqualsNoCase(const char* a, const char* b) {

@@ -11,6 +11,8 @@ namespace orvella {
 bool EqualsNoCase(const char* a, const char* b);
 
 // The text, or "(null)" for a null pointer, for printing with %s.
-inline const char* Printable(const char* s) { return s ? s : "(null)"; }
+inline const char* Printable(const char* s) {
+  return s ? s : "(null)";
+}
 
 }  // namespace orvella

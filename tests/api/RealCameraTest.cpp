@@ -329,9 +329,9 @@ TEST_F(RealCameraTest, ARedirectTakesTheLoginOnlyWithinItsOrigin) {
         const std::string redirect = "/redirect?" + (login ? auth + "&" : "") + "to=" + QueryEncoded(origin + target);
         // A stream's first answer comes straight from A and ends after a few
         // frames; the reconnect meets the redirect.
-        const std::string route =
-            stream ? QueryEncoded("/mjpeg?fps=25&frames=3" + (login ? "&" + auth : "")) + "&then=" + QueryEncoded(redirect)
-                   : QueryEncoded(redirect);
+        const std::string route = stream ? QueryEncoded("/mjpeg?fps=25&frames=3" + (login ? "&" + auth : "")) +
+                                               "&then=" + QueryEncoded(redirect)
+                                         : QueryEncoded(redirect);
         ASSERT_EQ(ServerControl("/_route?path=" + QueryEncoded(path) + "&to=" + route), "ok\n");
         const auto before = seen(other, targetPath);
         Open("http://" + std::string(login ? "user:pass@" : "") +

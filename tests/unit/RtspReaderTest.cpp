@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "acquisition/FTPStream.h"
-#include "acquisition/transport/TransferClock.h"
 #include "acquisition/decode/Convert.h"
-#include "acquisition/source/rtsp/RtspReader.h"
 #include "acquisition/source/rtsp/RtspLoader.h"
+#include "acquisition/source/rtsp/RtspReader.h"
 #include "acquisition/source/rtsp/RtspResolver.h"
 #include "acquisition/source/rtsp/RtspSource.h"
+#include "acquisition/transport/TransferClock.h"
 #include "driver/Errors.h"
 #include "support/Servers.h"
 #include "support/TestEnv.h"

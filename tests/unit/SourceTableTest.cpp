@@ -99,8 +99,10 @@ TEST(SourceTableTest, SwitchesSourcesByTheRules) {
         {"http://a", {{"mjpeg", {"fail"}}}, "mjpeg.next mjpeg.close ", "mjpeg failed"},
         {"http://a", {}, "mjpeg.next mjpeg.write ", ""}}},
       {"a camera that keeps switching fails the cycle",
-       {{"http://a", {{"snap", {"stream", "stream"}}, {"mjpeg", {"single"}}},
-         "snap.next mjpeg.adopt mjpeg.next snap.next mjpeg.adopt mjpeg.close ", SourceTable::kSwitchingText}}},
+       {{"http://a",
+         {{"snap", {"stream", "stream"}}, {"mjpeg", {"single"}}},
+         "snap.next mjpeg.adopt mjpeg.next snap.next mjpeg.adopt mjpeg.close ",
+         SourceTable::kSwitchingText}}},
   };
   const TransferLimits limits;
   const TlsTrust trust;

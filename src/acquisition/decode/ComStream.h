@@ -7,9 +7,8 @@
 #if __has_include(<objidl.h>)
 
 // windows.h first: objidl.h builds on it.
-#include <windows.h>
-
 #include <objidl.h>
+#include <windows.h>
 
 #else
 

@@ -17,13 +17,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "acquisition/decode/PictureBytes.h"
-#include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/ImageRegion.h"
 #include "acquisition/PixelTarget.h"
-#include "acquisition/decode/FormatDecoder.h"
 #include "acquisition/decode/Format.h"
+#include "acquisition/decode/FormatDecoder.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/decode/JpegDecoder.h"
+#include "acquisition/decode/PictureBytes.h"
 #include "acquisition/decode/Precheck.h"
 #include "driver/Errors.h"
 
@@ -131,7 +131,9 @@ ImageDecoder::~ImageDecoder() {
 
 // GDI+ decodes a picture in one call: the flag is seen before it and before
 // the copy; the JPEG decoder checks it as it goes.
-void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) { impl->stop = stop; }
+void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) {
+  impl->stop = stop;
+}
 
 void ImageDecoder::Start() {
   if (impl->started) return;

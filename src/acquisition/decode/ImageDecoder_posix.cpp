@@ -4,11 +4,11 @@
 // through gdk-pixbuf. Anything else fails as GDI+ fails on it. Every picture
 // passes the header pre-check first (decode/Precheck.h) and runs on a budget
 // its decoder checks between rows, scans and pieces of data.
-#include "acquisition/decode/PictureBytes.h"
-#include "acquisition/decode/ImageDecoder.h"
-#include "acquisition/decode/FormatDecoder.h"
 #include "acquisition/decode/Format.h"
+#include "acquisition/decode/FormatDecoder.h"
+#include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/decode/JpegDecoder.h"
+#include "acquisition/decode/PictureBytes.h"
 #include "acquisition/decode/PixbufDecoder.h"
 #include "acquisition/decode/PngDecoder.h"
 #include "acquisition/decode/Precheck.h"
@@ -60,7 +60,9 @@ ImageDecoder::~ImageDecoder() = default;
 // Nothing to start or stop: the libraries need no global set-up.
 void ImageDecoder::Start() {}
 void ImageDecoder::Shutdown() {}
-void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) { impl->stop = stop; }
+void ImageDecoder::SetAbortFlag(const std::atomic<bool>* stop) {
+  impl->stop = stop;
+}
 
 void ImageDecoder::Decode(PictureBytes& picture, const PixelTarget& target, int width, int height, bool colour) {
   const decode::Budget budget(impl->stop);

@@ -33,7 +33,9 @@ std::string HttpRefusalText(long status, const std::string& phrase, const std::s
 std::string ServerWords(const std::string& text);
 
 // Whether an HTTP status refuses the request (0: no status, as for ftp).
-inline bool IsRefusal(long status) { return status != 0 && (status < 200 || status > 299); }
+inline bool IsRefusal(long status) {
+  return status != 0 && (status < 200 || status > 299);
+}
 // Raises a refused answer's `reason`: LoginRefused when it refuses a login
 // that went out (401 or 403 to a URL with credentials), on which the worker
 // waits before trying again; std::runtime_error otherwise.

@@ -16,8 +16,8 @@ namespace {
 // so "user:pw@host" has no scheme.
 size_t SchemeLength(const std::string& url) {
   size_t i = 0;
-  while (i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' || url[i] == '-' ||
-                            url[i] == '.'))
+  while (i < url.size() &&
+         (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' || url[i] == '-' || url[i] == '.'))
     ++i;
   bool letterFirst = !url.empty() && std::isalpha(static_cast<unsigned char>(url[0]));
   if (!letterFirst || i + 1 >= url.size() || url[i] != ':' || (url[i + 1] != '/' && url[i + 1] != '\\')) return 0;
@@ -165,8 +165,7 @@ std::string PercentDecoded(const std::string& text) {
 
 void MakeCanonical(std::string& url) {
   size_t scheme = SchemeLength(url);
-  if (scheme == 0)
-    throw std::runtime_error("ImageUrl has no scheme: it must begin with http://, https:// or ftp://");
+  if (scheme == 0) throw std::runtime_error("ImageUrl has no scheme: it must begin with http://, https:// or ftp://");
   size_t authority = AuthorityStart(url);
   if (authority == scheme + 2 && url.compare(scheme, 2, "//") == 0) return;  // the usual case: untouched
   url.replace(scheme, authority - scheme, "//");

@@ -86,8 +86,7 @@ MjpegReader::Took MjpegReader::Impl::Take(Clock::time_point after, PictureStream
   }
 }
 
-MjpegReader::Took MjpegReader::Impl::WaitForPicture(MutexLock& hold, Clock::time_point after,
-                                                        PictureStream& into) {
+MjpegReader::Took MjpegReader::Impl::WaitForPicture(MutexLock& hold, Clock::time_point after, PictureStream& into) {
   const bool grab = after != Clock::time_point();
   const Clock::time_point deadline = Clock::now() + milliseconds(kPartWaitMs);
   bool caughtUp = false;

@@ -48,8 +48,8 @@ class MjpegSource final : public PictureSource {
   MjpegReader* Open(const Request& request) ORVELLA_EXCLUDES(lock);
 
   ImageDecoder& decoder;
-  PictureStream picture;  // the part handed over, as the decoder reads it
-  std::string streamUrl;  // the worker's
+  PictureStream picture;              // the part handed over, as the decoder reads it
+  std::string streamUrl;              // the worker's
   std::unique_ptr<OpenAnswer> found;  // the worker's: the answer a download found, until opened
   bool continuous = false;            // the worker's
   const std::shared_ptr<std::atomic<int>> readers;

@@ -9,12 +9,12 @@
 #include "acquisition/ImageRegion.h"
 #include "acquisition/decode/Convert.h"
 #include "acquisition/decode/FormatDecoder.h"
-#include "acquisition/transport/HttpLogin.h"
 #include "acquisition/source/rtsp/RtspLoader.h"
 #include "acquisition/source/rtsp/RtspResolver.h"
+#include "acquisition/transport/HttpLogin.h"
+#include "acquisition/transport/Url.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
-#include "acquisition/transport/Url.h"
 #include "driver/Text.h"
 
 namespace orvella {

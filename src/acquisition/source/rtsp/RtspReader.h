@@ -91,7 +91,7 @@ class RtspReader {
  private:
   struct Impl;
   std::shared_ptr<Impl> state;  // shared with the decoding thread
-  std::thread thread;            // joined when it ends within kCloseWait, else left to end
+  std::thread thread;           // joined when it ends within kCloseWait, else left to end
 };
 
 }  // namespace orvella

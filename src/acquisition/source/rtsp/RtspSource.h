@@ -11,8 +11,8 @@
 #include <atomic>
 #include <string>
 
-#include "acquisition/source/rtsp/RtspReader.h"
 #include "acquisition/source/PictureSource.h"
+#include "acquisition/source/rtsp/RtspReader.h"
 
 namespace orvella {
 

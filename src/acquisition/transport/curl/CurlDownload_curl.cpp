@@ -35,6 +35,7 @@ struct Download::Impl final : CurlTransfer::Receiver {
   std::string url;  // the last URL downloaded, and its login
   UrlLogin login;
   TransferClock clock;
+  CurlTransfer* running = nullptr;  // `transfer`, while Fetch drives it
   ReceiveBuffer* buffer = nullptr;
   int fill = 0;
   bool stream = false;  // the answer is a picture stream
@@ -53,7 +54,7 @@ struct Download::Impl final : CurlTransfer::Receiver {
       return;
     }
     curl_off_t announced = -1;  // the header's, or an ftp file's size
-    if (curl_easy_getinfo(transfer->Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+    if (running && curl_easy_getinfo(running->Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
         announced > kMaxBodyBytes)
       throw std::runtime_error(kTooLargeText);
   }
@@ -157,6 +158,7 @@ Download::Got Download::Fetch(const char* url, const TransferLimits& limits, con
   if (!t) throw std::runtime_error(kNoSessionText);
   if (s.aborted) throw std::runtime_error(kAbortedText);
 
+  s.running = t;
   s.buffer = &body.buffer;
   s.fill = 0;
   s.stream = false;
@@ -168,6 +170,7 @@ Download::Got Download::Fetch(const char* url, const TransferLimits& limits, con
   CURLcode result = CURLE_OK;
   const Impl::Stop stop = s.Drive(*t, result);
   s.buffer = nullptr;
+  s.running = nullptr;
   // A stream whose connection ended with its headers is handed over too:
   // its reader then finds the end.
   if (stop == Impl::Stop::kStream || (stop == Impl::Stop::kDone && s.stream && !t->Failed())) {

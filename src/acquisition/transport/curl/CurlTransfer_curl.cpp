@@ -1,11 +1,10 @@
-#include "acquisition/transport/curl/CurlTransfer.h"
-
 #include <strings.h>
 
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
 
+#include "acquisition/transport/curl/CurlTransfer.h"
 #include "driver/Errors.h"
 
 namespace orvella {
@@ -177,8 +176,7 @@ int CurlTransfer::OnRequest(void* user, char*, char*, int, int) {
   t->receiver->RequestSent();
   if (!t->login.hasCredentials) return CURL_PREREQFUNC_OK;
   char* url = nullptr;
-  if (curl_easy_getinfo(t->easy.get(), CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || !url ||
-      SameOrigin(t->login, url))
+  if (curl_easy_getinfo(t->easy.get(), CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || !url || SameOrigin(t->login, url))
     return CURL_PREREQFUNC_OK;
   t->failure = std::make_exception_ptr(std::runtime_error(RedirectRefusalText(url)));
   return CURL_PREREQFUNC_ABORT;

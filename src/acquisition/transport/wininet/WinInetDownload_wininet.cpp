@@ -129,7 +129,7 @@ struct Download::Impl {
 
   mutable Mutex lock;
   HINTERNET handle ORVELLA_GUARDED_BY(lock) = nullptr;
-  bool open ORVELLA_GUARDED_BY(lock) = false;  // between OpenSession and CloseSession
+  bool open ORVELLA_GUARDED_BY(lock) = false;                  // between OpenSession and CloseSession
   std::shared_ptr<Transfer> current ORVELLA_GUARDED_BY(lock);  // the download in progress, for Abort
   std::atomic<bool> aborted{false};
   std::shared_ptr<std::atomic<int>> helpers = std::make_shared<std::atomic<int>>(0);

@@ -1,5 +1,4 @@
 #include "acquisition/transport/wininet/WinInetSession.h"
-
 #include "driver/Errors.h"
 
 namespace orvella {

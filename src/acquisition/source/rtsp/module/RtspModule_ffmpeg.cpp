@@ -19,9 +19,9 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "acquisition/source/rtsp/RtspModule.h"
 #include "acquisition/source/rtsp/module/RtspLog_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspMemory_ffmpeg.h"
-#include "acquisition/source/rtsp/RtspModule.h"
 #include "driver/Mutex.h"
 #include "driver/NoCopy.h"
 
