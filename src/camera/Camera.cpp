@@ -1,7 +1,6 @@
 #include "camera/Camera.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "acquisition/transport/TlsTrust.h"
@@ -61,7 +60,7 @@ bool Camera::Open(int newPort, int* imageSize) {
     colour = settings.grayscale.value == 0;
     bool allocated = false;
     // The worker already runs; keep it off the buffers while they change.
-    receivingThread.HoldWorker([&] { allocated = AllocateBuffers(width, height, colour); });
+    receivingThread.HoldWorker([&] { allocated = ring.Allocate(width, height, colour); });
     if (!allocated) {
       context->Log(1, "Camera::Open: Could not allcoate buffer, port=%d\n", newPort);
       // Stop the worker too, so the next Open can start a new one.
@@ -77,13 +76,6 @@ bool Camera::Open(int newPort, int* imageSize) {
     CleanupOnClose();
     throw;
   }
-}
-
-bool Camera::AllocateBuffers(int width, int height, bool withColour) {
-  HostSafeLock<Mutex> hold(ringLock);  // no row copy meanwhile
-  for (ImageBuffer& buffer : buffers)
-    if (!buffer.Allocate(width, height, withColour)) return false;
-  return true;
 }
 
 void Camera::Close() {
@@ -140,8 +132,8 @@ bool Camera::GetProperty(const char* prop, int* value) {
     *value = continuous ? 1 : 0;
     return true;
   }
-  for (Param<int>* p : {&settings.width, &settings.height, &settings.refreshRate, &settings.refreshRateUnit,
-                        &settings.grayscale}) {
+  for (Param<int>* p :
+       {&settings.width, &settings.height, &settings.refreshRate, &settings.refreshRateUnit, &settings.grayscale}) {
     if (EqualsNoCase(prop, p->name.c_str())) {
       *value = p->value;
       return true;
@@ -192,7 +184,9 @@ void Camera::SetContinuousGrab(bool mode) {
   context->Log(2, "Camera::SetContinuousGrab: leaving\n");
 }
 
-ImageSink::Schedule Camera::ReadSchedule() const { return Schedule{settings.RefreshPeriodMs(), continuous}; }
+ImageSink::Schedule Camera::ReadSchedule() const {
+  return Schedule{settings.RefreshPeriodMs(), continuous};
+}
 
 int Camera::ReadSource(std::string& url) const {
   settings.CopyImageUrl(url);
@@ -204,7 +198,7 @@ std::string Camera::ReadTlsTrust() const {
 }
 
 ImageSink::Frame Camera::WriteFrame() {
-  ImageBuffer& buffer = buffers[writeIndex.load()];
+  ImageBuffer& buffer = ring.WriteBuffer();
   if (!buffer.data) buffer.GetLine(0);  // logs why the cycle fails
   return Frame{buffer, settings.width.value, settings.height.value, colour};
 }
@@ -214,30 +208,8 @@ bool Camera::HandOver(int boundPort, CompleteCallback* callback) {
   // wins over the image, as over a download it aborts. Handing it over would
   // replace the host's last image unannounced (the callback would name port -2).
   if (port != boundPort) return false;
-  {
-    MutexLock guard(ringLock);
-    int written = writeIndex;
-    readyIndex = written;
-    int next = (written + 1) % 3;
-    if (next == readIndex) next = (next + 1) % 3;
-    writeIndex = next;
-  }
+  ring.HandOver();
   *callback = completeCallback;
-  return true;
-}
-
-bool Camera::CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn) {
-  // Also keeps an Open on another thread from replacing the buffer meanwhile.
-  HostSafeLock<Mutex> hold(ringLock);
-  if (row == 0) readIndex = readyIndex.load();
-  ImageBuffer& buffer = buffers[readIndex.load()];
-  const unsigned char* line = buffer.GetLine(row);
-  if (!line || !destination) return false;
-  // The column range only sets the count, and never reaches past the row.
-  long long count = (static_cast<long long>(lastColumn) - firstColumn + 1) * (colour ? 3 : 1);
-  if (count < 0) return false;
-  if (count > buffer.RowBytes()) count = buffer.RowBytes();
-  std::memcpy(destination, line, static_cast<size_t>(count));
   return true;
 }
 

@@ -1,14 +1,13 @@
 // One of the driver's ten camera slots: its settings, its port binding, its
-// worker and its three-buffer image ring.
+// worker and its image ring.
 //
 // Thread safety: host threads call the public methods (through the exports
 // and the camera list), any number at once: open, close, grab and retire
 // take `lifecycle`. The camera's worker sees only the ImageSink side, always
 // under its own camera lock (ImageReceivingThread), which Open also takes
-// while it replaces the buffers. The hand-over (worker) and row copies (host)
-// share `ringLock`, so the host can never latch a buffer the worker then
-// chooses to write. Single-word state is atomic. No lock of the camera is
-// held while the host is called (HostSafeLock).
+// while it replaces the buffers; the ring keeps the worker's buffer apart from
+// the one the host reads (ImageRing). Single-word state is atomic. No lock of
+// the camera is held while the host is called (HostSafeLock).
 #pragma once
 
 #include <atomic>
@@ -16,7 +15,7 @@
 
 #include "acquisition/ImageReceivingThread.h"
 #include "acquisition/ImageSink.h"
-#include "camera/ImageBuffer.h"
+#include "camera/ImageRing.h"
 #include "config/CameraSettings.h"
 #include "driver/Mutex.h"
 #include "driver/NoCopy.h"
@@ -32,7 +31,7 @@ class Camera final : private ImageSink {
   ~Camera();
   ORVELLA_NO_COPY(Camera);
 
-  bool Open(int port, int* imageSize) ORVELLA_EXCLUDES(ringLock);
+  bool Open(int port, int* imageSize);
   void Close();
   void CleanupOnClose();
   bool Grab();
@@ -40,7 +39,6 @@ class Camera final : private ImageSink {
   bool GetProperty(const char* prop, int* value);
   bool SetProperty(const char* prop, int value);
   void SetContinuousGrab(bool mode);
-  bool AllocateBuffers(int width, int height, bool colour) ORVELLA_EXCLUDES(ringLock);
   // What the destructor does, once: closes the camera for a finalize while
   // host calls on other threads may still hold it (they keep it alive;
   // an Open after this fails).
@@ -48,11 +46,10 @@ class Camera final : private ImageSink {
   // The settings dialog on a copy of the settings; true after OK.
   bool Configure(void* parentWindow);
 
-  // Copies one row of the latched image (row 0 latches the newest) from its
-  // first pixel: lastColumn - firstColumn + 1 pixels, never past the row.
-  // False for a missing row (logged by the buffer), a null destination or a
-  // reversed range.
-  bool CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn) ORVELLA_EXCLUDES(ringLock);
+  // One row of the latched image (row 0 latches the newest): ImageRing::CopyRow.
+  bool CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn) {
+    return ring.CopyRow(row, destination, firstColumn, lastColumn);
+  }
 
   const std::string& Name() const { return name; }
   int Port() const { return port; }
@@ -79,15 +76,7 @@ class Camera final : private ImageSink {
   DriverContext* const context;
   ImageReceivingThread receivingThread;
   std::atomic<int> port{-2};
-  // Geometry changes only under both the worker's camera lock (Open holds
-  // the worker off) and ringLock; the worker reads it under the first, row
-  // copies under the second. Pixels are kept apart by the ring's indices.
-  ImageBuffer buffers[3];
-  // Written under ringLock; atomics so a row read past row 0 needs no lock.
-  std::atomic<int> writeIndex{0};
-  std::atomic<int> readyIndex{0};
-  std::atomic<int> readIndex{0};
-  Mutex ringLock;
+  ImageRing ring;
 };
 
 }  // namespace orvella

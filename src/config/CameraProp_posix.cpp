@@ -2,8 +2,6 @@
 // its own (orvella/liborvella-dialog.so, in the driver's private folder
 // beside it), loaded on first use so that the driver never needs GTK or a
 // display until a dialog is asked for.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <memory>
 #include <stdexcept>
@@ -13,6 +11,7 @@
 #include "config/CameraPropCopy.h"
 #include "config/CameraPropModel.h"
 #include "config/CameraSettings.h"
+#include "driver/ModuleLoader.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
 
@@ -49,24 +48,24 @@ RecursiveMutex& GtkLock() {
 
 // Loaded once and never unloaded: GTK cannot be unloaded from a process.
 // A failed load is tried again at the next call.
-struct ModuleLoader {
+struct DialogLoader {
   Mutex lock;
   DialogModule module ORVELLA_GUARDED_BY(lock);
 };
 
-DialogModule LoadModule() {
-  static ModuleLoader loader;
+DialogModule LoadDialogModule() {
+  static DialogLoader loader;
   MutexLock guard(loader.lock);
   DialogModule& module = loader.module;
   if (module.runCameraDialog) return module;
   std::string path = ModulePath();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* reason = dlerror();
-    throw std::runtime_error("cannot load the settings dialog " + path + ": " + (reason ? reason : "unknown reason"));
-  }
-  auto run = reinterpret_cast<OrvellaRunCameraDialogFn>(dlsym(handle, ORVELLA_RUN_CAMERA_DIALOG));
-  auto show = reinterpret_cast<OrvellaShowMessageFn>(dlsym(handle, ORVELLA_SHOW_MESSAGE));
+  std::string reason;
+  void* handle = LoadModule(path, reason);
+  if (!handle)
+    throw std::runtime_error("cannot load the settings dialog " + path + ": " +
+                             (reason.empty() ? "unknown reason" : reason));
+  auto run = ModuleFunction<OrvellaRunCameraDialogFn>(handle, ORVELLA_RUN_CAMERA_DIALOG);
+  auto show = ModuleFunction<OrvellaShowMessageFn>(handle, ORVELLA_SHOW_MESSAGE);
   if (!run || !show) throw std::runtime_error("the settings dialog " + path + " lacks its entry points");
   module.showMessage = show;
   module.runCameraDialog = run;
@@ -88,10 +87,12 @@ void CheckResult(int result, const OrvellaDialogCall& call) {
 
 }  // namespace
 
-void SetDialogModulePathForTests(const char* path) { modulePathForTests = path; }
+void SetDialogModulePathForTests(const char* path) {
+  modulePathForTests = path;
+}
 
 int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSettings* settings) {
-  const DialogModule module = LoadModule();
+  const DialogModule module = LoadDialogModule();
   auto data = std::make_unique<OrvellaCameraPropData>();
   ToPropData(*settings, data.get());
   OrvellaDialogCall call = MakeCall(parentWindow, title.c_str());
@@ -109,7 +110,7 @@ int RunCameraPropDialog(void* parentWindow, const std::string& title, CameraSett
 }
 
 void ShowConfigureRefusal(void* parentWindow) {
-  const DialogModule module = LoadModule();
+  const DialogModule module = LoadDialogModule();
   OrvellaDialogCall call = MakeCall(parentWindow, kMessageBoxCaption);
   call.message = kConfigureRefusalText;
   ScopedLock<RecursiveMutex> guard(GtkLock());

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <string>
 
+#include "driver/ModuleLoader.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
 
@@ -14,12 +16,25 @@ namespace orvella {
 
 namespace {
 
+// The module below the driver's folder, and what it needs besides itself,
+// for the reason a failed load gives.
+#ifdef _WIN32
+// Backslashes: the loader's altered search applies to a full Windows path
+// only. FFmpeg and the runtime are linked in: only the DLL itself is needed.
+const char kFile[] = "orvella\\orvella-rtsp.dll";
+const char kAlsoNeeded[] = "";
+#else
+// The module links the system's FFmpeg libraries.
+const char kFile[] = "orvella/liborvella-rtsp.so";
+const char kAlsoNeeded[] = " and FFmpeg's libraries (libavformat, libavcodec, libswscale, libavutil)";
+#endif
+
 std::atomic<const char*> modulePathForTests{nullptr};
 
 std::string ModulePath() {
   const char* override = modulePathForTests.load();
   if (override && *override) return override;
-  return platform::BesideDriver(rtsp_module::kFile);
+  return platform::BesideDriver(kFile);
 }
 
 struct Loader {
@@ -30,7 +45,9 @@ struct Loader {
 
 }  // namespace
 
-void SetRtspModulePathForTests(const char* path) { modulePathForTests = path; }
+void SetRtspModulePathForTests(const char* path) {
+  modulePathForTests = path;
+}
 
 const OrvellaRtspApi& LoadRtspModule() {
   static Loader loader;
@@ -38,11 +55,11 @@ const OrvellaRtspApi& LoadRtspModule() {
   const std::string path = ModulePath();
   if (loader.api && loader.path == path) return *loader.api;
   // Never unloaded: FFmpeg keeps threads and global state.
-  OrvellaRtspGetApiFn getApi = nullptr;
   std::string reason;
-  if (!rtsp_module::Load(path, getApi, reason))
-    throw std::runtime_error("RTSP needs " + path + rtsp_module::kAlsoNeeded + ": " +
-                             (reason.empty() ? "unknown reason" : reason));
+  void* module = LoadModule(path, reason);
+  if (!module)
+    throw std::runtime_error("RTSP needs " + path + kAlsoNeeded + ": " + (reason.empty() ? "unknown reason" : reason));
+  auto getApi = ModuleFunction<OrvellaRtspGetApiFn>(module, ORVELLA_RTSP_GET_API);
   const OrvellaRtspApi* api = getApi ? getApi(ORVELLA_RTSP_ABI_VERSION, sizeof(OrvellaRtspApi)) : nullptr;
   if (!api || api->structSize < sizeof(OrvellaRtspApi))
     throw std::runtime_error("the RTSP module " + path + " does not match the driver");
