@@ -21,7 +21,6 @@ namespace {
 
 // Relative to the driver's own directory: the same in the build tree and
 // installed (/usr/lib/<arch>/liborvella.so.1 and /usr/lib/<arch>/orvella/).
-const char kModuleName[] = "orvella/liborvella-dialog.so";
 
 // Set by tests that link the core statically (no library to sit beside);
 // never from the environment, so nothing outside the process picks the code
@@ -36,7 +35,7 @@ struct DialogModule {
 std::string ModulePath() {
   const char* override = modulePathForTests.load();
   if (override && *override) return override;
-  return platform::BesideDriver(kModuleName);
+  return platform::BesideDriver(ModuleFile("orvella-dialog"));
 }
 
 // GTK may be used by one thread at a time; a dialog may open another from

@@ -9,6 +9,14 @@
 
 namespace orvella {
 
+// Where the module `name` lies below the driver's folder:
+// "orvella/lib<name>.so", or "orvella\\<name>.dll" (backslashes: Windows'
+// altered search order applies to a full Windows path only).
+std::string ModuleFile(const std::string& name);
+// Whether modules link the system's libraries (Linux) rather than carry
+// what they need (Windows).
+extern const bool kModulesUseSystemLibraries;
+
 // Loads the module at `path` (a full path) with its own imports, for the
 // life of the process: its handle, or null with the system's reason in
 // `reason` (empty when the system gave none). Thread-safe.

@@ -6,6 +6,12 @@
 
 namespace orvella {
 
+const bool kModulesUseSystemLibraries = true;
+
+std::string ModuleFile(const std::string& name) {
+  return "orvella/lib" + name + ".so";
+}
+
 void* LoadModule(const std::string& path, std::string& reason) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {

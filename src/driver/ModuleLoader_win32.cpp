@@ -5,6 +5,12 @@
 
 namespace orvella {
 
+const bool kModulesUseSystemLibraries = false;
+
+std::string ModuleFile(const std::string& name) {
+  return "orvella\\" + name + ".dll";
+}
+
 void* LoadModule(const std::string& path, std::string& reason) {
   // The module's own imports are searched beside it first, never in the
   // host's current directory before Windows' own. The altered search

@@ -16,25 +16,19 @@ namespace orvella {
 
 namespace {
 
-// The module below the driver's folder, and what it needs besides itself,
-// for the reason a failed load gives.
-#ifdef _WIN32
-// Backslashes: the loader's altered search applies to a full Windows path
-// only. FFmpeg and the runtime are linked in: only the DLL itself is needed.
-const char kFile[] = "orvella\\orvella-rtsp.dll";
-const char kAlsoNeeded[] = "";
-#else
-// The module links the system's FFmpeg libraries.
-const char kFile[] = "orvella/liborvella-rtsp.so";
-const char kAlsoNeeded[] = " and FFmpeg's libraries (libavformat, libavcodec, libswscale, libavutil)";
-#endif
+// What the module needs besides itself, for the reason a failed load gives:
+// on Linux it links the system's FFmpeg; the Windows module carries FFmpeg
+// and the runtime.
+const char* AlsoNeeded() {
+  return kModulesUseSystemLibraries ? " and FFmpeg's libraries (libavformat, libavcodec, libswscale, libavutil)" : "";
+}
 
 std::atomic<const char*> modulePathForTests{nullptr};
 
 std::string ModulePath() {
   const char* override = modulePathForTests.load();
   if (override && *override) return override;
-  return platform::BesideDriver(kFile);
+  return platform::BesideDriver(ModuleFile("orvella-rtsp"));
 }
 
 struct Loader {
@@ -58,7 +52,7 @@ const OrvellaRtspApi& LoadRtspModule() {
   std::string reason;
   void* module = LoadModule(path, reason);
   if (!module)
-    throw std::runtime_error("RTSP needs " + path + kAlsoNeeded + ": " + (reason.empty() ? "unknown reason" : reason));
+    throw std::runtime_error("RTSP needs " + path + AlsoNeeded() + ": " + (reason.empty() ? "unknown reason" : reason));
   auto getApi = ModuleFunction<OrvellaRtspGetApiFn>(module, ORVELLA_RTSP_GET_API);
   const OrvellaRtspApi* api = getApi ? getApi(ORVELLA_RTSP_ABI_VERSION, sizeof(OrvellaRtspApi)) : nullptr;
   if (!api || api->structSize < sizeof(OrvellaRtspApi))
