@@ -138,22 +138,12 @@ enum class Action {
   kResizeMidRun
 };
 
+// In the order of Action.
+const char* const kActionNames[] = {"SingleGrab",          "Continuous",       "CloseDuringCycle",
+                                    "FinalizeDuringCycle", "CallbackReenters", "ResizeMidRun"};
+
 const char* ActionName(Action a) {
-  switch (a) {
-    case Action::kSingleGrab:
-      return "SingleGrab";
-    case Action::kContinuous:
-      return "Continuous";
-    case Action::kCloseDuringCycle:
-      return "CloseDuringCycle";
-    case Action::kFinalizeDuringCycle:
-      return "FinalizeDuringCycle";
-    case Action::kCallbackReenters:
-      return "CallbackReenters";
-    case Action::kResizeMidRun:
-      return "ResizeMidRun";
-  }
-  return "?";
+  return kActionNames[static_cast<int>(a)];
 }
 
 std::ostream& operator<<(std::ostream& out, Action a) {

@@ -79,23 +79,24 @@ TEST(SourceTableTest, SwitchesSourcesByTheRules) {
     const char* events;                                     // what the sources saw, in order
     const char* failure;                                    // "" when a picture is written
   };
+  // A download of http://a finds a stream, and the stream delivers.
+  const Step found = {"http://a", {{"snap", {"stream"}}}, "snap.next mjpeg.adopt mjpeg.next mjpeg.write ", ""};
   const struct {
     const char* name;
     std::vector<Step> steps;
   } cases[] = {
       {"a download finding a stream hands it over, and the stream reads on",
-       {{"http://a", {{"snap", {"stream"}}}, "snap.next mjpeg.adopt mjpeg.next mjpeg.write ", ""},
-        {"http://a", {}, "mjpeg.next mjpeg.write ", ""}}},
+       {found, {"http://a", {}, "mjpeg.next mjpeg.write ", ""}}},
       {"a stream answering with a single picture goes back to snapshots",
-       {{"http://a", {{"snap", {"stream"}}}, "snap.next mjpeg.adopt mjpeg.next mjpeg.write ", ""},
+       {found,
         {"http://a", {{"mjpeg", {"single"}}}, "mjpeg.next snap.next snap.write ", ""},
         {"http://a", {}, "snap.next snap.write ", ""}}},
       {"a URL change closes the stream",
-       {{"http://a", {{"snap", {"stream"}}}, "snap.next mjpeg.adopt mjpeg.next mjpeg.write ", ""},
+       {found,
         {"http://b", {}, "mjpeg.close snap.next snap.write ", ""},
         {"rtsp://c", {}, "rtsp.next rtsp.write ", ""}}},
       {"a failure closes the stream, and the next cycle reconnects it",
-       {{"http://a", {{"snap", {"stream"}}}, "snap.next mjpeg.adopt mjpeg.next mjpeg.write ", ""},
+       {found,
         {"http://a", {{"mjpeg", {"fail"}}}, "mjpeg.next mjpeg.close ", "mjpeg failed"},
         {"http://a", {}, "mjpeg.next mjpeg.write ", ""}}},
       {"a camera that keeps switching fails the cycle",

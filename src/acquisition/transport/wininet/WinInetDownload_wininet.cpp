@@ -307,6 +307,11 @@ Download::~Download() {
   CloseSession();
 }
 
+bool Download::IsSessionOpen() const {
+  ScopedLock<Mutex> hold(impl->lock);
+  return impl->open && !impl->aborted;
+}
+
 void Download::OpenSession() {
   HINTERNET fresh = OpenInternetSession();
   ScopedLock<Mutex> hold(impl->lock);
@@ -321,11 +326,6 @@ void Download::CloseSession() {
   impl->CloseHandle();
   impl->open = false;
   impl->aborted = false;
-}
-
-bool Download::IsSessionOpen() const {
-  ScopedLock<Mutex> hold(impl->lock);
-  return impl->open && !impl->aborted;
 }
 
 void Download::Abort() {

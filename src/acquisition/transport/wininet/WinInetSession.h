@@ -62,6 +62,16 @@ struct WinInetOpenAnswer final : OpenAnswer {
   InternetHandle request;
   long status = 0;
   std::string contentType;
+
+  // Closes the handles on this thread.
+  void Close() {
+    request.reset();
+    session.reset();
+  }
+  // Under Wine, closing a request whose body is still coming reads the body
+  // to its end first, and a stream has none: handles still open go to a
+  // thread of their own, so whoever lets go of an unread stream never waits.
+  ~WinInetOpenAnswer() override;
 };
 
 }  // namespace orvella

@@ -1,5 +1,9 @@
 #include "acquisition/transport/wininet/WinInetSession.h"
+#include <thread>
+#include <utility>
+
 #include "driver/Errors.h"
+#include "driver/Platform.h"
 
 namespace orvella {
 
@@ -42,6 +46,19 @@ DWORD SetTimeouts(HINTERNET session, const TransferLimits& limits) {
 
 HINTERNET OpenRequest(HINTERNET session, WinInetLogin& login, const std::string& url, RequestContext& context) {
   return login.Open(session, url, reinterpret_cast<DWORD_PTR>(&context), kRequestFlags);
+}
+
+WinInetOpenAnswer::~WinInetOpenAnswer() {
+  if (!request && !session) return;
+  platform::PinLibrary();  // the closing thread must never meet unloaded code
+  try {
+    std::thread([r = std::move(request), s = std::move(session), c = context, l = login]() mutable {
+      r.reset();
+      s.reset();
+    }).detach();
+  } catch (...) {
+    // No thread: the handles close here, as they would have anyway.
+  }
 }
 
 std::string HeaderText(HINTERNET request, DWORD what) {

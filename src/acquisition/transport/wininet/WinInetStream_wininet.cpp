@@ -39,6 +39,11 @@ std::unique_ptr<WinInetOpenAnswer> Connect(StreamSink& sink, const std::string& 
 void ReadStream(StreamSink& sink, const std::string& url, std::unique_ptr<OpenAnswer> given) {
   std::unique_ptr<WinInetOpenAnswer> answer(static_cast<WinInetOpenAnswer*>(given.release()));
   if (!answer) answer = Connect(sink, url);
+  // This thread is the stream's own: nobody waits for it to close the handles.
+  struct CloseHere {
+    WinInetOpenAnswer& answer;
+    ~CloseHere() { answer.Close(); }
+  } closeHere{*answer};
   sink.Answered(answer->status, answer->contentType);
   HINTERNET request = answer->request.get();
 
