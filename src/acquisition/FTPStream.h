@@ -1,6 +1,6 @@
 // The snapshot download: fetches one file from an http://, https:// or
 // ftp:// URL into memory, where the image library reads it as a read-only,
-// seekable IStream (PictureStream). The fetching is the transport's
+// seekable IStream (MemoryPicture). The fetching is the transport's
 // (transport/Download.h, one implementation per internet library).
 //
 // Thread safety: a stream is used by one thread at a time (OpenSession and
@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "acquisition/PictureStream.h"
+#include "acquisition/MemoryPicture.h"
 #include "acquisition/transport/Download.h"
 #include "acquisition/transport/TlsTrust.h"
 
@@ -22,7 +22,7 @@ namespace orvella {
 
 struct TransferLimits;
 
-class FTPStream final : public PictureStream {
+class FTPStream final : public MemoryPicture {
  public:
   static constexpr int kMaxContentSize = kMaxBodyBytes;
   // A download that receives nothing for this long fails (a stalled server).

@@ -34,7 +34,7 @@ decode     transport source snapshot mjpeg rtsp
 # out of the rules and of the cycle search.
 SHARED='
 acquisition/FTPStream.h    acquisition/  the snapshot download, kept beside the worker that owns it
-acquisition/PictureStream.h  acquisition/  a picture'"'"'s bytes as a source hands them to the decoder
+acquisition/MemoryPicture.h  acquisition/  a picture'"'"'s bytes as a source hands them to the decoder
 acquisition/ImageSink.h    acquisition/  all the worker and its sources may see of a camera
 acquisition/PixelTarget.h  acquisition/  pixel memory a decoder or converter writes
 acquisition/ImageRegion.h  acquisition/  the part of a picture that goes into the buffer, for every writer of pixels

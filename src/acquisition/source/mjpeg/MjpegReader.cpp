@@ -51,7 +51,7 @@ MjpegReader::~MjpegReader() {
   reader->Stop();
 }
 
-MjpegReader::Took MjpegReader::Take(Clock::time_point after, PictureStream& into) {
+MjpegReader::Took MjpegReader::Take(Clock::time_point after, MemoryPicture& into) {
   return reader->Take(after, into);
 }
 
@@ -71,7 +71,7 @@ MjpegReader::Impl::Impl(const TransferLimits& given, const TlsTrust& trusted) : 
   lastUse = Clock::now();
 }
 
-MjpegReader::Took MjpegReader::Impl::Take(Clock::time_point after, PictureStream& into) {
+MjpegReader::Took MjpegReader::Impl::Take(Clock::time_point after, MemoryPicture& into) {
   MutexLock hold(lock);
   taking = true;  // no idle close while the owner waits
   try {
@@ -86,7 +86,7 @@ MjpegReader::Took MjpegReader::Impl::Take(Clock::time_point after, PictureStream
   }
 }
 
-MjpegReader::Took MjpegReader::Impl::WaitForPicture(MutexLock& hold, Clock::time_point after, PictureStream& into) {
+MjpegReader::Took MjpegReader::Impl::WaitForPicture(MutexLock& hold, Clock::time_point after, MemoryPicture& into) {
   const bool grab = after != Clock::time_point();
   const Clock::time_point deadline = Clock::now() + milliseconds(kPartWaitMs);
   bool caughtUp = false;

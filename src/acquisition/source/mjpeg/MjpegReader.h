@@ -28,7 +28,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "acquisition/PictureStream.h"
+#include "acquisition/MemoryPicture.h"
 #include "acquisition/source/mjpeg/MultipartParser.h"
 #include "acquisition/transport/StreamReading.h"
 #include "acquisition/transport/TlsTrust.h"
@@ -85,7 +85,7 @@ class MjpegReader {
   // kNotAStream: the URL answered with a single picture. Raises the
   // stream's failure (once it failed, every Take raises it) and
   // kStoppedText after Stop.
-  Took Take(Clock::time_point after, PictureStream& into);
+  Took Take(Clock::time_point after, MemoryPicture& into);
 
   // Continuous mode keeps the connection open however rarely it is used.
   void SetContinuous(bool on);
@@ -124,7 +124,7 @@ class MjpegReader::Impl final : public StreamSink, private MultipartParser::Sink
   void Ended(std::exception_ptr error) ORVELLA_EXCLUDES(lock);
 
   // ---- owner side ----
-  Took Take(Clock::time_point after, PictureStream& into) ORVELLA_EXCLUDES(lock);
+  Took Take(Clock::time_point after, MemoryPicture& into) ORVELLA_EXCLUDES(lock);
   void SetContinuous(bool on) ORVELLA_EXCLUDES(lock);
   void Stop() ORVELLA_EXCLUDES(lock);
 
@@ -136,7 +136,7 @@ class MjpegReader::Impl final : public StreamSink, private MultipartParser::Sink
   void PartEnd(size_t trim) override ORVELLA_EXCLUDES(lock);
   // Makes room for `more` bytes in `filling`.
   void Reserve(size_t more);
-  Took WaitForPicture(MutexLock& hold, Clock::time_point after, PictureStream& into) ORVELLA_REQUIRES(lock);
+  Took WaitForPicture(MutexLock& hold, Clock::time_point after, MemoryPicture& into) ORVELLA_REQUIRES(lock);
   // Ends the stream with `error` and wakes both sides.
   void Fail(std::exception_ptr error) ORVELLA_REQUIRES(lock);
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "acquisition/PictureStream.h"
+#include "acquisition/MemoryPicture.h"
 #include "acquisition/source/PictureSource.h"
 #include "driver/Mutex.h"
 
@@ -48,7 +48,7 @@ class MjpegSource final : public PictureSource {
   MjpegReader* Open(const Request& request) ORVELLA_EXCLUDES(lock);
 
   ImageDecoder& decoder;
-  PictureStream picture;              // the part handed over, as the decoder reads it
+  MemoryPicture picture;              // the part handed over, as the decoder reads it
   std::string streamUrl;              // the worker's
   std::unique_ptr<OpenAnswer> found;  // the worker's: the answer a download found, until opened
   bool continuous = false;            // the worker's

@@ -1,4 +1,4 @@
-#include "acquisition/PictureStream.h"
+#include "acquisition/MemoryPicture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +12,7 @@ namespace orvella {
 
 // ---- content ---------------------------------------------------------------
 
-void PictureStream::Publish(uint32_t size, const std::string& type) {
+void MemoryPicture::Publish(uint32_t size, const std::string& type) {
   contentType = ServerWords(type);
   const uint64_t ticks = platform::FileTimeNow();
   FILETIME now;
@@ -29,7 +29,7 @@ void PictureStream::Publish(uint32_t size, const std::string& type) {
   position = 0;
 }
 
-void PictureStream::SetContent(const void* data, size_t size, const std::string& type) {
+void MemoryPicture::SetContent(const void* data, size_t size, const std::string& type) {
   if (size > static_cast<size_t>(kMaxBodyBytes)) throw std::runtime_error(kTooLargeText);
   const int length = static_cast<int>(size);
   // Grow exactly as the download loop would, final empty read included.
@@ -44,19 +44,19 @@ void PictureStream::SetContent(const void* data, size_t size, const std::string&
   Publish(static_cast<uint32_t>(length), type);
 }
 
-void PictureStream::Adopt(ReceiveBuffer& bytes, uint32_t size, const std::string& type) {
+void MemoryPicture::Adopt(ReceiveBuffer& bytes, uint32_t size, const std::string& type) {
   std::swap(receiveBuffer, bytes);
   Publish(size, type);
 }
 
-void PictureStream::Clear() {
+void MemoryPicture::Clear() {
   stat.cbSize.QuadPart = 0;
   position = 0;
 }
 
 // ---- IUnknown ---------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE PictureStream::QueryInterface(REFIID riid, void** ppv) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IStream) {
     *ppv = static_cast<IStream*>(this);
@@ -67,11 +67,11 @@ HRESULT STDMETHODCALLTYPE PictureStream::QueryInterface(REFIID riid, void** ppv)
   return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE PictureStream::AddRef() {
+ULONG STDMETHODCALLTYPE MemoryPicture::AddRef() {
   return static_cast<ULONG>(++refCount);
 }
 
-ULONG STDMETHODCALLTYPE PictureStream::Release() {
+ULONG STDMETHODCALLTYPE MemoryPicture::Release() {
   long count = --refCount;
   if (count == 0) delete this;  // COM ownership: the last reference frees the stream
   return static_cast<ULONG>(count);
@@ -79,7 +79,7 @@ ULONG STDMETHODCALLTYPE PictureStream::Release() {
 
 // ---- IStream ----------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE PictureStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::Read(void* pv, ULONG cb, ULONG* pcbRead) {
   const uint32_t length = Size();
   const uint32_t at = static_cast<uint32_t>(position);
   const uint32_t left = at < length ? length - at : 0;
@@ -91,11 +91,11 @@ HRESULT STDMETHODCALLTYPE PictureStream::Read(void* pv, ULONG cb, ULONG* pcbRead
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::Write(const void*, ULONG, ULONG*) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::Write(const void*, ULONG, ULONG*) {
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) {
   if (plibNewPosition) plibNewPosition->QuadPart = 0;
   const int32_t length = static_cast<int32_t>(Size());
   const uint32_t low = static_cast<uint32_t>(dlibMove.QuadPart & 0xFFFFFFFFu);
@@ -122,37 +122,37 @@ HRESULT STDMETHODCALLTYPE PictureStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOr
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::SetSize(ULARGE_INTEGER) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::SetSize(ULARGE_INTEGER) {
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) {
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::Commit(DWORD) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::Commit(DWORD) {
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::Revert() {
+HRESULT STDMETHODCALLTYPE MemoryPicture::Revert() {
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::Stat(STATSTG* pstatstg, DWORD) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::Stat(STATSTG* pstatstg, DWORD) {
   if (pstatstg == nullptr) return STG_E_INVALIDPOINTER;
   *pstatstg = stat;
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE PictureStream::Clone(IStream**) {
+HRESULT STDMETHODCALLTYPE MemoryPicture::Clone(IStream**) {
   return E_NOTIMPL;
 }
 

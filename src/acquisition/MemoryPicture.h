@@ -1,6 +1,6 @@
 // A picture's bytes in memory, readable by the image library as a
-// read-only, seekable IStream. FTPStream is the snapshot download's; a
-// picture stream keeps one for the part it hands over.
+// read-only, seekable IStream. FTPStream is the snapshot download's; the
+// MJPEG source keeps one for the part it hands over.
 //
 // Thread safety: one thread at a time (the camera's worker); AddRef and
 // Release are atomic.
@@ -17,12 +17,12 @@
 
 namespace orvella {
 
-class PictureStream : public IStream, public PictureBytes {
+class MemoryPicture : public IStream, public PictureBytes {
  public:
-  PictureStream() = default;
-  PictureStream(const PictureStream&) = delete;
-  PictureStream& operator=(const PictureStream&) = delete;
-  virtual ~PictureStream() = default;
+  MemoryPicture() = default;
+  MemoryPicture(const MemoryPicture&) = delete;
+  MemoryPicture& operator=(const MemoryPicture&) = delete;
+  virtual ~MemoryPicture() = default;
 
   // Replaces the content exactly as a successful download of these bytes
   // with this Content-Type would (buffer growth, descriptor, position). For
