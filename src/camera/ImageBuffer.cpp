@@ -18,7 +18,13 @@ bool ImageBuffer::Allocate(int newWidth, int newHeight, bool newColour) {
   if (n != size || !data) {
     data.reset();
     size = 0;
-    data.reset(new unsigned char[size_t(n)]);  // std::bad_alloc passes to Camera::Open
+    // A 32-bit host may not find room for a big picture: Open then fails as
+    // for any buffer it cannot allocate.
+    data.reset(new (std::nothrow) unsigned char[size_t(n)]);
+    if (!data) {
+      GetDriverContext().Log(1, "ImageBuffer::Allocate: ERROR: no memory for %d bytes\n", n);
+      return false;
+    }
     size = n;
   }
   height = newHeight;

@@ -21,6 +21,11 @@ class ImageBuffer {
   // True when the buffer now holds memory for this geometry. Memory of the
   // same byte count is reused with its content.
   bool Allocate(int width, int height, bool colour);
+  // Lets go of the pixel memory.
+  void Free() {
+    data.reset();
+    size = 0;
+  }
   // First byte of `row`, or null (logged) outside the image or without memory.
   unsigned char* GetLine(int row);
 

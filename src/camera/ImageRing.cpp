@@ -8,8 +8,13 @@ namespace orvella {
 
 bool ImageRing::Allocate(int width, int height, bool colour) {
   HostSafeLock<Mutex> hold(lock);  // no row copy meanwhile
-  for (ImageBuffer& buffer : buffers)
-    if (!buffer.Allocate(width, height, colour)) return false;
+  for (ImageBuffer& buffer : buffers) {
+    if (buffer.Allocate(width, height, colour)) continue;
+    // All or none: a failed open keeps no picture memory that a 32-bit host
+    // needs elsewhere (three 8192 x 8192 colour buffers are 600 MB).
+    for (ImageBuffer& each : buffers) each.Free();
+    return false;
+  }
   return true;
 }
 

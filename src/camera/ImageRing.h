@@ -23,7 +23,8 @@ class ImageRing {
   ORVELLA_NO_COPY(ImageRing);
 
   // Host, worker held off: gives all three buffers this geometry; false
-  // (logged by the buffer) when a size is refused.
+  // (logged by the buffer) when a size is refused or memory runs out, and
+  // then no buffer keeps any memory.
   bool Allocate(int width, int height, bool colour) ORVELLA_EXCLUDES(lock);
   // Worker: the buffer the next picture goes into.
   ImageBuffer& WriteBuffer() { return buffers[writeIndex.load()]; }

@@ -109,6 +109,56 @@ TEST_F(CameraApiTest, GrayCameraDeliversOneByteLuminance) {
   closeCVLPort(0, 2);
 }
 
+// Camera-sized pictures, 1080p to 8K and odd sizes, through the ring and the
+// row copy: colour equals the reference decode (libjpeg-turbo's, as PIL
+// links it) to the bit, gray is its documented luminance within rounding.
+// The largest pictures' references hold every 64th row.
+TEST_F(CameraApiTest, CameraSizedPicturesMatchTheirReferenceDecode) {
+  const struct {
+    int width, height;  // of the picture
+    int regionWidth, regionHeight;
+  } cases[] = {{1920, 1080, 1920, 1080}, {2560, 1440, 2560, 1440}, {3840, 2160, 3840, 2160},
+               {1277, 719, 1277, 719},   {4000, 3000, 4000, 3000}, {7680, 4320, 7680, 4320},
+               {3840, 2160, 1920, 1080}, {1920, 1080, 1277, 719}};
+  int port = 40;
+  for (const auto& c : cases) {
+    const std::string file = "photo_" + std::to_string(c.width) + "x" + std::to_string(c.height) + ".jpg";
+    const bool sampled = c.width * c.height >= 4000 * 3000;
+    const int step = sampled ? 64 : 1;
+    const std::string reference = orvella::test::ReadTestImage(file + (sampled ? ".rows.bgr" : ".bgr"));
+    ASSERT_EQ(reference.size(), size_t(c.width) * 3 * ((c.height + step - 1) / step)) << file;
+    for (const bool gray : {false, true}) {
+      SCOPED_TRACE(file + " " + std::to_string(c.regionWidth) + "x" + std::to_string(c.regionHeight) +
+                   (gray ? " gray" : " colour"));
+      host.WriteSettings("Camera 1", {{"ImageUrl", HttpUrl("/files/" + file)},
+                                      {"Grayscale", gray ? "1" : "0"},
+                                      {"width", std::to_string(c.regionWidth)},
+                                      {"height", std::to_string(c.regionHeight)}});
+      ++port;
+      ASSERT_EQ(host.Open("Camera 1", port), 1) << host.log.Text();
+      ASSERT_EQ(host.width, c.regionWidth);
+      ASSERT_EQ(host.height, c.regionHeight);
+      ASSERT_EQ(doCVLGrab(0, port), 1);
+      ASSERT_TRUE(host.WaitCallbacks(port, 1, 60s)) << host.log.Text();
+      const std::vector<unsigned char> image = host.ReadImage(port);
+      ASSERT_EQ(image.size(), size_t(c.regionWidth) * c.regionHeight * (gray ? 1 : 3));
+      int bad = 0;
+      std::string first;
+      for (int y = 0; y < c.regionHeight; y += step) {
+        const auto* want = reinterpret_cast<const unsigned char*>(reference.data()) + size_t(y / step) * c.width * 3;
+        const unsigned char* got = &image[size_t(y) * c.regionWidth * (gray ? 1 : 3)];
+        for (int x = 0; x < c.regionWidth; ++x, want += 3) {
+          const bool ok = gray ? std::abs(got[x] - orvella::test::GrayOf({want[2], want[1], want[0]})) <= 1
+                               : got[3 * x] == want[0] && got[3 * x + 1] == want[1] && got[3 * x + 2] == want[2];
+          if (!ok && bad++ == 0) first = "first at x=" + std::to_string(x) + " y=" + std::to_string(y);
+        }
+      }
+      EXPECT_EQ(bad, 0) << first;
+      closeCVLPort(0, port);
+    }
+  }
+}
+
 TEST_F(CameraApiTest, FtpWithCredentialsInTheUrl) {
   Configure(orvella::test::FtpUrl("/pattern_640x480.jpg", "user", "pass"));
   ASSERT_EQ(host.Open("Camera 1", 5), 1);

@@ -83,6 +83,32 @@ def write_full_decode(directory, name):
         write(directory, name + ".bgr", Image.merge("RGB", (b, g, r)).tobytes())
 
 
+# Sizes cameras send today (odd ones too), as 4:2:0 photos. The largest get
+# a reference of every SAMPLE_STEP-th row only, to keep the data small.
+CAMERA_SIZES = ((1920, 1080), (2560, 1440), (3840, 2160), (1277, 719), (4000, 3000), (7680, 4320))
+SAMPLED_FROM = 4000 * 3000
+SAMPLE_STEP = 64
+
+
+def camera_photos(directory):
+    for width, height in CAMERA_SIZES:
+        # Drawn small and scaled up: a photo's smooth areas and edges, made fast.
+        img = photo(width // 4, height // 4, width).resize((width, height), Image.BICUBIC)
+        noise = Image.frombytes("RGB", (width, height), random.Random(height).randbytes(width * height * 3))
+        name = "photo_%dx%d.jpg" % (width, height)
+        save(Image.blend(img, noise, 0.05), directory, name, quality=85, subsampling=2)
+        if width * height < SAMPLED_FROM:
+            write_full_decode(directory, name)
+            continue
+        # NAME.rows.bgr: rows 0, SAMPLE_STEP, 2 * SAMPLE_STEP, ... of the full decode.
+        with Image.open(os.path.join(directory, name)) as decoded:
+            r, g, b = decoded.convert("RGB").split()
+            bgr = Image.merge("RGB", (b, g, r)).tobytes()
+        row = width * 3
+        write(directory, name + ".rows.bgr",
+              b"".join(bgr[y * row:(y + 1) * row] for y in range(0, height, SAMPLE_STEP)))
+
+
 def patch_sof_size(data, width, height):
     """Rewrites the frame header's size (any SOFn marker)."""
     i = 2
@@ -172,6 +198,8 @@ def main():
     for name in ("photo_800x600.jpg", "photo_800x600_422.jpg", "photo_800x600_progressive.jpg",
                  "pattern_333x251.jpg", "pattern_320x240_gray.jpg"):
         write_full_decode(directory, name)
+
+    camera_photos(directory)
 
     write(directory, "text.html",
           b"<!DOCTYPE html>\n<html><head><title>Camera</title></head>\n"

@@ -63,13 +63,13 @@ TEST(CameraPropDialog, ChecksEveryEditAndOkStoresWhatTheControlsShow) {
   {
     DialogRobot robot([&](DialogRobot& r) {
       ASSERT_TRUE(r.WaitForWindow(title));
-      r.Type(IDC_WIDTH, "1601");
+      r.Type(IDC_WIDTH, "8193");
       EXPECT_EQ(r.StatusText(), "Image width not in range");
       EXPECT_FALSE(r.IsEnabled(kOk));
       r.SaveScreenshot(test::ArtifactPath("camera-dialog-width-error.png"));
       r.Press(kOk);
       EXPECT_TRUE(r.IsOpen()) << "OK must not close the dialog while a check fails";
-      r.Type(IDC_WIDTH, "1600");
+      r.Type(IDC_WIDTH, "8192");
       EXPECT_EQ(r.StatusText(), "");
       EXPECT_TRUE(r.IsEnabled(kOk));
 
@@ -95,7 +95,7 @@ TEST(CameraPropDialog, ChecksEveryEditAndOkStoresWhatTheControlsShow) {
   }
   EXPECT_EQ(result, 1);
   EXPECT_EQ(settings.ImageUrl(), "http://127.0.0.1:8080/cam.jpg");
-  EXPECT_EQ(settings.width.value, 1600);
+  EXPECT_EQ(settings.width.value, 8192);
   EXPECT_EQ(settings.height.value, 0);
   EXPECT_EQ(settings.refreshRate.value, 10);
   EXPECT_EQ(settings.logLevel.value, 3);

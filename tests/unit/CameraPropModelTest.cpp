@@ -99,10 +99,10 @@ TEST_F(CameraPropModelTest, EmptyUrlDisablesOkUntilOneCharacterIsTyped) {
 }
 
 TEST_F(CameraPropModelTest, RangesAreInclusive) {
-  TypeAndExpect({{IDC_WIDTH, "1601", "Image width not in range", false},
-                 {IDC_WIDTH, "1600", "", true},
+  TypeAndExpect({{IDC_WIDTH, "8193", "Image width not in range", false},
+                 {IDC_WIDTH, "8192", "", true},
                  {IDC_HEIGHT, "-1", "Image height not in range", false},
-                 {IDC_HEIGHT, "1200", "", true},
+                 {IDC_HEIGHT, "8192", "", true},
                  {IDC_REFRESH_RATE_UNIT, "61", "Image refresh rate multiplier not in range", false},
                  {IDC_REFRESH_RATE_UNIT, "60", "", true}});
 }
@@ -188,7 +188,7 @@ TEST(CameraPropModel, CopyKeepsWhatTheDialogDoesNotShow) {
   EXPECT_EQ(settings.ImageUrl(), "http://127.0.0.1/a.jpg");
   EXPECT_EQ(settings.grayscale.value, 1);
   EXPECT_EQ(settings.connectionTimeout.value, 4321);
-  EXPECT_EQ(settings.width.maximum, 1600);
+  EXPECT_EQ(settings.width.maximum, 8192);
 
   settings.SetImageUrl(std::string(ORVELLA_URL_MAX_LENGTH + 1, 'u'));
   EXPECT_THROW(ToPropData(settings, data.get()), std::runtime_error) << "a URL must never be shown cut";

@@ -74,7 +74,7 @@ TEST_F(SettingsTest, DefaultsAndRanges) {
     int value, minimum, maximum;
   };
   for (const Expected& e :
-       {Expected{s.width, "width", 640, 0, 1600}, Expected{s.height, "height", 480, 0, 1200},
+       {Expected{s.width, "width", 640, 0, 8192}, Expected{s.height, "height", 480, 0, 8192},
         Expected{s.refreshRate, "RefreshRate", 2, 1, 60}, Expected{s.refreshRateUnit, "RefreshRateUnit", 1, 1, 60},
         Expected{s.grayscale, "Grayscale", 0, 0, 1},
         Expected{s.connectionTimeout, "ConnectionTimeout", 3000, 100, 10000}, Expected{s.logLevel, "LogLevel", 1, 0, 4},
@@ -138,12 +138,12 @@ TEST_F(SettingsTest, TlsTrustIsReadButNeverWritten) {
 
 TEST_F(SettingsTest, LoadTakesFileValuesAsTheyStandAndClampFixesThem) {
   WriteBinary(iniPath,
-              "[camera 1]\nWIDTH=5000\nheight=-7\nRefreshRate=0\nRefreshRateUnit=abc\n"
+              "[camera 1]\nWIDTH=9000\nheight=-7\nRefreshRate=0\nRefreshRateUnit=abc\n"
               "Grayscale= 12abc\nLogLevel=9\nImageUrl=\n[Camera 2]\nConnectionTimeout=1\n");
   CameraSettings s;
   s.connectionTimeout.value = 4321;
   ASSERT_TRUE(s.Exchange("Camera 1", false));
-  EXPECT_EQ(5000, s.width.value);
+  EXPECT_EQ(9000, s.width.value);
   EXPECT_EQ(-7, s.height.value);
   EXPECT_EQ(0, s.refreshRate.value);
   EXPECT_EQ(0, s.refreshRateUnit.value);
@@ -153,7 +153,7 @@ TEST_F(SettingsTest, LoadTakesFileValuesAsTheyStandAndClampFixesThem) {
   EXPECT_EQ(4321, s.connectionTimeout.value) << "a missing key keeps the value in memory";
 
   s.Clamp();
-  EXPECT_EQ(1600, s.width.value);
+  EXPECT_EQ(8192, s.width.value);
   EXPECT_EQ(0, s.height.value);
   EXPECT_EQ(1, s.refreshRate.value);
   EXPECT_EQ(1, s.refreshRateUnit.value);
