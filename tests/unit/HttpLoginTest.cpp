@@ -17,16 +17,20 @@ TEST(HttpLoginTest, DigestsAndBase64MatchPublishedVectors) {
   struct Case {
     std::string message;
     const char* md5;
+    const char* sha1;
     const char* sha256;
   };
   const Case cases[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-      {"abc", "900150983cd24fb0d6963f7d28e17f72", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"", "d41d8cd98f00b204e9800998ecf8427e", "da39a3ee5e6b4b0d3255bfef95601890afd80709",
+       "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72", "a9993e364706816aba3e25717850c26c9cd0d89d",
+       "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
       {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "8215ef0796a20bcaaae116d3876c664a",
-       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+       "84983e441c3bd26ebaae4aa1f95129e5e54670f1", "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Hex(Md5(c.message.data(), c.message.size())), c.md5) << c.message;
+    EXPECT_EQ(Hex(Sha1(c.message.data(), c.message.size())), c.sha1) << c.message;
     EXPECT_EQ(Hex(Sha256(c.message.data(), c.message.size())), c.sha256) << c.message;
   }
   for (const std::string& bytes :

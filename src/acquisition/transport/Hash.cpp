@@ -1,5 +1,6 @@
-// MD5 (RFC 1321) and SHA-256 (FIPS 180-4) over whole messages in memory:
-// login headers and certificate keys are a few hundred bytes at most.
+// MD5 (RFC 1321), SHA-1 and SHA-256 (FIPS 180-4) over whole messages in
+// memory: login headers, WS-Security tokens and certificate keys are a few
+// hundred bytes at most.
 #include "acquisition/transport/Hash.h"
 
 #include <cstring>
@@ -113,6 +114,36 @@ void Sha256Block(uint32_t state[8], const unsigned char* block) {
   for (int i = 0; i < 8; ++i) state[i] += v[i];
 }
 
+void Sha1Block(uint32_t state[5], const unsigned char* block) {
+  uint32_t w[80];
+  for (int i = 0; i < 16; ++i) w[i] = LoadBig(block + 4 * i);
+  for (int i = 16; i < 80; ++i) w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+  for (int i = 0; i < 80; ++i) {
+    uint32_t f, k;
+    if (i < 20) {
+      f = (b & c) | (~b & d), k = 0x5a827999;
+    } else if (i < 40) {
+      f = b ^ c ^ d, k = 0x6ed9eba1;
+    } else if (i < 60) {
+      f = (b & c) | (b & d) | (c & d), k = 0x8f1bbcdc;
+    } else {
+      f = b ^ c ^ d, k = 0xca62c1d6;
+    }
+    const uint32_t next = RotateLeft(a, 5) + f + e + k + w[i];
+    e = d;
+    d = c;
+    c = RotateLeft(b, 30);
+    b = a;
+    a = next;
+  }
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+}
+
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 }  // namespace
@@ -124,6 +155,16 @@ Md5Digest Md5(const void* data, size_t size) {
     Md5Block(state, reinterpret_cast<const unsigned char*>(message.data()) + at);
   Md5Digest out;
   for (int i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(state[i / 4] >> (8 * (i % 4)));
+  return out;
+}
+
+Sha1Digest Sha1(const void* data, size_t size) {
+  uint32_t state[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
+  const std::string message = Padded(data, size, true);
+  for (size_t at = 0; at < message.size(); at += 64)
+    Sha1Block(state, reinterpret_cast<const unsigned char*>(message.data()) + at);
+  Sha1Digest out;
+  for (int i = 0; i < 20; ++i) out[i] = static_cast<uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
   return out;
 }
 

@@ -1,5 +1,5 @@
-// The message digests and the base64 text that logins and certificate pins
-// need, the same on both products (WinInet answers Digest challenges through
+// The message digests and the base64 text that logins (HTTP and
+// WS-Security) and certificate pins need, the same on both products (WinInet answers Digest challenges through
 // our code, and pins are compared by our code on Windows).
 #pragma once
 
@@ -11,9 +11,11 @@
 namespace orvella {
 
 using Md5Digest = std::array<uint8_t, 16>;
+using Sha1Digest = std::array<uint8_t, 20>;
 using Sha256Digest = std::array<uint8_t, 32>;
 
 Md5Digest Md5(const void* data, size_t size);
+Sha1Digest Sha1(const void* data, size_t size);  // WS-Security password digests
 Sha256Digest Sha256(const void* data, size_t size);
 
 // Lower-case hexadecimal of any bytes.
