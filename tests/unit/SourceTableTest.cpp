@@ -22,10 +22,11 @@ using Found = PictureSource::Found;
 
 // What a source answers to Next, one entry per call; "fail" raises.
 struct FakeSource final : PictureSource {
-  enum class Kind { kRtsp, kStream, kSnapshot };
+  enum class Kind { kResolver, kRtsp, kStream, kSnapshot };
   FakeSource(const char* n, Kind k, std::string& log) : name(n), kind(k), log(log) {}
 
   bool Serves(const std::string& url) const override {
+    if (kind == Kind::kResolver) return url.rfind("onvif:", 0) == 0;
     if (kind == Kind::kRtsp) return url.rfind("rtsp:", 0) == 0;
     if (kind == Kind::kStream) return url == streamUrl;
     return true;
@@ -35,6 +36,7 @@ struct FakeSource final : PictureSource {
     std::string answer = script.empty() ? "picture" : script.front();
     if (!script.empty()) script.pop_front();
     if (answer == "fail") throw std::runtime_error(name + " failed");
+    if (kind == Kind::kResolver) return Found::kResolved;
     if (answer == "stream") return Found::kPictureStream;
     if (answer == "single") {
       streamUrl.clear();
@@ -54,6 +56,7 @@ struct FakeSource final : PictureSource {
     if (kind != Kind::kRtsp) Close();  // RTSP keeps its reconnecting reader
   }
   std::unique_ptr<OpenAnswer> TakeAnswer() override { return std::make_unique<OpenAnswer>(); }
+  std::string ResolvedUrl() const override { return "http://a"; }
   bool Adopt(const std::string& url, std::unique_ptr<OpenAnswer>& answer) override {
     if (kind != Kind::kStream || !answer) return false;
     Note("adopt");
@@ -93,16 +96,20 @@ TEST(SourceTableTest, SwitchesSourcesByTheRules) {
         {"http://a", {}, "snap.next snap.write ", ""}}},
       {"a URL change closes the stream",
        {found,
-        {"http://b", {}, "mjpeg.close snap.next snap.write ", ""},
+        {"http://b", {}, "snap.next mjpeg.close snap.write ", ""},
         {"rtsp://c", {}, "rtsp.next rtsp.write ", ""}}},
       {"a failure closes the stream, and the next cycle reconnects it",
        {found,
         {"http://a", {{"mjpeg", {"fail"}}}, "mjpeg.next mjpeg.close ", "mjpeg failed"},
         {"http://a", {}, "mjpeg.next mjpeg.write ", ""}}},
+      {"an onvif URL stands for the URL it resolves to, streams included",
+       {{"onvif://c", {{"snap", {"stream"}}}, "onvif.next snap.next mjpeg.adopt mjpeg.next mjpeg.write ", ""},
+        {"onvif://c", {}, "onvif.next mjpeg.next mjpeg.write ", ""},
+        {"onvif://c", {{"onvif", {"fail"}}}, "onvif.next mjpeg.close ", "onvif failed"}}},
       {"a camera that keeps switching fails the cycle",
        {{"http://a",
-         {{"snap", {"stream", "stream"}}, {"mjpeg", {"single"}}},
-         "snap.next mjpeg.adopt mjpeg.next snap.next mjpeg.adopt mjpeg.close ",
+         {{"snap", {"stream", "stream"}}, {"mjpeg", {"single", "single"}}},
+         "snap.next mjpeg.adopt mjpeg.next snap.next mjpeg.adopt mjpeg.next ",
          SourceTable::kSwitchingText}}},
   };
   const TransferLimits limits;
@@ -110,10 +117,10 @@ TEST(SourceTableTest, SwitchesSourcesByTheRules) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string log;
-    FakeSource rtsp("rtsp", FakeSource::Kind::kRtsp, log), mjpeg("mjpeg", FakeSource::Kind::kStream, log),
-        snap("snap", FakeSource::Kind::kSnapshot, log);
-    std::map<std::string, FakeSource*> byName{{"rtsp", &rtsp}, {"mjpeg", &mjpeg}, {"snap", &snap}};
-    SourceTable table{&rtsp, &mjpeg, &snap};
+    FakeSource onvif("onvif", FakeSource::Kind::kResolver, log), rtsp("rtsp", FakeSource::Kind::kRtsp, log),
+        mjpeg("mjpeg", FakeSource::Kind::kStream, log), snap("snap", FakeSource::Kind::kSnapshot, log);
+    std::map<std::string, FakeSource*> byName{{"onvif", &onvif}, {"rtsp", &rtsp}, {"mjpeg", &mjpeg}, {"snap", &snap}};
+    SourceTable table{&onvif, &rtsp, &mjpeg, &snap};
     for (const Step& step : c.steps) {
       SCOPED_TRACE(step.url);
       for (const auto& entry : step.script) byName[entry.first]->script = entry.second;

@@ -40,6 +40,7 @@ class PictureSource {
     kPicture,        // kept for Write
     kPictureStream,  // the URL answered with a picture stream: TakeAnswer
     kNotAStream,     // a stream's URL answered with a single picture: the source let go of it
+    kResolved,       // the URL stands for another (ResolvedUrl), which the table reads
   };
 
   virtual ~PictureSource() = default;
@@ -66,6 +67,10 @@ class PictureSource {
   // Whether this source reads on a stream another source found at `url`
   // (taking `answer` when it does).
   virtual bool Adopt(const std::string&, std::unique_ptr<OpenAnswer>&) { return false; }
+  // After kResolved: the URL the request's URL stands for.
+  virtual std::string ResolvedUrl() const { return ""; }
+  // The cycle delivered its picture.
+  virtual void Delivered() {}
 };
 
 }  // namespace orvella

@@ -12,27 +12,34 @@ PictureSource& SourceTable::Pick(const std::string& url) {
   throw std::logic_error("SourceTable: no source serves the URL");
 }
 
-void SourceTable::Next(const PictureSource::Request& request) {
+void SourceTable::Next(const PictureSource::Request& asked) {
   current = nullptr;
+  std::string url = asked.url;  // what the request's URL stands for, once resolved
   try {
-    // At most: a snapshot finds a stream, the stream answers with a single
-    // picture, the snapshot reads it.
-    for (int step = 0; step < 3; ++step) {
-      PictureSource& source = Pick(request.url);
-      for (PictureSource* other : sources)
-        if (other != &source) other->Close();
+    // At most: the URL is resolved, a snapshot finds a stream, the stream
+    // answers with a single picture, the snapshot reads it.
+    for (int step = 0; step < 4; ++step) {
+      const PictureSource::Request request{url, asked.after, asked.limits, asked.trust};
+      PictureSource& source = Pick(url);
       switch (source.Next(request)) {
         case PictureSource::Found::kPicture:
+          // Whatever another source keeps open is no longer wanted (a URL
+          // change closes its stream); a resolver keeps nothing open.
+          for (PictureSource* other : sources)
+            if (other != &source) other->Close();
           current = &source;
           return;
         case PictureSource::Found::kPictureStream: {
           std::unique_ptr<OpenAnswer> answer = source.TakeAnswer();
           for (PictureSource* s : sources)
-            if (s != &source && s->Adopt(request.url, answer)) break;
+            if (s != &source && s->Adopt(url, answer)) break;
           break;
         }
         case PictureSource::Found::kNotAStream:
           break;  // the source let go of the URL: the next one reads it
+        case PictureSource::Found::kResolved:
+          url = source.ResolvedUrl();
+          break;
       }
     }
     throw std::runtime_error(kSwitchingText);
@@ -50,6 +57,7 @@ void SourceTable::Write(const PixelTarget& target, int width, int height, bool c
     Failed();
     throw;
   }
+  for (PictureSource* s : sources) s->Delivered();
 }
 
 void SourceTable::SetContinuous(bool on) {

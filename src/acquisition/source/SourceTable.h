@@ -2,14 +2,16 @@
 // source that reads it, and the rules for switching between them.
 //
 // - The first source in the table that serves a URL reads it (the worker's
-//   table: RTSP for rtsp:// and rtsps://, MJPEG for a URL known to answer
-//   with a picture stream, snapshots for the rest).
+//   table: ONVIF for onvif://, RTSP for rtsp:// and rtsps://, MJPEG for a
+//   URL known to answer with a picture stream, snapshots for the rest).
+// - A source may resolve a URL to another (an onvif:// camera's snapshot or
+//   stream URI); the table then reads that one in the same cycle.
 // - A download that finds a picture stream hands it, connection and all, to
 //   the source that adopts it; that source reads the URL from then on, until
 //   it answers with a single picture again.
-// - Changing to another source closes the others (a URL change closes its
-//   stream); a failed cycle tells every source (a stream closes, RTSP keeps
-//   its reconnecting reader); Abort reaches every source.
+// - A picture from one source closes what the others keep open (a URL
+//   change closes its stream); a failed cycle tells every source (a stream
+//   closes, RTSP keeps its reconnecting reader); Abort reaches every source.
 //
 // Thread safety: Next, Write and SetContinuous on the worker; Abort on any
 // thread.
