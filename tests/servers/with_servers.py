@@ -8,8 +8,9 @@ Usage: with_servers.py [-- program [args...]]
 
 Starts the HTTP server (http_server.py), the FTP server (ftp_server.py) and
 the RTSP server (rtsp_server.py, GStreamer; left out with a warning when
-GStreamer's Python bindings are missing) and lighttpd as a camera with logins
-and https (lighttpd_server.py) on free loopback ports, serving a fresh
+GStreamer's Python bindings are missing), lighttpd as a camera with logins
+and https (lighttpd_server.py) and ONVIF cameras (onvif_server.py) on free
+loopback ports, serving a fresh
 temporary data directory that make_test_images.py (when present) fills with
 test pictures. The program sees:
 
@@ -27,6 +28,10 @@ test pictures. The program sees:
   ORVELLA_LIGHTTPD_PORT, ORVELLA_LIGHTTPD_TLS_PORT, ORVELLA_LIGHTTPD_LOG,
   ORVELLA_LIGHTTPD_KEY  lighttpd's http and https ports, its request log
                       and its certificate's key (see lighttpd_server.py)
+  ORVELLA_ONVIF_PORT, ORVELLA_ONVIF_DISCOVERY_PORT, ORVELLA_ONVIF_LOG
+                      the ONVIF cameras (onvif_server.py: one per path
+                      prefix), their WS-Discovery port (unicast UDP) and
+                      their request log
 
 The servers stop and the directory goes when the program ends, however it
 ends; the exit code is the program's (128 + signal when a signal killed it).
@@ -99,6 +104,12 @@ def _start_hostile(data_dir, pem):
     return _start_ports("rtsp_hostile_server.py", ["--data-dir", data_dir, "--pem", pem], "hostile RTSP camera")
 
 
+def _start_onvif(data_dir, http_port, rtsp_ports):
+    """The ONVIF cameras (onvif_server.py), pointing at our HTTP and RTSP servers."""
+    return _start_ports("onvif_server.py", ["--http-port", str(http_port), "--rtsp-port", rtsp_ports.get("port", "0"),
+                                            "--log", os.path.join(data_dir, "onvif.log")], "ONVIF cameras")
+
+
 def _end(process):
     process.send_signal(signal.SIGCONT)  # a test may have left it stopped
     process.terminate()
@@ -117,6 +128,7 @@ class Servers:
         self.http = self.ftp = self.rtsp = self.lighttpd = None
         self.rtsp_ports = {}
         self.hostile, self.hostile_ports = None, {}
+        self.onvif, self.onvif_ports = None, {}
 
     def start(self):
         from ftp_server import TestFTPServer
@@ -137,6 +149,7 @@ class Servers:
         self.lighttpd.start()
         self.http.tls_pem = self.lighttpd.pem_path
         self.hostile, self.hostile_ports = _start_hostile(self.data_dir, self.lighttpd.pem_path)
+        self.onvif, self.onvif_ports = _start_onvif(self.data_dir, self.http.port, self.rtsp_ports)
 
     def variables(self):
         v = {"ORVELLA_HTTP_PORT": str(self.http.port), "ORVELLA_FTP_PORT": str(self.ftp.port),
@@ -147,6 +160,10 @@ class Servers:
         if self.hostile is not None:
             v.update(ORVELLA_RTSP_HOSTILE_PORT=self.hostile_ports["port"],
                      ORVELLA_RTSP_HOSTILE_TLS_PORT=self.hostile_ports["tls_port"])
+        if self.onvif is not None:
+            v.update(ORVELLA_ONVIF_PORT=self.onvif_ports["port"],
+                     ORVELLA_ONVIF_DISCOVERY_PORT=self.onvif_ports["discovery_port"],
+                     ORVELLA_ONVIF_LOG=os.path.join(self.data_dir, "onvif.log"))
         v.update(self.lighttpd.variables())
         return v
 
@@ -162,6 +179,8 @@ class Servers:
                 self.lighttpd.stop()
             if self.hostile is not None:
                 _end(self.hostile)
+            if self.onvif is not None:
+                _end(self.onvif)
         finally:
             shutil.rmtree(self.data_dir, ignore_errors=True)
 
