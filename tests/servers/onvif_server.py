@@ -11,6 +11,9 @@ One HTTP port serves several cameras, one per path prefix:
   /onvif/<service>            the "wsse" camera
   /cam/<mode>/onvif/<service> the camera of that mode (MODES below)
 
+and with --mode-ports each camera also on a port of its own at
+/onvif/<service>, where an onvif://host:port address finds it.
+
 with the services device_service, media_service and, where the camera has
 Media2, media2_service. GetServices and GetCapabilities hand out absolute
 XAddrs on this host and port. Modes:
@@ -113,7 +116,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_POST(self):
         m = PATH.match(self.path.split("?", 1)[0])
-        mode = (m.group(1) or "wsse") if m else None
+        mode = (m.group(1) or self.server.mode) if m else None
         cam = MODES.get(mode)
         service = SERVICES.get(m.group(2)) if m else None
         body = self.rfile.read(int(self.headers.get("Content-Length", 0) or 0))
@@ -223,8 +226,9 @@ class Handler(BaseHTTPRequestHandler):
 class OnvifServer(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, port, http_port, rtsp_port, log_path, advertise=None):
+    def __init__(self, port, http_port, rtsp_port, log_path, advertise=None, mode="wsse"):
         super().__init__(("127.0.0.1", port), Handler)
+        self.mode = mode  # the camera at /onvif/...
         self.host, self.port = self.server_address[:2]
         self.http_port, self.rtsp_port = http_port, rtsp_port
         self.clock = lambda: datetime.datetime.now(datetime.timezone.utc).timestamp()
@@ -316,11 +320,22 @@ def main():
     p.add_argument("--http-port", type=int, default=int(os.environ.get("ORVELLA_HTTP_PORT", "80")))
     p.add_argument("--rtsp-port", type=int, default=int(os.environ.get("ORVELLA_RTSP_PORT", "554")))
     p.add_argument("--log")
+    p.add_argument("--mode-ports", action="store_true",
+                   help="also serve each camera at /onvif/... on a port of its own, as a camera's address "
+                        "names it (printed as <mode>_port=N)")
     args = p.parse_args()
     server = OnvifServer(args.port, args.http_port, args.rtsp_port, args.log, args.advertise)
     discovery = Discovery(server, args.discovery_port, args.multicast)
     discovery.start()
-    print("port=%d discovery_port=%d" % (server.port, discovery.port), flush=True)
+    own = []
+    if args.mode_ports:
+        for mode in MODES:
+            one = OnvifServer(0, args.http_port, args.rtsp_port, None, [], mode)
+            one._log = server._log
+            threading.Thread(target=one.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
+            own.append((mode, one))
+    print("port=%d discovery_port=%d" % (server.port, discovery.port) +
+          "".join(" %s_port=%d" % (mode.replace("-", "_"), one.port) for mode, one in own), flush=True)
     try:
         server.serve_forever(poll_interval=0.2)
     except KeyboardInterrupt:

@@ -107,7 +107,8 @@ def _start_hostile(data_dir, pem):
 def _start_onvif(data_dir, http_port, rtsp_ports):
     """The ONVIF cameras (onvif_server.py), pointing at our HTTP and RTSP servers."""
     return _start_ports("onvif_server.py", ["--http-port", str(http_port), "--rtsp-port", rtsp_ports.get("port", "0"),
-                                            "--log", os.path.join(data_dir, "onvif.log")], "ONVIF cameras")
+                                            "--log", os.path.join(data_dir, "onvif.log"), "--mode-ports"],
+                        "ONVIF cameras")
 
 
 def _end(process):
@@ -163,7 +164,9 @@ class Servers:
         if self.onvif is not None:
             v.update(ORVELLA_ONVIF_PORT=self.onvif_ports["port"],
                      ORVELLA_ONVIF_DISCOVERY_PORT=self.onvif_ports["discovery_port"],
-                     ORVELLA_ONVIF_LOG=os.path.join(self.data_dir, "onvif.log"))
+                     ORVELLA_ONVIF_LOG=os.path.join(self.data_dir, "onvif.log"),
+                     ORVELLA_ONVIF_MODE_PORTS=",".join("%s=%s" % (k[:-5], v) for k, v in self.onvif_ports.items()
+                                                       if k.endswith("_port") and k != "discovery_port"))
         v.update(self.lighttpd.variables())
         return v
 
