@@ -2,10 +2,12 @@
 // (libavformat/tls_schannel.c) with manual validation: the handshake accepts
 // any certificate and the security context that follows TLSShared holds it.
 #define SECURITY_WIN32
-#include <schannel.h>
+// clang-format off
+#include <windows.h>  // before the headers that build on it
 #include <security.h>
 #include <wincrypt.h>
-#include <windows.h>
+#include <schannel.h>
+// clang-format on
 
 #include <cstdio>
 
