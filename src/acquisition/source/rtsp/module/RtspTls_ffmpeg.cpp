@@ -63,8 +63,10 @@ bool Fail(TlsCheck& check, const std::string& why) {
 }  // namespace
 
 bool TlsCheck::Ends(const AVFormatContext* format) {
-  if (!certificate || !format) return false;
   if (refused || !failure.empty()) return true;
+  // Only an rtsps:// stream (the URL FFmpeg goes to now, after redirects) has
+  // a TLS connection: an rtsp:// one never depends on the layout below.
+  if (!certificate || !format || !format->url || std::strncmp(format->url, "rtsps:", 6) != 0) return false;
   const AVInputFormat* demuxer = format->iformat;
   if (!demuxer || std::strcmp(demuxer->name, "rtsp") != 0 || !format->priv_data) return false;
   const auto* rtsp = static_cast<const FfRtspHead*>(format->priv_data);
