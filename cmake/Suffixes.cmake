@@ -2,8 +2,8 @@
 # wraps that library or platform and is built for one product only; a file
 # without a suffix is built for both. Modules (a `module/` folder) are built
 # apart from the driver.
-set(ORVELLA_WIN32_SUFFIXES win32 wininet gdiplus)
-set(ORVELLA_POSIX_SUFFIXES posix curl libpng gdkpixbuf gtk)
+set(ORVELLA_WIN32_SUFFIXES win32 wininet gdiplus schannel)
+set(ORVELLA_POSIX_SUFFIXES posix curl libpng gdkpixbuf gtk gnutls)
 set(ORVELLA_MODULE_SUFFIXES ffmpeg)
 
 # Drops from the list in `listvar` the files of the other product.

@@ -17,6 +17,7 @@ run_pkgs=(
 )
 rtsp_pkgs=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libgnutls28-dev  # the module reads the certificates of Debian's FFmpeg's rtsps connections
   python3 python3-gi python3-numpy gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
 )
@@ -24,6 +25,7 @@ test_pkgs=(
   build-essential git libgtk-3-dev googletest libgtest-dev
   python3-pyftpdlib python3-pil lighttpd lighttpd-mod-openssl openssl
   python3-zeep onvif-tools iproute2  # clients that check the ONVIF cameras (tests/servers/onvif_check.py)
+  glib-networking  # TLS for GStreamer's RTSP server (rtsps)
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   nasm dpkg-dev  # libjpeg-turbo cross-built for the DLL (cmake/libjpeg-turbo-win32.sh)
@@ -42,6 +44,7 @@ run_checks=(
 rtsp_checks=(
   "libavformat-dev /usr/include/x86_64-linux-gnu/libavformat/avformat.h"
   "libswscale-dev /usr/include/x86_64-linux-gnu/libswscale/swscale.h"
+  "libgnutls28-dev /usr/include/gnutls/gnutls.h"
   "python3 python3" "python3-numpy py:numpy" "python3-gi py:gi"
   "gir1.2-gst-rtsp-server-1.0 gi:GstRtspServer" "gstreamer1.0-plugins-base gst:videotestsrc"
   "gstreamer1.0-plugins-good gst:rtph264pay" "gstreamer1.0-plugins-bad gst:h265parse"
@@ -52,6 +55,7 @@ test_checks=(
   "python3-pyftpdlib py:pyftpdlib" "python3-pil py:PIL" "lighttpd lighttpd"
   "lighttpd-mod-openssl /usr/lib/lighttpd/mod_openssl.so" "openssl openssl"
   "python3-zeep py:zeep" "python3-zeep py:requests" "python3-zeep py:lxml" "onvif-tools onvif-util" "iproute2 ip"
+  "glib-networking /usr/lib/x86_64-linux-gnu/gio/modules/libgiognutls.so"
   "clang clang++" "libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
   "g++-mingw-w64-i686-posix i686-w64-mingw32-g++-posix" "binutils-mingw-w64-i686 i686-w64-mingw32-objdump"
   "binutils-mingw-w64-i686 i686-w64-mingw32-windres" "nasm nasm" "dpkg-dev dpkg-source"

@@ -30,7 +30,7 @@ if [ "$platform" = win32 ]; then
   windows_only() {
     for d in $(i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u); do
       case "$d" in
-        kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|wininet.dll|crypt32.dll|gdiplus.dll|comctl32.dll|msvcrt.dll|advapi32.dll|shell32.dll|ws2_32.dll|bcrypt.dll|api-ms-win-*) ;;
+        kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|wininet.dll|crypt32.dll|gdiplus.dll|comctl32.dll|msvcrt.dll|advapi32.dll|shell32.dll|ws2_32.dll|bcrypt.dll|secur32.dll|api-ms-win-*) ;;
         *) echo "$(basename "$1") depends on $d, which is not part of Windows"; exit 1 ;;
       esac
     done

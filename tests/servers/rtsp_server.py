@@ -5,6 +5,7 @@ orvella-simcam --rtsp.
 
 Usage: rtsp_server.py [--bind ADDR] [--port N] [--secure-port N] [--width W]
                       [--height H] [--fps F] [--kbps K] [--user U --password P]
+                      [--pem FILE [--tls-port N]]
 
 Mounts (RTSP over TCP or UDP, as the client asks), 0 picks free ports:
 
@@ -13,8 +14,11 @@ Mounts (RTSP over TCP or UDP, as the client asks), 0 picks free ports:
   secure port   /secure/h264: the same, only with a Digest login
                 (--user/--password, default "user"/"p@ss#w:rd",
                 in a URL user:p%40ss%23w%3Ard)
+  TLS port      /h264 over TLS (rtsps://), with the key and certificate of
+                --pem FILE; only when that is given
 
-Once serving it prints "port=N secure_port=M" on a line of its own. SIGUSR1 takes the
+Once serving it prints "port=N secure_port=M tls_port=T" (T 0 without --pem)
+on a line of its own. SIGUSR1 takes the
 server down (every session is closed, nobody can connect), SIGUSR2 brings it
 back on the same port; SIGSTOP/SIGCONT stall it with its connections open.
 
@@ -36,10 +40,11 @@ import time
 
 import gi
 
+gi.require_version("Gio", "2.0")
 gi.require_version("Gst", "1.0")
 gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
-from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+from gi.repository import Gio, GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
 import numpy as np  # noqa: E402
 
@@ -112,11 +117,13 @@ class Feeder:
 
 
 class Server:
-    """One RTSP server on one port: the open mounts, or (`secure`) the
-    login-only one. GStreamer answers an anonymous client that may not see a
-    mount with 404 instead of 401, so the two kinds are two servers."""
+    """One RTSP server on one port: the open mounts, (`secure`) the
+    login-only one, or (`pem`) /h264 over TLS. GStreamer answers an anonymous
+    client that may not see a mount with 404 instead of 401, and a
+    certificate makes every connection of a server TLS, so each is a server
+    of its own."""
 
-    def __init__(self, args, pattern, start, port, secure):
+    def __init__(self, args, pattern, start, port, secure, pem=None):
         self.args, self.pattern, self.start = args, pattern, start
         self.server = GstRtspServer.RTSPServer()
         self.server.set_address(args.bind)
@@ -125,6 +132,9 @@ class Server:
         if secure:
             self.server.set_auth(self.auth())
             mounts.add_factory("/secure/h264", self.factory("h264", "user"))
+        elif pem:
+            self.server.set_auth(self.tls_auth(pem))
+            mounts.add_factory("/h264", self.factory("h264", "anonymous"))
         else:
             for codec in ENCODERS:
                 mounts.add_factory("/" + codec, self.factory(codec, None))
@@ -137,6 +147,16 @@ class Server:
         token = GstRtspServer.RTSPToken()
         token.set_string(GstRtspServer.RTSP_TOKEN_MEDIA_FACTORY_ROLE, "user")
         auth.add_digest(self.args.user, self.args.password, token)
+        return auth
+
+    @staticmethod
+    def tls_auth(pem):
+        """TLS with the certificate of `pem`; everyone may play."""
+        auth = GstRtspServer.RTSPAuth()
+        auth.set_tls_certificate(Gio.TlsCertificate.new_from_file(pem))
+        token = GstRtspServer.RTSPToken()
+        token.set_string(GstRtspServer.RTSP_TOKEN_MEDIA_FACTORY_ROLE, "anonymous")
+        auth.set_default_token(token)
         return auth
 
     def factory(self, codec, role):
@@ -185,10 +205,14 @@ def main():
     p.add_argument("--kbps", type=int, default=3000)
     p.add_argument("--user", default="user")
     p.add_argument("--password", default="p@ss#w:rd")
+    p.add_argument("--pem", default="")
+    p.add_argument("--tls-port", type=int, default=0)
     args = p.parse_args()
     Gst.init(None)
     pattern, start = Pattern(args.width, args.height), time.monotonic()
     servers = [Server(args, pattern, start, args.port, False), Server(args, pattern, start, args.secure_port, True)]
+    if args.pem:
+        servers.append(Server(args, pattern, start, args.tls_port, False, args.pem))
     loop = GLib.MainLoop()
 
     def each(action):
@@ -203,7 +227,8 @@ def main():
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR2, each("up"))
     for s in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, s, lambda *_: loop.quit() or GLib.SOURCE_REMOVE)
-    print("port=%d secure_port=%d" % (servers[0].port(), servers[1].port()), flush=True)
+    tls_port = servers[2].port() if args.pem else 0
+    print("port=%d secure_port=%d tls_port=%d" % (servers[0].port(), servers[1].port(), tls_port), flush=True)
     loop.run()
     return 0
 

@@ -16,10 +16,11 @@ test pictures. The program sees:
 
   ORVELLA_HTTP_PORT   port of the HTTP server
   ORVELLA_FTP_PORT    port of the FTP server (user "user"/"pass", anonymous)
-  ORVELLA_RTSP_PORT, ORVELLA_RTSP_SECURE_PORT, ORVELLA_RTSP_PID
-                      the RTSP server's open and login ports ("user"/"p@ss#w:rd")
-                      and its process, which tests signal (see rtsp_server.py;
-                      Windows programs through the HTTP server's /_rtsp)
+  ORVELLA_RTSP_PORT, ORVELLA_RTSP_SECURE_PORT, ORVELLA_RTSP_TLS_PORT, ORVELLA_RTSP_PID
+                      the RTSP server's open, login and rtsps ports ("user"/"p@ss#w:rd";
+                      rtsps with lighttpd's certificate) and its process, which
+                      tests signal (see rtsp_server.py; Windows programs through
+                      the HTTP server's /_rtsp)
   ORVELLA_DATA_DIR    the data directory (a Linux path)
   ORVELLA_PYTHON      this Python interpreter
   ORVELLA_RTSP_HOSTILE_PORT, ORVELLA_RTSP_HOSTILE_TLS_PORT
@@ -94,9 +95,10 @@ def _start_ports(script, args, name, hint=""):
     return server, ports
 
 
-def _start_rtsp():
-    """The RTSP server process and its "port=N secure_port=M" line's values."""
-    return _start_ports("rtsp_server.py", [], "RTSP server", " (GStreamer's RTSP server for Python missing?)")
+def _start_rtsp(pem):
+    """The RTSP server process and its "port=N secure_port=M tls_port=T" line's values."""
+    return _start_ports("rtsp_server.py", ["--pem", pem], "RTSP server",
+                        " (GStreamer's RTSP server for Python missing?)")
 
 
 def _start_hostile(data_dir, pem):
@@ -144,11 +146,11 @@ class Servers:
         self.ftp = TestFTPServer(("127.0.0.1", 0), self.data_dir)
         self.ftp.start()
         self.http.ftp = self.ftp
-        self.rtsp, self.rtsp_ports = _start_rtsp()
-        self.http.rtsp_pid = self.rtsp.pid if self.rtsp else None
         self.lighttpd = LighttpdServer(self.data_dir, self.http.port)
         self.lighttpd.start()
         self.http.tls_pem = self.lighttpd.pem_path
+        self.rtsp, self.rtsp_ports = _start_rtsp(self.lighttpd.pem_path)
+        self.http.rtsp_pid = self.rtsp.pid if self.rtsp else None
         self.hostile, self.hostile_ports = _start_hostile(self.data_dir, self.lighttpd.pem_path)
         self.onvif, self.onvif_ports = _start_onvif(self.data_dir, self.http.port, self.rtsp_ports)
 
@@ -157,7 +159,7 @@ class Servers:
              "ORVELLA_DATA_DIR": self.data_dir, "ORVELLA_PYTHON": sys.executable}
         if self.rtsp is not None:
             v.update(ORVELLA_RTSP_PORT=self.rtsp_ports["port"], ORVELLA_RTSP_SECURE_PORT=self.rtsp_ports["secure_port"],
-                     ORVELLA_RTSP_PID=str(self.rtsp.pid))
+                     ORVELLA_RTSP_TLS_PORT=self.rtsp_ports["tls_port"], ORVELLA_RTSP_PID=str(self.rtsp.pid))
         if self.hostile is not None:
             v.update(ORVELLA_RTSP_HOSTILE_PORT=self.hostile_ports["port"],
                      ORVELLA_RTSP_HOSTILE_TLS_PORT=self.hostile_ports["tls_port"])

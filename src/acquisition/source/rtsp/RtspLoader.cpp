@@ -55,8 +55,16 @@ const OrvellaRtspApi& LoadRtspModule() {
     throw std::runtime_error("RTSP needs " + path + AlsoNeeded() + ": " + (reason.empty() ? "unknown reason" : reason));
   auto getApi = ModuleFunction<OrvellaRtspGetApiFn>(module, ORVELLA_RTSP_GET_API);
   const OrvellaRtspApi* api = getApi ? getApi(ORVELLA_RTSP_ABI_VERSION, sizeof(OrvellaRtspApi)) : nullptr;
-  if (!api || api->structSize < sizeof(OrvellaRtspApi))
+  if (!api || api->structSize < sizeof(OrvellaRtspApi)) {
+    // A module from an older driver answers only its own version; its open
+    // would refuse our larger calls (and could not check rtsps certificates).
+    for (int older = ORVELLA_RTSP_ABI_VERSION - 1; getApi && !api && older >= 1; --older)
+      if (getApi(older, sizeof(size_t) + sizeof(int)))
+        throw std::runtime_error("the RTSP module " + path + " is older than the driver (interface " +
+                                 std::to_string(older) + ", the driver needs " +
+                                 std::to_string(ORVELLA_RTSP_ABI_VERSION) + "): install the module that came with it");
     throw std::runtime_error("the RTSP module " + path + " does not match the driver");
+  }
   loader.api = api;
   loader.path = path;
   return *api;

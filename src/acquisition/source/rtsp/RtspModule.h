@@ -20,7 +20,7 @@
 extern "C" {
 #endif
 
-#define ORVELLA_RTSP_ABI_VERSION 2
+#define ORVELLA_RTSP_ABI_VERSION 3
 #define ORVELLA_RTSP_ERROR_SIZE 512
 
 typedef struct OrvellaRtspSession OrvellaRtspSession;
@@ -31,6 +31,13 @@ typedef int (*OrvellaRtspInterruptFn)(void* opaque);
 /* Asked once the camera redirected the stream to `url`, before anything
  * reaches that address: nonzero ends the open there. */
 typedef int (*OrvellaRtspRedirectFn)(void* opaque, const char* url);
+/* Asked once the TLS handshake of an rtsps:// connection is done, before a
+ * byte of RTSP goes over it: the camera's certificate (DER) and, when the
+ * open asked for the system's check, why the system's trusted certificates
+ * or the host name refuse it ("" when they accept it). Nonzero ends the
+ * open there. A module that cannot show the certificate of the connection
+ * fails the open with a reason that says so. */
+typedef int (*OrvellaRtspCertificateFn)(void* opaque, const unsigned char* der, size_t size, const char* systemRefusal);
 
 typedef struct OrvellaRtspOpenCall {
   size_t structSize;
@@ -38,10 +45,12 @@ typedef struct OrvellaRtspOpenCall {
   int tcp;                          /* 1: RTP interleaved in the RTSP connection */
   OrvellaRtspInterruptFn interrupt; /* kept for the session's life */
   void* opaque;
-  OrvellaRtspRedirectFn redirect; /* with the same opaque; null follows all */
-  size_t pictureMemory;           /* what the session's pictures may take */
-  OrvellaRtspSession* session;    /* out */
-  int status;                     /* out: 401 or 403 when the camera refused */
+  OrvellaRtspRedirectFn redirect;       /* with the same opaque; null follows all */
+  OrvellaRtspCertificateFn certificate; /* with the same opaque; null: any certificate */
+  int checkSystem;                      /* 1: the system's check too (see above) */
+  size_t pictureMemory;                 /* what the session's pictures may take */
+  OrvellaRtspSession* session;          /* out */
+  int status;                           /* out: 401 or 403 when the camera refused */
   char error[ORVELLA_RTSP_ERROR_SIZE];
 } OrvellaRtspOpenCall;
 

@@ -40,8 +40,11 @@ struct RtspReader::Impl {
   std::string url;
   UrlLogin login;  // of `url`
   RtspLimits limits;
-  // The decoding thread's own: a redirect it refused, and where it connects.
+  TlsTrust trust;
+  // The decoding thread's own: a redirect or certificate it refused, and
+  // where it connects.
   std::string redirectRefusal;
+  std::string certificateRefusal;
   std::string connectUrl;
 
   // Read by FFmpeg's interrupt callback on the decoding thread.
@@ -80,6 +83,21 @@ struct RtspReader::Impl {
         SameOrigin(SplitLogin(self->connectUrl), target))
       return 0;
     self->redirectRefusal = RedirectRefusalText(target);
+    return 1;
+  }
+
+  // The camera's TlsTrust, as for https: a pin names the key; otherwise the
+  // system's verdict stands. A refusal names the key the camera showed.
+  static int Certificate(void* opaque, const unsigned char* der, size_t size, const char* systemRefusal) {
+    auto* self = static_cast<Impl*>(opaque);
+    const std::string pin = KeyPinOfCertificate(der, size);
+    if (self->trust.mode == TlsTrust::Mode::Pin) {
+      if (self->trust.Accepts(pin)) return 0;
+      self->certificateRefusal = TlsRefusalText("the camera's key is not the one TlsTrust names", pin);
+      return 1;
+    }
+    if (!systemRefusal || !*systemRefusal) return 0;
+    self->certificateRefusal = TlsRefusalText(systemRefusal, pin);
     return 1;
   }
 
@@ -136,6 +154,7 @@ std::string RtspReader::Impl::Session(bool& gotPictures, bool& refusedLogin) {
   if (target.empty()) return noAnswer;
   connectUrl = target;
   redirectRefusal.clear();
+  certificateRefusal.clear();
   OrvellaRtspOpenCall open{};
   open.structSize = sizeof open;
   open.url = target.c_str();
@@ -143,9 +162,12 @@ std::string RtspReader::Impl::Session(bool& gotPictures, bool& refusedLogin) {
   open.interrupt = &Impl::Interrupt;
   open.redirect = &Impl::Redirect;
   open.opaque = this;
+  if (trust.mode != TlsTrust::Mode::Any) open.certificate = &Impl::Certificate;
+  open.checkSystem = trust.mode == TlsTrust::Mode::System;
   open.pictureMemory = decode::kMaxPictureMemory;
   if (api->open(&open) != 1) {
     if (!redirectRefusal.empty()) return redirectRefusal;
+    if (!certificateRefusal.empty()) return certificateRefusal;
     refusedLogin = login.hasCredentials && (open.status == 401 || open.status == 403);
     return DeadlinePassed() ? noAnswer : std::string(open.error);
   }
@@ -188,13 +210,14 @@ RtspReader::~RtspReader() {
   Close();
 }
 
-void RtspReader::Open(const std::string& url, const RtspLimits& limits) {
+void RtspReader::Open(const std::string& url, const RtspLimits& limits, const TlsTrust& trust) {
   Close();
   auto fresh = std::make_shared<Impl>();
   fresh->api = &LoadRtspModule();
   fresh->url = url;
   fresh->login = SplitLogin(url);
   fresh->limits = limits;
+  fresh->trust = trust;
   platform::PinLibrary();  // a decoding thread left running must never meet unloaded code
   thread = std::thread([fresh] {
     fresh->Run();

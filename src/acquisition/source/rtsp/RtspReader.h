@@ -5,7 +5,9 @@
 //
 // The stream runs over TCP (interleaved), with the credentials of the URL
 // (FFmpeg answers Basic and Digest), which go only to the URL's own origin:
-// a redirect elsewhere fails the stream. Its pictures may take
+// a redirect elsewhere fails the stream. An rtsps:// stream's certificate is
+// judged by the camera's TlsTrust on the connection that carries the stream,
+// before a request goes out over it. Its pictures may take
 // decode::kMaxPictureMemory; a stream that claims or needs more fails. A stream that cannot be opened, ends or
 // stalls puts the client in the failed state, which lasts until pictures flow
 // again; meanwhile the thread reconnects after 1 s, 2 s, 4 s ... at most 30 s.
@@ -26,6 +28,7 @@
 #include <thread>
 
 #include "acquisition/PixelTarget.h"
+#include "acquisition/transport/TlsTrust.h"
 #include "driver/NoCopy.h"
 
 namespace orvella {
@@ -68,7 +71,7 @@ class RtspReader {
   // Loads the RTSP module and starts the decoding thread, which connects in
   // the background. Raises std::runtime_error when the module or FFmpeg is
   // missing (the reason names what). An open client is closed first.
-  void Open(const std::string& url, const RtspLimits& limits);
+  void Open(const std::string& url, const RtspLimits& limits, const TlsTrust& trust = TlsTrust());
   // Stops the thread without waiting for it; the pictures go. Idempotent.
   void Close();
   bool IsOpen() const { return state != nullptr; }

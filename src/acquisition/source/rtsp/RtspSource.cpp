@@ -14,10 +14,10 @@ namespace {
 // the client reconnects meanwhile on its own.
 constexpr int kPictureWaitMs = 5000;
 
-// FFmpeg's rtsps checks no certificate against the camera's TlsTrust: such a
-// stream plays only where the camera accepts any certificate.
-const char kUncheckedRtsps[] =
-    "rtsps:// streams are played only with TlsTrust=any: their certificate cannot be checked yet";
+// What the stream's connection depends on besides its URL.
+std::string TrustKey(const TlsTrust& trust) {
+  return std::to_string(static_cast<int>(trust.mode)) + trust.pins;
+}
 }  // namespace
 
 bool RtspSource::Serves(const std::string& url) const {
@@ -27,16 +27,14 @@ bool RtspSource::Serves(const std::string& url) const {
 PictureSource::Found RtspSource::Next(const Request& request) {
   const std::string& url = request.url;
   const int connectMs = request.limits.connectMs;
-  if (url.compare(0, 8, "rtsps://") == 0 && request.trust.mode != TlsTrust::Mode::Any) {
-    Close();
-    throw std::runtime_error(kUncheckedRtsps);
-  }
-  if (!client.IsOpen() || url != openUrl) {
+  const std::string trust = TrustKey(request.trust);
+  if (!client.IsOpen() || url != openUrl || trust != openTrust) {
     RtspLimits limits;
     limits.connectMs = connectMs;
     Close();
-    client.Open(url, limits);
+    client.Open(url, limits, request.trust);
     openUrl = url;
+    openTrust = trust;
   }
   RtspPicture wanted;
   if (request.after != Clock::time_point()) {

@@ -2,7 +2,8 @@
 // decoding thread keeps the newest picture, and a cycle takes the first one
 // decoded after its grab (or, in continuous mode, the newest not yet
 // delivered). The client lives until the camera's worker ends or the URL
-// stops being rtsp://, and opens again when the URL changes.
+// stops being rtsp://, and opens again when the URL or the camera's TlsTrust
+// changes.
 //
 // Thread safety: as PictureSource (Next, Write, Close on the worker; Abort on
 // any thread).
@@ -31,6 +32,7 @@ class RtspSource final : public PictureSource {
  private:
   RtspReader client;
   std::string openUrl;
+  std::string openTrust;  // the TlsTrust it was opened with
   RtspPicture delivered;  // the last picture handed over
   std::atomic<bool> stop{false};
 };

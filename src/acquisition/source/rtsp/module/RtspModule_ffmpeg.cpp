@@ -22,6 +22,7 @@ extern "C" {
 #include "acquisition/source/rtsp/RtspModule.h"
 #include "acquisition/source/rtsp/module/RtspLog_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspMemory_ffmpeg.h"
+#include "acquisition/source/rtsp/module/RtspTls_ffmpeg.h"
 #include "driver/Mutex.h"
 #include "driver/NoCopy.h"
 
@@ -43,6 +44,7 @@ struct OrvellaRtspSession {
   void* opaque = nullptr;
   std::string url;  // where the open goes now
   bool redirectRefused = false;
+  orvella_rtsp::TlsCheck tls;  // rtsps://: the certificate, before the first request
   // Shared with the frames, which may outlive the session.
   std::shared_ptr<orvella_rtsp::PictureBudget> budget = std::make_shared<orvella_rtsp::PictureBudget>();
 };
@@ -63,7 +65,19 @@ int Interrupt(void* opaque) {
       return 1;
     }
   }
+  if (session->tls.Ends(format)) return 1;
   return session->interrupt ? session->interrupt(session->opaque) : 0;
+}
+
+// A call the TLS check ended: the driver words a refused certificate itself.
+bool TlsEnded(const OrvellaRtspSession* session, char* error) {
+  if (session->tls.refused) {
+    error[0] = 0;
+    return true;
+  }
+  if (session->tls.failure.empty()) return false;
+  std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", session->tls.failure.c_str());
+  return true;
 }
 
 void CloseSession(OrvellaRtspSession* session) {
@@ -145,6 +159,9 @@ int Open(OrvellaRtspOpenCall* call) {
   session->redirect = call->redirect;
   session->opaque = call->opaque;
   session->url = call->url;
+  session->tls.certificate = call->certificate;
+  session->tls.opaque = call->opaque;
+  session->tls.checkSystem = call->checkSystem != 0;
   session->budget->cap = call->pictureMemory ? call->pictureMemory : size_t(-1);
   call->status = 0;
   session->format = avformat_alloc_context();
@@ -159,6 +176,10 @@ int Open(OrvellaRtspOpenCall* call) {
   int r = avformat_open_input(&session->format, call->url, nullptr, &options);
   av_dict_free(&options);
   if (r < 0) {
+    if (TlsEnded(session, call->error)) {
+      CloseSession(session);
+      return -1;
+    }
     if (r == AVERROR_HTTP_UNAUTHORIZED || r == AVERROR_HTTP_FORBIDDEN)
       call->status = r == AVERROR_HTTP_UNAUTHORIZED ? 401 : 403;
     scope.Fail(call->error, "cannot open the stream", r);
@@ -235,7 +256,7 @@ int Read(OrvellaRtspReadCall* call) {
       return -1;
     }
     if (r < 0) {
-      scope.Fail(call->error, "reading the stream failed", r);
+      if (!TlsEnded(session, call->error)) scope.Fail(call->error, "reading the stream failed", r);
       return -1;
     }
     AVPacket* packet = session->packet;
