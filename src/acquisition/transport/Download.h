@@ -68,7 +68,10 @@ class Download {
   // and 400 and 500, which carry a SOAP fault. Every other status raises as
   // for Fetch (401 or 403 after credentials: LoginRefused); a redirect is
   // never followed (its status raises), and an answer over
-  // kMaxPostAnswerBytes raises kPostTooLargeText.
+  // kMaxPostAnswerBytes raises kPostTooLargeText. A URL other than http(s)
+  // raises kPostSchemeText, a Content-Type holding a line break
+  // std::invalid_argument. After a failure `into.buffer` may have been
+  // swapped for an empty one.
   long Post(const char* url, const std::string& contentType, const std::string& body, const TransferLimits& limits,
             const TlsTrust& trust, Body& into);
   // The answer of the last kPictureStream, its body unread; the session
