@@ -32,6 +32,15 @@ unless a fault asks otherwise. Paths:
                           frames=<n>   end the stream after n parts, as
                           end=close    a closing delimiter, then close (default)
                           end=cut      half a part, then close
+  /soap                 POST only: a SOAP endpoint. 200 with Content-Type
+                        "application/soap+xml; charset=utf-8" and the call
+                        echoed: "type=<Content-Type>\nlength=<body length>\n
+                        head=<its first 32 bytes>\n". status=<n> answers
+                        with status n instead (400 and 500: the echo inside
+                        a SOAP Fault envelope); size=<n> with n bytes of the
+                        /bytes content instead of the echo. Every fault
+                        parameter below applies (delay, stall, nolength, ...).
+                        A POST to /redirect or /hang is answered as a GET.
   /_stats               200, text "connections=C requests=R\\n": C counts the
                         accepted connections that carried at least one request
                         outside /_*, R those requests. Control requests never
@@ -126,6 +135,12 @@ _BLOCK = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 256))
 
 HTML_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Camera</title></head>\n"
              b"<body><p>This is a web page, not a picture.</p></body></html>\n")
+
+SOAP_FAULT = (b'<?xml version="1.0" encoding="UTF-8"?>\n'
+              b'<env:Envelope xmlns:env="http://www.w3.org/2003/05/soap-envelope"><env:Body><env:Fault>'
+              b'<env:Code><env:Value>env:Sender</env:Value></env:Code>'
+              b'<env:Reason><env:Text xml:lang="en">%s</env:Text></env:Reason>'
+              b'</env:Fault></env:Body></env:Envelope>\n')
 
 
 def pattern(offset, length):
@@ -229,12 +244,7 @@ class Handler(BaseHTTPRequestHandler):
                 data = f.read()
             return self.answer(200, Body.of(data), "application/octet-stream", query)
         if path == "/redirect":
-            target = query.get("to", "/bytes/10")
-            self.send_response(302)
-            self.send_header("Location", target)
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-            return None
+            return self.redirect(query)
         if path == "/hang":
             self.wait_forever()
             return None
@@ -243,6 +253,45 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/mjpeg":
             return self.mjpeg(query)
         return self.simple(404, b"unknown path\n")
+
+    def do_POST(self):
+        # The body first, whatever the answer: the connection stays usable.
+        length = self.int_arg(self.headers.get("Content-Length", "0")) or 0
+        body = self.rfile.read(length) if length > 0 else b""
+        parts = urlsplit(self.path)
+        path = unquote(parts.path)
+        query = {k: v[-1] for k, v in parse_qs(parts.query).items()}
+        self.server.count_request(self)
+        self.server.root.note_request(self.raw_requestline + bytes(self.headers))
+        self.server.root.note_auth(self.server.port, path, "Authorization" in self.headers)
+        if query.get("auth") == "basic" and not self.headers.get("Authorization", "").startswith("Basic "):
+            return self.challenge("camera")
+        if path == "/soap":
+            return self.soap(body, query)
+        if path == "/redirect":
+            return self.redirect(query)
+        if path == "/hang":
+            return self.wait_forever()
+        return self.simple(404, b"unknown path\n")
+
+    def soap(self, body, query):
+        """A SOAP call's answer: the call echoed, a fault, or a sized body."""
+        code = self.int_arg(query.get("status", "200")) or 200
+        content_type = "application/soap+xml; charset=utf-8"
+        if "size" in query:
+            n = self.int_arg(query["size"]) or 0
+            return self.answer(code, Body(n, pattern), content_type, query, store=False)
+        echo = b"type=%s\nlength=%d\nhead=%s\n" % (
+            self.headers.get("Content-Type", "").encode("latin-1"), len(body), body[:32])
+        if code in (400, 500):
+            echo = SOAP_FAULT % echo
+        return self.answer(code, Body.of(echo), content_type, query)
+
+    def redirect(self, query):
+        self.send_response(302)
+        self.send_header("Location", query.get("to", "/bytes/10"))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def do_HEAD(self):
         self.simple(405, b"")

@@ -7,9 +7,10 @@ loopback ports, serving the data directory (the test pictures) under
   /digest-md5/<name>    Digest login, MD5 only
   /open/<name>          no login
 
-and the picture stream of our own server (http_server.py's /mjpeg, proxied
-as it comes) under /basic/mjpeg, /digest/mjpeg and /open/mjpeg, with the
-same query, on http (port `http_port`) and https (port `https_port`, a self-signed
+and the picture stream and SOAP endpoint of our own server (http_server.py's
+/mjpeg and /soap, proxied as they come, POST bodies too) under
+/<login>/mjpeg and /<login>/soap (login: basic, digest, digest-md5, open),
+with the same query, on http (port `http_port`) and https (port `https_port`, a self-signed
 certificate for "camera.invalid" made by openssl at start). Logins: the USERS
 below. Every request line and header of the login paths goes to `log_path`
 (lighttpd writes its error log unbuffered), so a test can count requests and
@@ -57,7 +58,8 @@ def _free_port():
 def _config(root, users, pem, log, http_port, https_port, stream_port):
     auth = ",\n".join('  "/%s/" => ("%s, "realm" => "camera", "require" => "valid-user")' % (p, m)
                       for p, m in PATHS.items())
-    streams = ", ".join('"/%s/mjpeg" => "/mjpeg"' % p for p in list(PATHS) + ["open"])
+    streams = ", ".join('"/%s/%s" => "/%s"' % (p, what, what) for p in list(PATHS) + ["open"]
+                        for what in ("mjpeg", "soap"))
     return """server.document-root = "%(root)s"
 server.bind = "127.0.0.1"
 server.port = %(http)d
@@ -72,7 +74,7 @@ auth.require = (
 %(auth)s
 )
 debug.log-request-header = "enable"
-$HTTP["url"] =~ "^/[a-z0-9-]+/mjpeg$" {
+$HTTP["url"] =~ "^/[a-z0-9-]+/(mjpeg|soap)$" {
   proxy.server = ("" => (("host" => "127.0.0.1", "port" => %(stream)d)))
   proxy.header = ("map-urlpath" => (%(streams)s))
 }

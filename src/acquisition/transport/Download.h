@@ -4,8 +4,8 @@
 // curl/CurlDownload_curl.cpp and wininet/WinInetDownload_wininet.cpp.
 //
 // Thread safety: OpenSession and CloseSession run on the host thread that
-// sets the owner up or tears it down, Fetch on the owner's worker; Abort and
-// IsSessionOpen on any thread at any time, also while Fetch runs.
+// sets the owner up or tears it down, Fetch and Post on the owner's worker;
+// Abort and IsSessionOpen on any thread at any time, also while they run.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,10 @@ class Download {
   static constexpr const char* kNoSessionText = "FTPStream::ReadFile: Internet session not opened";
   static constexpr const char* kNotAvailableText = "File not available";
   static constexpr const char* kAbortedText = "FTPStream::ReadFile: download aborted";
+  // A call's answer is small: a larger one fails.
+  static constexpr int kMaxPostAnswerBytes = 1024 * 1024;
+  static constexpr const char* kPostTooLargeText = "FTPStream::ReadFile: response larger than 1 MiB (1048576 bytes)";
+  static constexpr const char* kPostSchemeText = "FTPStream::ReadFile: only http and https URLs take a POST";
 
   // What the URL answered.
   enum class Got {
@@ -58,6 +62,18 @@ class Download {
   // (ftp has none). Raises on every failure (see FTPStream::ReadFile).
   // After a failure `body.buffer` may have been swapped for an empty one.
   Got Fetch(const char* url, const TransferLimits& limits, const TlsTrust& trust, Body& body);
+  // Posts `body` with this Content-Type (a SOAP 1.2 call names its action
+  // there) to the http(s) `url`, on the same session, login, trust and clock
+  // as Fetch. Returns the final answer's status, its body in `into`: 200-299,
+  // and 400 and 500, which carry a SOAP fault. Every other status raises as
+  // for Fetch (401 or 403 after credentials: LoginRefused); a redirect is
+  // never followed (its status raises), and an answer over
+  // kMaxPostAnswerBytes raises kPostTooLargeText. A URL other than http(s)
+  // raises kPostSchemeText, a Content-Type holding a line break
+  // std::invalid_argument. After a failure `into.buffer` may have been
+  // swapped for an empty one.
+  long Post(const char* url, const std::string& contentType, const std::string& body, const TransferLimits& limits,
+            const TlsTrust& trust, Body& into);
   // The answer of the last kPictureStream, its body unread; the session
   // connects afresh for the next download. Null after any other outcome.
   std::unique_ptr<OpenAnswer> TakeAnswer();

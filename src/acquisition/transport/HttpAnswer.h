@@ -36,6 +36,11 @@ std::string ServerWords(const std::string& text);
 inline bool IsRefusal(long status) {
   return status != 0 && (status < 200 || status > 299);
 }
+// The same for a POST's answer: 400 and 500 carry a SOAP fault, read as
+// the answer.
+inline bool IsPostRefusal(long status) {
+  return IsRefusal(status) && status != 400 && status != 500;
+}
 // Raises a refused answer's `reason`: LoginRefused when it refuses a login
 // that went out (401 or 403 to a URL with credentials), on which the worker
 // waits before trying again; std::runtime_error otherwise.

@@ -203,6 +203,11 @@ UrlLogin SplitLogin(const std::string& url) {
   return login;
 }
 
+bool IsHttpUrl(const std::string& url) {
+  const std::string origin = SplitLogin(url).origin;
+  return origin.rfind("http://", 0) == 0 || origin.rfind("https://", 0) == 0;
+}
+
 bool SameOrigin(const UrlLogin& login, const std::string& target) {
   return SplitLogin(target).origin == login.origin;
 }

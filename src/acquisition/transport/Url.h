@@ -50,6 +50,9 @@ struct UrlLogin {
 };
 UrlLogin SplitLogin(const std::string& url);
 
+// Whether `url` is an http:// or https:// URL (what a POST may go to).
+bool IsHttpUrl(const std::string& url);
+
 // A login goes only to the scheme, host and port of the URL it came with.
 // Whether the absolute URL `target` (a redirect's) is at that origin.
 bool SameOrigin(const UrlLogin& login, const std::string& target);

@@ -8,7 +8,8 @@
 // The worker drives the transfer itself (multi perform + poll), so it can
 // watch the clock and Abort, which wakes the poll from any thread. A picture
 // stream's answer stops the download at its headers and the running transfer
-// is handed over (TakeAnswer); the next download makes a new one.
+// is handed over (TakeAnswer); the next download makes a new one. A call
+// (Post) runs on the same transfer, so it shares its connection and login.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -38,7 +39,9 @@ struct Download::Impl final : CurlTransfer::Receiver {
   CurlTransfer* running = nullptr;  // `transfer`, while Fetch drives it
   ReceiveBuffer* buffer = nullptr;
   int fill = 0;
-  bool stream = false;  // the answer is a picture stream
+  bool stream = false;   // the answer is a picture stream
+  bool posting = false;  // the request is a POST
+  long status = 0;       // the final answer's
   std::unique_ptr<CurlOpenAnswer> handed;
 
   enum class Stop { kDone, kStream, kAborted, kTimedOut };
@@ -47,16 +50,17 @@ struct Download::Impl final : CurlTransfer::Receiver {
   void HeaderArrived() override { clock.Progress(fill); }
 
   void Answered(const AnswerHeaders& answer) override {
-    if (IsRefusal(answer.status)) ThrowRefusal(answer.status, login.hasCredentials, answer.RefusalText());
+    if (posting ? IsPostRefusal(answer.status) : IsRefusal(answer.status))
+      ThrowRefusal(answer.status, login.hasCredentials, answer.RefusalText());
     // A picture stream never ends: it is read as a stream, not downloaded.
-    if (answer.status != 0 && IsPictureStreamType(answer.contentType)) {
+    if (!posting && answer.status != 0 && IsPictureStreamType(answer.contentType)) {
       stream = true;
       return;
     }
     curl_off_t announced = -1;  // the header's, or an ftp file's size
     if (running && curl_easy_getinfo(running->Easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
-        announced > kMaxBodyBytes)
-      throw std::runtime_error(kTooLargeText);
+        announced > (posting ? kMaxPostAnswerBytes : kMaxBodyBytes))
+      throw std::runtime_error(posting ? kPostTooLargeText : kTooLargeText);
   }
 
   void Received(const char* data, size_t length) override {
@@ -64,6 +68,8 @@ struct Download::Impl final : CurlTransfer::Receiver {
       handed->early.append(data, length);  // the stream's first bytes
       return;
     }
+    if (posting && length > static_cast<size_t>(kMaxPostAnswerBytes - fill))
+      throw std::runtime_error(kPostTooLargeText);
     size_t done = 0;
     while (done < length) {
       buffer->MakeRoom(fill);
@@ -119,7 +125,56 @@ struct Download::Impl final : CurlTransfer::Receiver {
     ScopedLock<Mutex> hold(lock);
     handed->transfer = std::move(transfer);
   }
+
+  // One request on the kept transfer, up to a picture stream's headers or
+  // the end of the answer; raises on every failure. True for a stream.
+  bool Run(const char* next, const TransferLimits& limits, const TlsTrust& trust, Body& body,
+           const CurlTransfer::PostData* post);
 };
+
+bool Download::Impl::Run(const char* next, const TransferLimits& limits, const TlsTrust& trust, Body& body,
+                         const CurlTransfer::PostData* post) {
+  handed.reset();
+  CurlTransfer* t = TransferFor(next);
+  if (!t) throw std::runtime_error(kNoSessionText);
+  if (aborted) throw std::runtime_error(kAbortedText);
+
+  running = t;
+  buffer = &body.buffer;
+  fill = 0;
+  stream = false;
+  posting = post != nullptr;
+  handed = std::make_unique<CurlOpenAnswer>();
+  clock.Start(limits);
+  // A backstop only: the clock bounds connecting and the handshake, and
+  // speaks first with its own words.
+  t->Start(login, trust, static_cast<long>(limits.connectMs) + 1000L, *this, post);
+  CURLcode result = CURLE_OK;
+  const Stop stop = Drive(*t, result);
+  buffer = nullptr;
+  running = nullptr;
+  // A stream whose connection ended with its headers is handed over too:
+  // its reader then finds the end.
+  if (stop == Stop::kStream || (stop == Stop::kDone && stream && !t->Failed())) {
+    HandOver();
+    return true;
+  }
+  handed.reset();
+  // Detached mid-transfer, curl closes that connection; a finished one goes
+  // back to the cache for the next download.
+  t->Stop();
+  if (stop == Stop::kAborted) throw std::runtime_error(kAbortedText);
+  if (stop == Stop::kTimedOut && !t->Failed())
+    throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, clock.Reason());
+  t->Judge(result, [&] { return ProbeKey(*t, limits); });
+  body.buffer.MakeRoom(fill);  // the final empty read of the download loop
+  body.size = static_cast<uint32_t>(fill);
+  char* type = nullptr;  // the final answer's; none for ftp
+  curl_easy_getinfo(t->Easy(), CURLINFO_CONTENT_TYPE, &type);
+  body.type = type ? type : "";
+  status = t->Answer().status;
+  return false;
+}
 
 Download::Download() : impl(std::make_unique<Impl>()) {}
 
@@ -152,45 +207,18 @@ void Download::Abort() {
 }
 
 Download::Got Download::Fetch(const char* url, const TransferLimits& limits, const TlsTrust& trust, Body& body) {
-  Impl& s = *impl;
-  s.handed.reset();
-  CurlTransfer* t = s.TransferFor(url);
-  if (!t) throw std::runtime_error(kNoSessionText);
-  if (s.aborted) throw std::runtime_error(kAbortedText);
+  return impl->Run(url, limits, trust, body, nullptr) ? Got::kPictureStream : Got::kBody;
+}
 
-  s.running = t;
-  s.buffer = &body.buffer;
-  s.fill = 0;
-  s.stream = false;
-  s.handed = std::make_unique<CurlOpenAnswer>();
-  s.clock.Start(limits);
-  // A backstop only: the clock bounds connecting and the handshake, and
-  // speaks first with its own words.
-  t->Start(s.login, trust, static_cast<long>(limits.connectMs) + 1000L, s);
-  CURLcode result = CURLE_OK;
-  const Impl::Stop stop = s.Drive(*t, result);
-  s.buffer = nullptr;
-  s.running = nullptr;
-  // A stream whose connection ended with its headers is handed over too:
-  // its reader then finds the end.
-  if (stop == Impl::Stop::kStream || (stop == Impl::Stop::kDone && s.stream && !t->Failed())) {
-    s.HandOver();
-    return Got::kPictureStream;
-  }
-  s.handed.reset();
-  // Detached mid-transfer, curl closes that connection; a finished one goes
-  // back to the cache for the next download.
-  t->Stop();
-  if (stop == Impl::Stop::kAborted) throw std::runtime_error(kAbortedText);
-  if (stop == Impl::Stop::kTimedOut && !t->Failed())
-    throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, s.clock.Reason());
-  t->Judge(result, [&] { return s.ProbeKey(*t, limits); });
-  body.buffer.MakeRoom(s.fill);  // the final empty read of the download loop
-  body.size = static_cast<uint32_t>(s.fill);
-  char* type = nullptr;  // the final answer's; none for ftp
-  curl_easy_getinfo(t->Easy(), CURLINFO_CONTENT_TYPE, &type);
-  body.type = type ? type : "";
-  return Got::kBody;
+long Download::Post(const char* url, const std::string& contentType, const std::string& body,
+                    const TransferLimits& limits, const TlsTrust& trust, Body& into) {
+  impl->handed.reset();
+  if (!IsHttpUrl(url)) throw std::runtime_error(kPostSchemeText);
+  if (contentType.find_first_of("\r\n") != std::string::npos)
+    throw std::invalid_argument("Content-Type with a line break");
+  const CurlTransfer::PostData post{contentType, body};
+  impl->Run(url, limits, trust, into, &post);
+  return impl->status;
 }
 
 std::unique_ptr<OpenAnswer> Download::TakeAnswer() {

@@ -13,7 +13,11 @@ struct EasyDeleter {
 struct MultiDeleter {
   void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
 };
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+using SlistHandle = std::unique_ptr<curl_slist, SlistDeleter>;
 
 }  // namespace orvella

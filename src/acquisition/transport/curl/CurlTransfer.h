@@ -5,7 +5,9 @@
 // the URL's credentials apart from it (libcurl answers Basic and Digest
 // challenges and, with both allowed, never sends Basic before a server
 // asked), the certificate check the camera's trust asks for, and the
-// answer's headers read into AnswerHeaders.
+// answer's headers read into AnswerHeaders. A request is a GET, or a POST of
+// a body that follows no redirect and whose 400 and 500 answers (SOAP
+// faults) are read as answers.
 //
 // Thread safety: one thread drives a transfer at a time (a download's worker,
 // then, once handed over, a stream's reader); Wake from any thread.
@@ -51,9 +53,17 @@ class CurlTransfer {
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
 
+  // What a POST sends (copied as it starts).
+  struct PostData {
+    const std::string& contentType;
+    const std::string& body;
+  };
+
   // Points the transfer at `login`'s URL with its credentials, `trust` and a
-  // connection backstop, reporting to `receiver`, and starts it.
-  void Start(const UrlLogin& login, const TlsTrust& trust, long connectMs, Receiver& receiver);
+  // connection backstop, reporting to `receiver`, and starts it: a GET, or
+  // with `post` a POST.
+  void Start(const UrlLogin& login, const TlsTrust& trust, long connectMs, Receiver& receiver,
+             const PostData* post = nullptr);
   // From now on the transfer's news goes to `receiver` (a hand-over).
   void Redirect(Receiver& receiver) { this->receiver = &receiver; }
   // Reads what has arrived; true once libcurl is done with the transfer,
@@ -92,11 +102,17 @@ class CurlTransfer {
   // Runs `step` inside a callback: what it raises is kept for Judge.
   template <typename Step>
   bool Guard(Step step);
+  // The method, body and headers of the next request.
+  void SetRequest(const PostData* post);
+  // Whether the final answer's status refuses the request.
+  bool Refused(long status) const { return posting ? IsPostRefusal(status) : IsRefusal(status); }
 
   EasyHandle easy;  // destroyed after multi
   MultiHandle multi;
   bool added = false;
   long connectMs = 0;
+  SlistHandle headers;   // a POST's
+  bool posting = false;  // the request is a POST
   UrlLogin login;
   Receiver* receiver = nullptr;
   AnswerHeaders answer;

@@ -65,7 +65,8 @@ CurlTransfer::~CurlTransfer() {
   Stop();
 }
 
-void CurlTransfer::Start(const UrlLogin& to, const TlsTrust& trust, long connectLimitMs, Receiver& r) {
+void CurlTransfer::Start(const UrlLogin& to, const TlsTrust& trust, long connectLimitMs, Receiver& r,
+                         const PostData* post) {
   CURL* h = easy.get();
   login = to;
   receiver = &r;
@@ -87,9 +88,35 @@ void CurlTransfer::Start(const UrlLogin& to, const TlsTrust& trust, long connect
   // a whole poll slice (1 s). A fresh login per picture costs well under a
   // millisecond on a LAN; HTTP keeps its connection.
   curl_easy_setopt(h, CURLOPT_FORBID_REUSE, strncasecmp(login.url.c_str(), "ftp://", 6) == 0 ? 1L : 0L);
+  SetRequest(post);
   if (curl_multi_add_handle(multi.get(), h) != CURLM_OK)
     throw Win32Exception(CURLE_FAILED_INIT, Win32Exception::Kind::Internet);
   added = true;
+}
+
+// A POST sends its body with its Content-Type and no "Expect:" (a camera
+// may never answer it), and follows no redirect: one would turn it into a
+// GET elsewhere. A GET after it is a plain GET again.
+void CurlTransfer::SetRequest(const PostData* post) {
+  CURL* h = easy.get();
+  if (!post) {
+    if (!posting) return;
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    headers.reset();
+    posting = false;
+    return;
+  }
+  headers.reset(curl_slist_append(nullptr, ("Content-Type: " + post->contentType).c_str()));
+  curl_slist* both = headers ? curl_slist_append(headers.get(), "Expect:") : nullptr;
+  if (!both) throw Win32Exception(CURLE_OUT_OF_MEMORY, Win32Exception::Kind::Internet);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post->body.size()));
+  if (curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, post->body.data()) != CURLE_OK)
+    throw Win32Exception(CURLE_OUT_OF_MEMORY, Win32Exception::Kind::Internet);
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  posting = true;
 }
 
 bool CurlTransfer::Perform(CURLcode& result) {
@@ -146,7 +173,7 @@ size_t CurlTransfer::OnHeader(char* data, size_t size, size_t count, void* user)
   if (t->answer.Feed(data, length)) return length;
   const long status = t->answer.status;
   const bool blank = length <= 2 && (data[0] == '\r' || data[0] == '\n');
-  if (blank && status >= 200 && status <= 299 && !t->answered) {
+  if (blank && status != 0 && !t->Refused(status) && !t->answered) {
     t->answered = true;
     if (!t->Guard([t] { t->receiver->Answered(t->answer); })) return 0;
   }
@@ -186,7 +213,7 @@ void CurlTransfer::Judge(CURLcode result, const std::function<std::string()>& pr
   if (failure) std::rethrow_exception(failure);
   // A refusal counts whatever else went wrong afterwards (an interim status
   // line followed by garbage, a body we declined to read).
-  if (IsRefusal(answer.status)) ThrowRefusal(answer.status, login.hasCredentials, answer.RefusalText());
+  if (Refused(answer.status)) ThrowRefusal(answer.status, login.hasCredentials, answer.RefusalText());
   if (IsCertificateRefusal(result)) {
     const std::string cause = errorText[0] ? errorText : curl_easy_strerror(result);
     throw Win32Exception(result, Win32Exception::Kind::Internet, TlsRefusalText(cause, probeKey()));

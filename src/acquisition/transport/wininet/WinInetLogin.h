@@ -24,6 +24,20 @@ class WinInetLogin {
   // recorder must not queue behind WinInet's default of a few connections.
   static void RaiseConnectionLimits();
 
+  // A POST's Content-Type and body, and the connection handle its requests
+  // hang from: made by Open, closed with the PostData, which must therefore
+  // go after the request Open returned.
+  struct PostData {
+    std::string contentType;
+    std::string body;
+    Handle connection = nullptr;
+
+    PostData() = default;
+    PostData(const PostData&) = delete;
+    PostData& operator=(const PostData&) = delete;
+    ~PostData();
+  };
+
   // The camera's trust; takes effect at the next Open.
   void SetTrust(const TlsTrust& trust) ORVELLA_EXCLUDES(lock);
 
@@ -36,8 +50,11 @@ class WinInetLogin {
   // RedirectRefusalText). Returns the handle of the final answer, whatever
   // its status, or raises Win32Exception (a refused certificate names the
   // server's key).
-  // `flags`: more INTERNET_FLAG_* for every request.
-  Handle Open(Handle session, const std::string& url, uintptr_t context, uint32_t flags = 0) ORVELLA_EXCLUDES(lock);
+  // `flags`: more INTERNET_FLAG_* for every request. With `post` (http and
+  // https only) the requests are POSTs of its body, a redirect is never
+  // followed and its answer is returned as any other.
+  Handle Open(Handle session, const std::string& url, uintptr_t context, uint32_t flags = 0, PostData* post = nullptr)
+      ORVELLA_EXCLUDES(lock);
 
   // From the status callback as WinInet creates a request handle inside
   // Open: the security flags the trust asks for (none outside Open).
@@ -55,11 +72,12 @@ class WinInetLogin {
  private:
   // An http(s) URL: with a login, redirects within its origin are followed
   // here and one elsewhere is refused (RedirectRefusalText).
-  Handle OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context, uint32_t flags) ORVELLA_EXCLUDES(lock);
+  Handle OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context, uint32_t flags, PostData* post)
+      ORVELLA_EXCLUDES(lock);
   // One URL's answer: challenges answered, the certificate checked as
   // `given` says on every answer.
-  Handle OpenAnswered(Handle session, const UrlLogin& login, const TlsTrust& given, uintptr_t context, uint32_t flags)
-      ORVELLA_EXCLUDES(lock);
+  Handle OpenAnswered(Handle session, const UrlLogin& login, const TlsTrust& given, uintptr_t context, uint32_t flags,
+                      PostData* post) ORVELLA_EXCLUDES(lock);
 
   Mutex lock;
   TlsTrust trust ORVELLA_GUARDED_BY(lock);

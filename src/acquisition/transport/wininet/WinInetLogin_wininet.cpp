@@ -62,6 +62,44 @@ HINTERNET OpenOnce(HINTERNET session, const std::string& url, const std::string&
   return handle;
 }
 
+// "host" of "https://host:port" (an IPv6 address without its brackets).
+std::string HostName(const std::string& origin) {
+  std::string host = origin.substr(origin.find("://") + 3);
+  host = host.substr(0, host.rfind(':'));
+  if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  return host;
+}
+
+// A POST: InternetOpenUrlA makes GETs only. The body goes with every
+// request, the retries after a challenge too; the requests hang from one
+// connection handle, made at the first and kept in `post`.
+HINTERNET PostOnce(HINTERNET session, const UrlLogin& login, const std::string& authorization, DWORD flags,
+                   DWORD security, DWORD_PTR context, WinInetLogin::PostData& post) {
+  const bool https = login.origin.rfind("https://", 0) == 0;
+  if (!post.connection) {
+    const auto port =
+        static_cast<INTERNET_PORT>(std::strtoul(login.origin.substr(login.origin.rfind(':') + 1).c_str(), nullptr, 10));
+    post.connection =
+        InternetConnectA(session, HostName(login.origin).c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (!post.connection) return nullptr;
+  }
+  pendingSecurityFlags = security;
+  HINTERNET request = HttpOpenRequestA(
+      post.connection, "POST", login.target.c_str(), nullptr, nullptr, nullptr,
+      flags | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION | (https ? INTERNET_FLAG_SECURE : 0), context);
+  pendingSecurityFlags = 0;
+  if (!request) return nullptr;
+  std::string headers = "Content-Type: " + post.contentType + "\r\n";
+  if (!authorization.empty()) headers += "Authorization: " + authorization + "\r\n";
+  if (HttpSendRequestA(request, headers.c_str(), static_cast<DWORD>(headers.size()), &post.body[0],
+                       static_cast<DWORD>(post.body.size())))
+    return request;
+  const DWORD error = GetLastError();
+  InternetCloseHandle(request);
+  SetLastError(error);
+  return nullptr;
+}
+
 // Every WWW-Authenticate header of the answer.
 std::vector<Challenge> ChallengesOf(HINTERNET url) {
   std::vector<Challenge> out;
@@ -107,11 +145,8 @@ std::string UrlOf(HINTERNET url) {
   return std::string(text, strnlen(text, sizeof text));
 }
 
-// "host" of "https://host:port" (an IPv6 address without its brackets).
 std::wstring HostOf(const std::string& origin) {
-  std::string host = origin.substr(origin.find("://") + 3);
-  host = host.substr(0, host.rfind(':'));
-  if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string host = HostName(origin);
   return std::wstring(host.begin(), host.end());
 }
 
@@ -229,30 +264,37 @@ void WinInetLogin::OnHandleCreated(Handle request) {
   InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
 }
 
-WinInetLogin::Handle WinInetLogin::Open(Handle session, const std::string& url, uintptr_t context, uint32_t flags) {
+WinInetLogin::PostData::~PostData() {
+  if (connection) InternetCloseHandle(connection);
+}
+
+WinInetLogin::Handle WinInetLogin::Open(Handle session, const std::string& url, uintptr_t context, uint32_t flags,
+                                        PostData* post) {
   const UrlLogin login = SplitLogin(url);
-  if (login.origin.rfind("http://", 0) != 0 && login.origin.rfind("https://", 0) != 0) {
+  if (!IsHttpUrl(url)) {
     HINTERNET handle = InternetOpenUrlA(session, url.c_str(), nullptr, 0, flags | INTERNET_FLAG_NO_COOKIES, context);
     if (!handle) throw Win32Exception();
     return handle;
   }
-  return OpenLoggedIn(session, login, context, flags);
+  return OpenLoggedIn(session, login, context, flags, post);
 }
 
 WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& login, uintptr_t context,
-                                                uint32_t flags) {
+                                                uint32_t flags, PostData* post) {
   TlsTrust given;
   {
     ScopedLock<Mutex> hold(lock);
     given = trust;
   }
-  if (!login.hasCredentials) return OpenAnswered(session, login, given, context, flags);
+  // A POST follows no redirect: WinInet would go on with a GET.
+  if (post) return OpenAnswered(session, login, given, context, flags | INTERNET_FLAG_NO_AUTO_REDIRECT, post);
+  if (!login.hasCredentials) return OpenAnswered(session, login, given, context, flags, nullptr);
   // WinInet would follow a redirect with our Authorization header to any
   // server: with a login we follow them ourselves, within the origin only,
   // to the origin as we read it.
   UrlLogin at = login;
   for (int redirects = 0;; ++redirects) {
-    HINTERNET handle = OpenAnswered(session, at, given, context, flags | INTERNET_FLAG_NO_AUTO_REDIRECT);
+    HINTERNET handle = OpenAnswered(session, at, given, context, flags | INTERNET_FLAG_NO_AUTO_REDIRECT, nullptr);
     const std::string target = RedirectTarget(handle, at.url);
     if (target.empty() || redirects == kMaxRedirects) return handle;
     InternetCloseHandle(handle);
@@ -264,7 +306,7 @@ WinInetLogin::Handle WinInetLogin::OpenLoggedIn(Handle session, const UrlLogin& 
 }
 
 WinInetLogin::Handle WinInetLogin::OpenAnswered(Handle session, const UrlLogin& login, const TlsTrust& given,
-                                                uintptr_t context, uint32_t flags) {
+                                                uintptr_t context, uint32_t flags, PostData* post) {
   {
     ScopedLock<Mutex> hold(lock);
     state.Begin(login);
@@ -278,10 +320,11 @@ WinInetLogin::Handle WinInetLogin::OpenAnswered(Handle session, const UrlLogin& 
       ScopedLock<Mutex> hold(lock);
       // With a pin, WinInet's check passes any certificate: Basic waits for
       // an answer whose key we have seen.
-      authorization = state.Authorization("GET", pinned);
+      authorization = state.Authorization(post ? "POST" : "GET", pinned);
     }
-    HINTERNET handle = OpenOnce(session, login.url, authorization,
-                                flags | (login.hasCredentials ? INTERNET_FLAG_NO_AUTH : 0), security, context);
+    const DWORD requestFlags = flags | (login.hasCredentials ? INTERNET_FLAG_NO_AUTH : 0);
+    HINTERNET handle = post ? PostOnce(session, login, authorization, requestFlags, security, context, *post)
+                            : OpenOnce(session, login.url, authorization, requestFlags, security, context);
     if (!handle) {
       const DWORD error = GetLastError();
       if (!https || !IsCertificateError(error)) throw Win32Exception(error);

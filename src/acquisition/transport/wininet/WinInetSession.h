@@ -48,8 +48,10 @@ HINTERNET OpenInternetSession();
 // the clock allows, so the clock always speaks first. Returns the backstop.
 DWORD SetTimeouts(HINTERNET session, const TransferLimits& limits);
 // Opens `url` on `session` with `login` (its trust set by the caller) and
-// the request flags; the request reports to `context`.
-HINTERNET OpenRequest(HINTERNET session, WinInetLogin& login, const std::string& url, RequestContext& context);
+// the request flags; the request reports to `context`. A GET, or a POST of
+// `post` (see WinInetLogin::Open).
+HINTERNET OpenRequest(HINTERNET session, WinInetLogin& login, const std::string& url, RequestContext& context,
+                      WinInetLogin::PostData* post = nullptr);
 // A header of the final answer; "" when it has none (or one over 1 KB).
 std::string HeaderText(HINTERNET request, DWORD what);
 

@@ -1,7 +1,7 @@
-#include "acquisition/transport/wininet/WinInetSession.h"
 #include <thread>
 #include <utility>
 
+#include "acquisition/transport/wininet/WinInetSession.h"
 #include "driver/Errors.h"
 #include "driver/Platform.h"
 
@@ -44,8 +44,9 @@ DWORD SetTimeouts(HINTERNET session, const TransferLimits& limits) {
   return backstop;
 }
 
-HINTERNET OpenRequest(HINTERNET session, WinInetLogin& login, const std::string& url, RequestContext& context) {
-  return login.Open(session, url, reinterpret_cast<DWORD_PTR>(&context), kRequestFlags);
+HINTERNET OpenRequest(HINTERNET session, WinInetLogin& login, const std::string& url, RequestContext& context,
+                      WinInetLogin::PostData* post) {
+  return login.Open(session, url, reinterpret_cast<DWORD_PTR>(&context), kRequestFlags, post);
 }
 
 WinInetOpenAnswer::~WinInetOpenAnswer() {
