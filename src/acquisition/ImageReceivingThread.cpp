@@ -11,6 +11,7 @@
 #include "acquisition/decode/ImageDecoder.h"
 #include "acquisition/source/SourceTable.h"
 #include "acquisition/source/mjpeg/MjpegSource.h"
+#include "acquisition/source/onvif/OnvifSource.h"
 #include "acquisition/source/rtsp/RtspSource.h"
 #include "acquisition/source/snapshot/SnapshotSource.h"
 #include "acquisition/transport/TransferClock.h"
@@ -85,10 +86,11 @@ struct ImageReceivingThread::Impl {
   // Worker only, once started (the owner uses them before and after).
   FTPStream stream;
   ImageDecoder decoder;
+  OnvifSource onvif;
   RtspSource rtsp;
   MjpegSource mjpeg{decoder};
   SnapshotSource snapshot{stream, decoder};
-  SourceTable sources{&rtsp, &mjpeg, &snapshot};  // the first that serves a URL reads it
+  SourceTable sources{&onvif, &rtsp, &mjpeg, &snapshot};  // the first that serves a URL reads it
   std::string url;                                // reused every cycle: no allocation once grown
   RetryGate retry;
 
