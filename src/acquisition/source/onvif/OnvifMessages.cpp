@@ -53,12 +53,12 @@ std::string ProfileToken(const std::string& profile) {
 }
 
 // Days from 1970-01-01 to a civil date (proleptic Gregorian).
-long DaysFromCivil(long y, long m, long d) {
+long long DaysFromCivil(long long y, long long m, long long d) {
   y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + doe - 719468;
 }
 
@@ -168,7 +168,7 @@ bool DeviceTime(const soap::Document& answer, std::time_t& utc) {
   if (y < 1970 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
       s > 60)
     return false;
-  utc = static_cast<std::time_t>(DaysFromCivil(y, mo, d) * 86400L + h * 3600L + mi * 60L + s);
+  utc = static_cast<std::time_t>(DaysFromCivil(y, mo, d) * 86400LL + h * 3600LL + mi * 60LL + s);
   return true;
 }
 
