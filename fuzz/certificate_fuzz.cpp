@@ -6,12 +6,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "acquisition/transport/TlsTrust.h"
 
 namespace {
-
-#define Check(ok) \
-  ((ok) ? (void)0 : (std::fprintf(stderr, "%s:%d: rule broken: %s\n", __FILE__, __LINE__, #ok), std::abort()))
 
 void CheckPin(const std::string& pin) {
   if (pin.empty()) return;

@@ -11,15 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "config/IniFile.h"
 
 namespace {
 
 using orvella::IniFile;
-
-// A broken rule: say which, then crash so the fuzzer keeps the input.
-#define Check(ok) \
-  ((ok) ? (void)0 : (std::fprintf(stderr, "%s:%d: rule broken: %s\n", __FILE__, __LINE__, #ok), std::abort()))
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f';

@@ -9,14 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "acquisition/transport/HttpLogin.h"
-
-namespace {
-
-#define Check(ok) \
-  ((ok) ? (void)0 : (std::fprintf(stderr, "%s:%d: rule broken: %s\n", __FILE__, __LINE__, #ok), std::abort()))
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);

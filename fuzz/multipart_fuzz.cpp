@@ -14,17 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "acquisition/source/mjpeg/MultipartParser.h"
 
 namespace {
-
-#define Check(ok)                                               \
-  do {                                                          \
-    if (!(ok)) {                                                \
-      std::fprintf(stderr, "multipart rule broken: %s\n", #ok); \
-      std::abort();                                             \
-    }                                                           \
-  } while (0)
 
 struct Part {
   long long length;

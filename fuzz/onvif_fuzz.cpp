@@ -10,16 +10,10 @@
 #include <ctime>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "acquisition/source/onvif/OnvifAddress.h"
 #include "acquisition/source/onvif/OnvifMessages.h"
 #include "acquisition/source/onvif/SoapXml.h"
-
-namespace {
-
-#define Check(ok) \
-  ((ok) ? (void)0 : (std::fprintf(stderr, "%s:%d: rule broken: %s\n", __FILE__, __LINE__, #ok), std::abort()))
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);

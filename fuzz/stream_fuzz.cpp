@@ -10,15 +10,12 @@
 #include <cstring>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "acquisition/FTPStream.h"
 
 namespace {
 
 using orvella::FTPStream;
-
-// A broken rule: say which, then crash so the fuzzer keeps the input.
-#define Check(ok) \
-  ((ok) ? (void)0 : (std::fprintf(stderr, "%s:%d: rule broken: %s\n", __FILE__, __LINE__, #ok), std::abort()))
 
 constexpr size_t kMaxContent = 3 * 102400;
 

@@ -24,7 +24,7 @@ rtsp_pkgs=(
 test_pkgs=(
   build-essential git libgtk-3-dev googletest libgtest-dev
   python3-pyftpdlib python3-pil lighttpd lighttpd-mod-openssl openssl
-  python3-zeep onvif-tools iproute2  # clients that check the ONVIF cameras (tests/servers/onvif_check.py)
+  python3-zeep python3-requests python3-lxml onvif-tools iproute2  # clients that check the ONVIF cameras (tests/servers/onvif_check.py)
   glib-networking  # TLS for GStreamer's RTSP server (rtsps)
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
@@ -54,7 +54,7 @@ test_checks=(
   "git git" "make make" "googletest /usr/src/googletest/CMakeLists.txt" "libgtk-3-dev /usr/include/gtk-3.0/gtk/gtk.h"
   "python3-pyftpdlib py:pyftpdlib" "python3-pil py:PIL" "lighttpd lighttpd"
   "lighttpd-mod-openssl /usr/lib/lighttpd/mod_openssl.so" "openssl openssl"
-  "python3-zeep py:zeep" "python3-zeep py:requests" "python3-zeep py:lxml" "onvif-tools onvif-util" "iproute2 ip"
+  "python3-zeep py:zeep" "python3-requests py:requests" "python3-lxml py:lxml" "onvif-tools onvif-util" "iproute2 ip"
   "glib-networking /usr/lib/x86_64-linux-gnu/gio/modules/libgiognutls.so"
   "clang clang++" "libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
   "g++-mingw-w64-i686-posix i686-w64-mingw32-g++-posix" "binutils-mingw-w64-i686 i686-w64-mingw32-objdump"

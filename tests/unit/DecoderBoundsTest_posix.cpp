@@ -3,7 +3,6 @@
 // decode runs in a child whose address space is limited to what it uses now
 // plus 64 MiB, so an allocation that gets through shows as a failed child.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,20 +13,14 @@
 #include "acquisition/decode/ImageDecoder.h"
 #include "camera/ImageBuffer.h"
 #include "driver/Errors.h"
+#include "support/AddressLimit.h"
 
 namespace orvella {
 namespace {
 
 // Exits 0 when decoded, with the GDI+ status when refused, 100+ on trouble.
 [[noreturn]] void DecodeUnderAddressLimit(const std::string& bytes) {
-  long pages = 0, ignored = 0;
-  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &ignored) != 2) pages = 0;
-    std::fclose(f);
-  }
-  rlimit limit{};
-  limit.rlim_cur = limit.rlim_max = rlim_t(pages) * 4096 + rlim_t(64) * 1024 * 1024;
-  if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(100);
+  if (!test::LimitAddressSpace(size_t(64) << 20)) std::_Exit(100);
   FTPStream stream;
   ImageDecoder decoder;
   ImageBuffer buffer;

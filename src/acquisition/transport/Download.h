@@ -79,6 +79,10 @@ class Download {
   std::unique_ptr<OpenAnswer> TakeAnswer();
 
  private:
+  // Raises what no POST may be: to a URL other than http(s), or with a
+  // Content-Type that would end the header.
+  static void RefusePost(const char* url, const std::string& contentType);
+
   struct Impl;
   std::unique_ptr<Impl> impl;
 };

@@ -144,6 +144,19 @@ void Sha1Block(uint32_t state[5], const unsigned char* block) {
   state[4] += e;
 }
 
+// SHA-1 and SHA-256: `state` run over the padded message's blocks, read
+// out big-endian.
+template <size_t Words>
+std::array<uint8_t, Words * 4> BigEndianDigest(uint32_t (&state)[Words], const void* data, size_t size,
+                                               void (*block)(uint32_t*, const unsigned char*)) {
+  const std::string message = Padded(data, size, true);
+  for (size_t at = 0; at < message.size(); at += 64)
+    block(state, reinterpret_cast<const unsigned char*>(message.data()) + at);
+  std::array<uint8_t, Words * 4> out;
+  for (size_t i = 0; i < Words * 4; ++i) out[i] = static_cast<uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
+  return out;
+}
+
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 }  // namespace
@@ -160,22 +173,12 @@ Md5Digest Md5(const void* data, size_t size) {
 
 Sha1Digest Sha1(const void* data, size_t size) {
   uint32_t state[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
-  const std::string message = Padded(data, size, true);
-  for (size_t at = 0; at < message.size(); at += 64)
-    Sha1Block(state, reinterpret_cast<const unsigned char*>(message.data()) + at);
-  Sha1Digest out;
-  for (int i = 0; i < 20; ++i) out[i] = static_cast<uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
-  return out;
+  return BigEndianDigest(state, data, size, Sha1Block);
 }
 
 Sha256Digest Sha256(const void* data, size_t size) {
   uint32_t state[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  const std::string message = Padded(data, size, true);
-  for (size_t at = 0; at < message.size(); at += 64)
-    Sha256Block(state, reinterpret_cast<const unsigned char*>(message.data()) + at);
-  Sha256Digest out;
-  for (int i = 0; i < 32; ++i) out[i] = static_cast<uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
-  return out;
+  return BigEndianDigest(state, data, size, Sha256Block);
 }
 
 std::string Hex(const uint8_t* bytes, size_t size) {

@@ -63,22 +63,6 @@ void ReplaceAll(std::string& text, const std::string& secret) {
     text.replace(at, secret.size(), "***");
 }
 
-// Every byte outside the unreserved set as %XX, in upper or lower case hex.
-std::string PercentEncoded(const std::string& text, bool upper) {
-  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::string out;
-  for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += digits[u >> 4];
-      out += digits[u & 15];
-    }
-  }
-  return out;
-}
 
 // The secret in every form a text may quote it in.
 void ReplaceForms(std::string& text, const std::string& secret) {
@@ -114,6 +98,22 @@ size_t AuthorityEnd(const std::string& url, size_t from) {
 }
 
 }  // namespace
+
+std::string PercentEncoded(const std::string& text, bool upper) {
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string out;
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += digits[u >> 4];
+      out += digits[u & 15];
+    }
+  }
+  return out;
+}
 
 std::string RedactUrl(const std::string& url) {
   auto range = PasswordOf(url);

@@ -26,6 +26,10 @@ std::string RedactSecrets(const std::string& text, const std::string& url);
 // URL's last '@' that a host follows. {0, 0} when there is none.
 std::pair<size_t, size_t> UserInfoRange(const std::string& url);
 
+// Every byte outside the unreserved set as %XX, in upper or lower case hex:
+// a user or password put into a URL.
+std::string PercentEncoded(const std::string& text, bool upper = true);
+
 // "%41" becomes "A"; a '%' not followed by two hex digits stays as it is.
 std::string PercentDecoded(const std::string& text);
 

@@ -9,23 +9,6 @@ namespace orvella::onvif {
 namespace {
 constexpr char kScheme[] = "onvif://";
 
-// Every byte outside the unreserved set as %XX: a user info part.
-std::string Encoded(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 bool Fail(std::string& why, const char* text) {
   why = text;
   return false;
@@ -100,7 +83,7 @@ bool TakeUri(std::string& uri, bool snapshot, const Address& address, std::strin
   if (host >= clean.size() || clean.find_first_of("/?#:", host) == host)
     return Fail(why, snapshot ? "the camera's snapshot URI names no host" : "the camera's stream URI names no host");
   if (info.first == info.second && address.hasCredentials)
-    clean.insert(hostStart, Encoded(address.user) + ":" + Encoded(address.password) + "@");
+    clean.insert(hostStart, PercentEncoded(address.user) + ":" + PercentEncoded(address.password) + "@");
   uri = clean;
   return true;
 }

@@ -212,10 +212,7 @@ Download::Got Download::Fetch(const char* url, const TransferLimits& limits, con
 
 long Download::Post(const char* url, const std::string& contentType, const std::string& body,
                     const TransferLimits& limits, const TlsTrust& trust, Body& into) {
-  impl->handed.reset();
-  if (!IsHttpUrl(url)) throw std::runtime_error(kPostSchemeText);
-  if (contentType.find_first_of("\r\n") != std::string::npos)
-    throw std::invalid_argument("Content-Type with a line break");
+  RefusePost(url, contentType);
   const CurlTransfer::PostData post{contentType, body};
   impl->Run(url, limits, trust, into, &post);
   return impl->status;

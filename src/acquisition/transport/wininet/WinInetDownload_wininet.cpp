@@ -255,10 +255,7 @@ Download::Got Download::Fetch(const char* url, const TransferLimits& limits, con
 
 long Download::Post(const char* url, const std::string& contentType, const std::string& body,
                     const TransferLimits& limits, const TlsTrust& trust, Body& into) {
-  impl->handed.reset();
-  if (!IsHttpUrl(url)) throw std::runtime_error(kPostSchemeText);
-  if (contentType.find_first_of("\r\n") != std::string::npos)
-    throw std::invalid_argument("Content-Type with a line break");
+  RefusePost(url, contentType);
   auto post = std::make_unique<WinInetLogin::PostData>();
   post->contentType = contentType;
   post->body = body;

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "acquisition/transport/wininet/WinInetLogin.h"
+
+#include "acquisition/transport/SslChain.h"
 #include "driver/Errors.h"
 
 namespace orvella {
@@ -145,11 +147,6 @@ std::string UrlOf(HINTERNET url) {
   return std::string(text, strnlen(text, sizeof text));
 }
 
-std::wstring HostOf(const std::string& origin) {
-  const std::string host = HostName(origin);
-  return std::wstring(host.begin(), host.end());
-}
-
 // WinInet's error for a chain policy's verdict, so a camera reads the words
 // WinInet's own check would give.
 DWORD InternetErrorOf(DWORD policyError) {
@@ -179,21 +176,9 @@ DWORD SystemTrustError(HINTERNET url, const std::string& origin) {
   DWORD size = sizeof chain;
   if (!InternetQueryOptionA(url, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) || !chain)
     return ERROR_INTERNET_SEC_INVALID_CERT;
-  std::wstring host = HostOf(origin);
-  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-  ssl.cbSize = sizeof ssl;
-  ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.fdwChecks = SECURITY_FLAG_IGNORE_REVOCATION;  // as WinInet: revocation is not ours to add
-  ssl.pwszServerName = &host[0];
-  CERT_CHAIN_POLICY_PARA para{};
-  para.cbSize = sizeof para;
-  para.pvExtraPolicyPara = &ssl;
-  CERT_CHAIN_POLICY_STATUS status{};
-  status.cbSize = sizeof status;
-  const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &para, &status);
+  const DWORD error = SslPolicyError(chain, HostName(origin));
   CertFreeCertificateChain(chain);
-  if (!checked) return ERROR_INTERNET_SEC_INVALID_CERT;
-  return status.dwError == 0 ? 0 : InternetErrorOf(status.dwError);
+  return error == 0 ? 0 : InternetErrorOf(error);
 }
 
 std::string ErrorWords(DWORD error) {

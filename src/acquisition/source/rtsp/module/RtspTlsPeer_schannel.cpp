@@ -12,12 +12,12 @@
 #include <cstdio>
 
 #include "acquisition/source/rtsp/module/RtspTlsPeer.h"
+#include "acquisition/transport/SslChain.h"
 
 namespace orvella_rtsp {
 
 namespace {
 
-constexpr DWORD kIgnoreRevocation = 0x80;  // SECURITY_FLAG_IGNORE_REVOCATION of wininet.h
 
 struct SchannelTls {
   const AVClass* cls;
@@ -54,22 +54,9 @@ std::string SystemRefusal(PCCERT_CONTEXT certificate, const char* host) {
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &para, 0, nullptr, &chain))
     return PolicyWords(GetLastError());
-  std::wstring name;
-  for (const char* c = host ? host : ""; *c; ++c) name += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-  ssl.cbSize = sizeof ssl;
-  ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.fdwChecks = kIgnoreRevocation;  // as for https: revocation is not ours to add
-  ssl.pwszServerName = &name[0];
-  CERT_CHAIN_POLICY_PARA policy{};
-  policy.cbSize = sizeof policy;
-  policy.pvExtraPolicyPara = &ssl;
-  CERT_CHAIN_POLICY_STATUS status{};
-  status.cbSize = sizeof status;
-  const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
+  const DWORD error = orvella::SslPolicyError(chain, host ? host : "");
   CertFreeCertificateChain(chain);
-  if (!checked) return PolicyWords(GetLastError());
-  return status.dwError == 0 ? std::string() : PolicyWords(status.dwError);
+  return error == 0 ? std::string() : PolicyWords(error);
 }
 
 }  // namespace
