@@ -1,8 +1,8 @@
-#include "support/AddressLimit.h"
-
 #include <sys/resource.h>
 
 #include <cstdio>
+
+#include "support/AddressLimit.h"
 
 namespace orvella::test {
 

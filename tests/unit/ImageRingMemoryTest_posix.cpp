@@ -17,9 +17,9 @@ namespace {
 [[noreturn]] void AllocateUnderAddressLimit() {
   if (!test::LimitAddressSpace(size_t(300) << 20)) std::_Exit(100);
   ImageRing ring;
-  if (ring.Allocate(8192, 8192, true)) std::_Exit(1);              // three buffers cannot fit
+  if (ring.Allocate(8192, 8192, true)) std::_Exit(1);                     // three buffers cannot fit
   if (ring.WriteBuffer().data || ring.WriteBuffer().size) std::_Exit(2);  // none keeps memory
-  if (!ring.Allocate(8192, 8192, false)) std::_Exit(3);            // what fits still opens
+  if (!ring.Allocate(8192, 8192, false)) std::_Exit(3);                   // what fits still opens
   std::_Exit(0);
 }
 

@@ -56,7 +56,7 @@ struct FakeSource final : PictureSource {
     if (kind != Kind::kRtsp) Close();  // RTSP keeps its reconnecting reader
   }
   std::unique_ptr<OpenAnswer> TakeAnswer() override { return std::make_unique<OpenAnswer>(); }
-  std::string ResolvedUrl() const override { return "http://a"; }
+  const std::string& ResolvedUrl() const override { return resolvedUrl; }
   bool Adopt(const std::string& url, std::unique_ptr<OpenAnswer>& answer) override {
     if (kind != Kind::kStream || !answer) return false;
     Note("adopt");
@@ -71,7 +71,7 @@ struct FakeSource final : PictureSource {
   Kind kind;
   std::string& log;
   std::deque<std::string> script;
-  std::string streamUrl, delivered;
+  std::string streamUrl, delivered, resolvedUrl = "http://a";
   bool open = false;
 };
 

@@ -67,8 +67,9 @@ class PictureSource {
   // Whether this source reads on a stream another source found at `url`
   // (taking `answer` when it does).
   virtual bool Adopt(const std::string&, std::unique_ptr<OpenAnswer>&) { return false; }
-  // After kResolved: the URL the request's URL stands for.
-  virtual std::string ResolvedUrl() const { return ""; }
+  // After kResolved: the URL the request's URL stands for, kept by the
+  // source until its next Next.
+  virtual const std::string& ResolvedUrl() const;
   // The cycle delivered its picture.
   virtual void Delivered() {}
 };

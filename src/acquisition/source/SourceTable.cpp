@@ -4,6 +4,11 @@
 
 namespace orvella {
 
+const std::string& PictureSource::ResolvedUrl() const {
+  static const std::string none;
+  return none;
+}
+
 SourceTable::SourceTable(std::initializer_list<PictureSource*> list) : sources(list) {}
 
 PictureSource& SourceTable::Pick(const std::string& url) {
@@ -14,13 +19,13 @@ PictureSource& SourceTable::Pick(const std::string& url) {
 
 void SourceTable::Next(const PictureSource::Request& asked) {
   current = nullptr;
-  std::string url = asked.url;  // what the request's URL stands for, once resolved
+  const std::string* url = &asked.url;  // what it stands for, once resolved (no copy per cycle)
   try {
     // At most: the URL is resolved, a snapshot finds a stream, the stream
     // answers with a single picture, the snapshot reads it.
     for (int step = 0; step < 4; ++step) {
-      const PictureSource::Request request{url, asked.after, asked.limits, asked.trust};
-      PictureSource& source = Pick(url);
+      const PictureSource::Request request{*url, asked.after, asked.limits, asked.trust};
+      PictureSource& source = Pick(*url);
       switch (source.Next(request)) {
         case PictureSource::Found::kPicture:
           // Whatever another source keeps open is no longer wanted (a URL
@@ -32,13 +37,13 @@ void SourceTable::Next(const PictureSource::Request& asked) {
         case PictureSource::Found::kPictureStream: {
           std::unique_ptr<OpenAnswer> answer = source.TakeAnswer();
           for (PictureSource* s : sources)
-            if (s != &source && s->Adopt(url, answer)) break;
+            if (s != &source && s->Adopt(*url, answer)) break;
           break;
         }
         case PictureSource::Found::kNotAStream:
           break;  // the source let go of the URL: the next one reads it
         case PictureSource::Found::kResolved:
-          url = source.ResolvedUrl();
+          url = &source.ResolvedUrl();
           break;
       }
     }

@@ -2,9 +2,8 @@
 // shared by the https downloads and the RTSP module's rtsps connections.
 #pragma once
 
-#include <windows.h>
-
 #include <wincrypt.h>
+#include <windows.h>
 
 #include <string>
 

@@ -75,7 +75,7 @@ class TransferClock {
   bool requested = false;
   bool answered = false;
   int64_t received = 0;
-  TimePoint windowStart;   // the minimum rate's current window
+  TimePoint windowStart;    // the minimum rate's current window
   int64_t windowBytes = 0;  // `received` when it began
   Verdict verdict = Verdict::KeepGoing;
   std::chrono::milliseconds wait{0};

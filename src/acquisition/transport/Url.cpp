@@ -63,7 +63,6 @@ void ReplaceAll(std::string& text, const std::string& secret) {
     text.replace(at, secret.size(), "***");
 }
 
-
 // The secret in every form a text may quote it in.
 void ReplaceForms(std::string& text, const std::string& secret) {
   const std::string decoded = PercentDecoded(secret);

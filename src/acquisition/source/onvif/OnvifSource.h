@@ -26,7 +26,7 @@ class OnvifSource final : public PictureSource, private onvif::Poster {
   void Abort() override ORVELLA_EXCLUDES(lock);
   void Failed() override;
   void Delivered() override { reresolved = false; }
-  std::string ResolvedUrl() const override { return resolved; }
+  const std::string& ResolvedUrl() const override { return resolved; }
 
  private:
   Answer Post(const std::string& url, const std::string& contentType, const std::string& body) override;

@@ -10,9 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "acquisition/transport/wininet/WinInetLogin.h"
-
 #include "acquisition/transport/SslChain.h"
+#include "acquisition/transport/wininet/WinInetLogin.h"
 #include "driver/Errors.h"
 
 namespace orvella {

@@ -18,7 +18,6 @@ namespace orvella_rtsp {
 
 namespace {
 
-
 struct SchannelTls {
   const AVClass* cls;
   FfTlsShared shared;
