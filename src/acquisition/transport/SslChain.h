@@ -2,8 +2,10 @@
 // shared by the https downloads and the RTSP module's rtsps connections.
 #pragma once
 
+// clang-format off
+#include <windows.h>  // before wincrypt.h, which builds on it
 #include <wincrypt.h>
-#include <windows.h>
+// clang-format on
 
 #include <string>
 
