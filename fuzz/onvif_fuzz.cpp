@@ -1,5 +1,6 @@
 // What an ONVIF camera hands the driver: any answer text through the XML
-// reader and every reading of it, and the URIs it returns. No input
+// reader and every reading of it, the URIs it returns and its discovery
+// answers. No input
 // crashes; a URI taken has no control character and starts with a scheme
 // that fits.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -12,6 +13,7 @@
 
 #include "FuzzCheck.h"
 #include "acquisition/source/onvif/OnvifAddress.h"
+#include "acquisition/source/onvif/OnvifDiscovery.h"
 #include "acquisition/source/onvif/OnvifMessages.h"
 #include "acquisition/source/onvif/SoapXml.h"
 
@@ -28,6 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (orvella::onvif::TakeUri(uri, snapshot, address, why)) {
     for (char c : uri) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
     Check(uri.compare(0, snapshot ? 4 : 4, snapshot ? "http" : "rtsp") == 0);
+  }
+
+  orvella::onvif::Address device;
+  if (orvella::onvif::AddressOfXAddr(uri, device)) Check(!device.host.empty() && device.path[0] == '/');
+  for (const auto& match : orvella::onvif::MatchesOf(answer, url)) {
+    Check(!match.xaddrs.empty());
+    orvella::onvif::NameOfScopes(match.scopes);
   }
 
   orvella::soap::Document doc;

@@ -27,7 +27,8 @@ SUB = Profile("profile_2", "SubStream", "JPEG", 320, 240, "pattern_320x240.jpg",
 H265 = Profile("profile_h265", "MainStreamH265", "H265", 640, 480, "pattern_640x480.jpg", "h265")
 MEDIA1_ENCODINGS = ("JPEG", "MPEG4", "H264")
 
-Context = namedtuple("Context", "host port prefix http_port rtsp_port cam time_now mode")
+Context = namedtuple("Context", "host port prefix http_port rtsp_port cam time_now mode snapshot_uri",
+                     defaults=(None,))
 
 
 class Refused(Exception):
@@ -138,7 +139,7 @@ def profile(ctx, token, media1):
 
 
 def snapshot_uri(ctx, p):
-    uri = "http://%s:%d/files/%s" % (ctx.host, ctx.http_port, p.picture)
+    uri = ctx.snapshot_uri or "http://%s:%d/files/%s" % (ctx.host, ctx.http_port, p.picture)
     return " \t%s \r\n" % uri if ctx.cam.dirty else uri
 
 

@@ -2,9 +2,9 @@
 """Loopback ONVIF cameras for the tests: SOAP 1.2 over HTTP, WS-Security or
 HTTP Digest logins, Media (ver10) and Media2 (ver20), and WS-Discovery.
 
-Usage: onvif_server.py [--port N] [--discovery-port N] [--multicast]
+Usage: onvif_server.py [--bind ADDR] [--port N] [--discovery-port N] [--multicast]
                        [--advertise MODE,...] [--http-port N] [--rtsp-port N]
-                       [--log FILE]
+                       [--snapshot-uri URI] [--log FILE]
 
 One HTTP port serves several cameras, one per path prefix:
 
@@ -43,8 +43,12 @@ ter:ActionNotSupported with HTTP 500.
 Media URIs point at the test servers: snapshots at http_server.py's
 /files/<picture> (--http-port, default $ORVELLA_HTTP_PORT), streams at
 rtsp_server.py's /h264 and /h265 (--rtsp-port, default $ORVELLA_RTSP_PORT).
+With --snapshot-uri every profile's snapshot is that URI instead
+(orvella-simcam --onvif hands out its own /image.jpg).
 
-WS-Discovery: a UDP socket on 127.0.0.1 (--discovery-port, 0 picks one)
+Everything listens on --bind (default 127.0.0.1).
+
+WS-Discovery: a UDP socket on the same address (--discovery-port, 0 picks one)
 answers a Probe for NetworkVideoTransmitter (or no type) with one
 ProbeMatches per camera (--advertise; all but "silent" by default), sent
 back to the sender. With --multicast it also listens on 239.255.255.250:3702,
@@ -127,7 +131,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.wait_forever()
         prefix = "/cam/%s" % mode if m.group(1) else ""
         ctx = A.Context(self.server.host, self.server.port, prefix, self.server.http_port, self.server.rtsp_port,
-                        cam, self.server.clock() + cam.offset, mode)
+                        cam, self.server.clock() + cam.offset, mode, self.server.snapshot_uri)
         try:
             envelope = ET.fromstring(body)
             header = envelope.find("s:Header", A.NS)
@@ -226,8 +230,10 @@ class Handler(BaseHTTPRequestHandler):
 class OnvifServer(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, port, http_port, rtsp_port, log_path, advertise=None, mode="wsse"):
-        super().__init__(("127.0.0.1", port), Handler)
+    def __init__(self, port, http_port, rtsp_port, log_path, advertise=None, mode="wsse", bind="127.0.0.1",
+                 snapshot_uri=None):
+        super().__init__((bind, port), Handler)
+        self.snapshot_uri = snapshot_uri
         self.mode = mode  # the camera at /onvif/...
         self.host, self.port = self.server_address[:2]
         self.http_port, self.rtsp_port = http_port, rtsp_port
@@ -267,7 +273,7 @@ class Discovery:
 
     def __init__(self, onvif, port, multicast):
         self.onvif = onvif
-        self.sockets = [(self._socket(("127.0.0.1", port)), "unicast")]
+        self.sockets = [(self._socket((onvif.host, port)), "unicast")]
         self.port = self.sockets[0][0].getsockname()[1]
         if multicast:
             sock = self._socket(("", self.PORT))
@@ -312,6 +318,7 @@ class Discovery:
 
 def main():
     p = argparse.ArgumentParser(description="Loopback ONVIF cameras")
+    p.add_argument("--bind", default="127.0.0.1")
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--discovery-port", type=int, default=0)
     p.add_argument("--multicast", action="store_true")
@@ -319,12 +326,14 @@ def main():
                    "but silent; wsse is the camera at /onvif)")
     p.add_argument("--http-port", type=int, default=int(os.environ.get("ORVELLA_HTTP_PORT", "80")))
     p.add_argument("--rtsp-port", type=int, default=int(os.environ.get("ORVELLA_RTSP_PORT", "554")))
+    p.add_argument("--snapshot-uri")
     p.add_argument("--log")
     p.add_argument("--mode-ports", action="store_true",
                    help="also serve each camera at /onvif/... on a port of its own, as a camera's address "
                         "names it (printed as <mode>_port=N)")
     args = p.parse_args()
-    server = OnvifServer(args.port, args.http_port, args.rtsp_port, args.log, args.advertise)
+    server = OnvifServer(args.port, args.http_port, args.rtsp_port, args.log, args.advertise, bind=args.bind,
+                         snapshot_uri=args.snapshot_uri)
     discovery = Discovery(server, args.discovery_port, args.multicast)
     discovery.start()
     own = []

@@ -1,12 +1,13 @@
 // What the driver says to an ONVIF camera and reads from its answers: the
 // WS-Security digest against its published example, the XML reader's
-// limits, onvif:// URLs, the URIs a camera returns, and the answers of the
-// calls the driver makes.
+// limits, onvif:// URLs, the URIs a camera returns, the answers of the
+// calls the driver makes, and what discovery reads.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "acquisition/source/onvif/OnvifAddress.h"
+#include "acquisition/source/onvif/OnvifDiscovery.h"
 #include "acquisition/source/onvif/OnvifMessages.h"
 #include "acquisition/source/onvif/SoapXml.h"
 #include "acquisition/transport/Hash.h"
@@ -173,6 +174,68 @@ TEST(OnvifMessagesTest, AnswersOfTheCallsAreRead) {
   EXPECT_EQ(ContentType(GetProfiles(false)),
             "application/soap+xml; charset=utf-8; action=\"http://www.onvif.org/ver10/media/wsdl/GetProfiles\"");
   EXPECT_EQ(Envelope(GetSystemDateAndTime(), nullptr).find("Security"), std::string::npos);
+}
+
+// A ProbeMatches is taken only for our Probe; its device service becomes an
+// address whose onvif:// URL reads back the same.
+TEST(OnvifMessagesTest, DiscoveryAnswers) {
+  const auto matches = [](const std::string& relates, const std::string& match) {
+    return "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" xmlns:a=\"a\" xmlns:d=\"d\"><s:Header>"
+           "<a:RelatesTo> " +
+           relates + " </a:RelatesTo></s:Header><s:Body><d:ProbeMatches>" + match +
+           "</d:ProbeMatches></s:Body></s:Envelope>";
+  };
+  const std::string cam =
+      "<d:ProbeMatch><a:EndpointReference><a:Address>urn:uuid:1</a:Address></a:EndpointReference><d:Scopes>"
+      "onvif://www.onvif.org/name/Front%20Door onvif://www.onvif.org/hardware/IPC-1</d:Scopes><d:XAddrs>"
+      "http://[fe80::1]/onvif/device_service\n http://10.0.0.5:8080/dev</d:XAddrs></d:ProbeMatch>";
+  const struct {
+    std::string datagram;
+    const char* expect;  // endpoint|xaddrs|name per match
+  } cases[] = {
+      {matches("urn:uuid:probe", cam), "urn:uuid:1|2|Front Door IPC-1;"},
+      {matches("urn:uuid:probe", cam + "<d:ProbeMatch><d:XAddrs/></d:ProbeMatch>"), "urn:uuid:1|2|Front Door IPC-1;"},
+      {matches("urn:uuid:other", cam), ""},
+      {cam, ""},
+      {"<not xml", ""},
+  };
+  for (const auto& c : cases) {
+    std::string got;
+    for (const Match& m : MatchesOf(c.datagram, "urn:uuid:probe"))
+      got += m.endpoint + "|" + std::to_string(m.xaddrs.size()) + "|" + NameOfScopes(m.scopes) + ";";
+    EXPECT_EQ(got, c.expect) << c.datagram;
+  }
+  const struct {
+    const char* xaddr;
+    const char* expect;  // host|port|path, or "-" when refused
+  } xaddrs[] = {
+      {"http://10.0.0.5:8080/dev", "10.0.0.5|8080|/dev"},
+      {"http://[fe80::1]/onvif/device_service", "[fe80::1]|80|/onvif/device_service"},
+      {"http://cam", "cam|80|/"},
+      {"https://cam/onvif/device_service", "-"},
+      {"http://u:p@cam/x", "-"},
+      {"http://cam:99999/x", "-"},
+  };
+  for (const auto& x : xaddrs) {
+    Address a;
+    EXPECT_EQ(AddressOfXAddr(x.xaddr, a) ? a.host + "|" + std::to_string(a.port) + "|" + a.path : "-", x.expect)
+        << x.xaddr;
+  }
+  Address device;
+  device.user = "ad:min";
+  device.password = "p@ss/w";
+  device.hasCredentials = true;
+  device.host = "cam";
+  device.port = 8080;
+  Address back;
+  std::string why;
+  ASSERT_TRUE(ParseAddress(ImageUrlOf(device, "Profile 2", true), back, why)) << why;
+  EXPECT_EQ(back.user + "|" + back.password + "|" + back.host + "|" + std::to_string(back.port) + "|" + back.profile,
+            "ad:min|p@ss/w|cam|8080|Profile 2");
+  EXPECT_TRUE(back.stream);
+  Address plain;
+  plain.host = "cam";
+  EXPECT_EQ(ImageUrlOf(plain, "", false), "onvif://cam");
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // camera, reports latency and rate, and saves the pictures.
 //
 // Without arguments it starts the simulated camera beside it, grabs 20
-// images into ./orvella-images/ and stops the camera again.
+// images into ./orvella-images/ and stops the camera again. With --discover
+// it finds ONVIF cameras and prints the ImageUrl for each.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -15,9 +16,11 @@
 #include <vector>
 
 #include "Orvella.h"
+#include "acquisition/transport/Url.h"
 #include "common/DriverExports.h"
 #include "common/HostHelpers.h"
 #include "common/Options.h"
+#include "samplehost/Discover.h"
 #include "samplehost/ImageFile.h"
 
 namespace {
@@ -41,12 +44,20 @@ const char kUsage[] =
     "  --log-level N      the driver's LogLevel 0..4 (default 1)\n"
     "  --verbose          print the driver's log lines\n"
     "  --simcam \"ARGS\"    extra arguments for the simulated camera, e.g. \"--fail-every 5\"\n"
-    "  --version          print this program's version and the driver's, then exit\n";
+    "  --version          print this program's version and the driver's, then exit\n"
+    "  --discover         find ONVIF cameras (WS-Discovery) and print, for each, its maker and model, its\n"
+    "                     profiles and the ImageUrl to use, then exit\n"
+    "  --probe ADDR[,ADDR]  also probe these cameras by unicast (host[:port], port 3702 by default)\n"
+    "  --no-multicast     --discover: only the --probe addresses\n"
+    "  --user NAME --password PW  --discover: the cameras' login (asks profiles and URLs)\n"
+    "  --listen-ms N      --discover: how long to wait for answers (default 3000)\n";
 
 struct Options : HostOptions {
   std::string camera = "Camera 1", save;
   int count = 20, timeoutMs = 5000;
-  bool continuous = false, version = false;
+  bool continuous = false, version = false, discover = false, noMulticast = false;
+  std::string probe;
+  DiscoverOptions discovery;
 };
 
 Options ParseArgs(int argc, char** argv) {
@@ -60,7 +71,20 @@ Options ParseArgs(int argc, char** argv) {
       .Number("--timeout-ms", o.timeoutMs, 1, 3600000)
       .Flag("--continuous", o.continuous)
       .Flag("--version", o.version)
+      .Flag("--discover", o.discover)
+      .Flag("--no-multicast", o.noMulticast)
+      .Text("--probe", o.probe)
+      .Text("--user", o.discovery.user)
+      .Text("--password", o.discovery.password)
+      .Number("--listen-ms", o.discovery.listenMs, 1, 600000)
       .Parse(argc, argv);
+  for (size_t at = 0; at < o.probe.size();) {
+    const size_t comma = std::min(o.probe.find(',', at), o.probe.size());
+    if (comma > at) o.discovery.probe.push_back(o.probe.substr(at, comma - at));
+    at = comma + 1;
+  }
+  o.discovery.multicast = !o.noMulticast;
+  o.discovery.tlsTrust = o.section.tlsTrust;
   return o;
 }
 
@@ -106,7 +130,7 @@ Camera Prepare(const Driver& driver, const Options& o, int port, const int size[
   driver.setCompleteCallback(0, port, OnComplete);
   if (o.continuous) driver.setProperty(0, port, "continuous", 1);
   std::printf("%s open on port %d: %dx%d, %d bits per pixel, %s from %s\n", o.camera.c_str(), port, size[0], size[1],
-              pixelBits, o.continuous ? "continuous" : "triggered", o.section.url.c_str());
+              pixelBits, o.continuous ? "continuous" : "triggered", orvella::RedactUrl(o.section.url).c_str());
   return {port, size[0], size[1], pixelBits / 8};
 }
 
@@ -195,6 +219,7 @@ int PrintVersions(const Options& o) {
 
 int Run(Options o) {
   if (o.version) return PrintVersions(o);
+  if (o.discover) return Discover(o.discovery);
   std::unique_ptr<SimCamProcess> simcam;
   if (o.section.url.empty()) {
     simcam = StartSimCam(o.section.width, o.section.height, o.simcamArgs);

@@ -31,6 +31,8 @@ struct Config {
   std::string ftpDir;
   long ftpIntervalMs = 100;
   long rtspPort = -1;
+  long onvifPort = -1, onvifDiscoveryPort = 3702;
+  bool onvifMulticast = false;
   long seed = 1;
   bool verbose = false;
   std::string auth, user = "user", password = "pass";

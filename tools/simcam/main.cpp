@@ -19,6 +19,7 @@
 #include "simcam/Camera.h"
 #include "simcam/Picture.h"
 #include "simcam/RtspServer.h"
+#include "simcam/ScriptServer.h"
 #include "simcam/Secure.h"
 #include "simcam/ServerPlatform.h"
 
@@ -47,6 +48,12 @@ const char kUsage[] =
     "  --ftp-interval-ms N  how often the FTP picture is replaced (default 100)\n"
     "  --rtsp PORT          also serve a moving pattern over RTSP (GStreamer): H.264 at /h264, H.265 at /h265,\n"
     "                       Digest login at /secure/h264 on the next port it prints; 0 picks ports\n"
+    "  --onvif PORT         also be an ONVIF camera there (Linux): device and media services whose snapshot\n"
+    "                       is /image.jpg and stream /h264 (with --rtsp), WS-Security login admin / p@ss&w:rd,\n"
+    "                       its clock 3 h ahead; 0 picks a port\n"
+    "  --onvif-discovery PORT  answer WS-Discovery probes sent to this UDP port (default 3702; 0 picks one)\n"
+    "  --onvif-multicast    also answer probes to 239.255.255.250:3702 on the loopback interface (for a\n"
+    "                       network namespace of its own; never on a shared network)\n"
     "  --auth basic|digest  ask for a login (Digest: SHA-256 and MD5 offered; Linux)\n"
     "  --user NAME --password PW  the login (default user / pass)\n"
     "  --tls                https with a self-signed certificate made at start (Linux)\n"
@@ -72,6 +79,9 @@ Config ParseArgs(int argc, char** argv) {
       .Number("--ftp", c.ftpPort, 0, 65535)
       .Number("--ftp-interval-ms", c.ftpIntervalMs, 1, 600000)
       .Number("--rtsp", c.rtspPort, 0, 65535)
+      .Number("--onvif", c.onvifPort, 0, 65535)
+      .Number("--onvif-discovery", c.onvifDiscoveryPort, 0, 65535)
+      .Flag("--onvif-multicast", c.onvifMulticast)
       .Number("--seed", c.seed, 0, 1L << 30)
       .Real("--fail-rate", c.failRate, 0, 1)
       .Text("--auth", c.auth)
@@ -100,9 +110,9 @@ std::string Head(int status, const char* reason, const char* type, size_t length
 void ServeMjpeg(const Socket& client, Camera& camera, const Config& config, JpegEncoder& encoder) {
   const std::string boundary = "simcamframe";
   if (!client.SendAll(
-               "HTTP/1.1 200 OK\r\nServer: orvella-simcam\r\nContent-Type: multipart/x-mixed-replace; boundary=" +
-                   boundary + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
-               std::string()))
+          "HTTP/1.1 200 OK\r\nServer: orvella-simcam\r\nContent-Type: multipart/x-mixed-replace; boundary=" + boundary +
+              "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+          std::string()))
     return;
   const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(1.0 / config.mjpegFps));
@@ -280,6 +290,33 @@ RtspServer StartRtsp(const Config& config) {
   return rtsp;
 }
 
+// The ONVIF device (tests/servers/onvif_server.py beside the program): its
+// snapshots are ours, its streams the RTSP server's. Prints where it is.
+ScriptServer StartOnvif(const Config& config, int httpPort, const RtspServer& rtsp) {
+  std::vector<std::string> args{
+      "--bind",
+      config.bind,
+      "--port",
+      std::to_string(config.onvifPort),
+      "--discovery-port",
+      std::to_string(config.onvifDiscoveryPort),
+      "--advertise",
+      "wsse",
+      "--snapshot-uri",
+      std::string(config.tls ? "https" : "http") + "://" + config.bind + ":" + std::to_string(httpPort) + "/image.jpg"};
+  if (rtsp.port >= 0) args.insert(args.end(), {"--rtsp-port", std::to_string(rtsp.port)});
+  if (config.onvifMulticast) args.push_back("--multicast");
+  ScriptServer onvif = StartScriptServer(BesideProgram("orvella-onvif-server.py"), args);
+  int port = 0, discovery = 0;
+  if (std::sscanf(onvif.firstLine.c_str(), "port=%d discovery_port=%d", &port, &discovery) != 2) {
+    StopScriptServer(onvif);
+    throw std::runtime_error("the ONVIF device did not start (it needs /usr/bin/python3: tools/setup.sh)");
+  }
+  std::printf("onvif on onvif://admin:p%%40ss%%26w%%3Ard@%s:%d, WS-Discovery on udp %s:%d%s\n", config.bind.c_str(),
+              port, config.bind.c_str(), discovery, config.onvifMulticast ? " and 239.255.255.250:3702" : "");
+  return onvif;
+}
+
 [[noreturn]] void AcceptLoop(const Socket& listener, Camera& camera, const Config& config) {
   for (;;) {
     try {
@@ -298,6 +335,7 @@ int main(int argc, char** argv) {
   Config config = ParseArgs(argc, argv);
   FtpServer ftp;
   RtspServer rtsp;
+  ScriptServer onvif;
   try {
     StartUp();
     if (!config.dumpDir.empty()) orvella::host::MakeDir(config.dumpDir);
@@ -307,8 +345,8 @@ int main(int argc, char** argv) {
     if (config.ftpPort >= 0) ftp = StartFtp(config, camera);
     if (config.rtspPort >= 0) rtsp = StartRtsp(config);
     const std::string login = config.auth.empty() ? "" : config.user + ":" + config.password + "@";
-    std::printf("listening on %s://%s%s:%d/%s", config.tls ? "https" : "http", login.c_str(), config.bind.c_str(),
-                port, config.mjpegFps > 0 ? "video.mjpg" : "image.jpg");
+    std::printf("listening on %s://%s%s:%d/%s", config.tls ? "https" : "http", login.c_str(), config.bind.c_str(), port,
+                config.mjpegFps > 0 ? "video.mjpg" : "image.jpg");
     if (camera.tls) std::printf(" (TlsTrust=%s)", camera.tls->KeyPin().c_str());
     std::printf("\n");
     // Second: a host that wants the stream reads this line after the first.
@@ -318,15 +356,18 @@ int main(int argc, char** argv) {
     if (ftp.port >= 0)
       std::printf("ftp on ftp://%s:%d/image.jpg (directory %s)\n", config.bind.c_str(), ftp.port,
                   config.ftpDir.c_str());
+    if (config.onvifPort >= 0) onvif = StartOnvif(config, port, rtsp);
     std::fflush(stdout);
     std::thread(AcceptLoop, std::cref(listener), std::ref(camera), std::cref(config)).detach();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvella-simcam: %s\n", e.what());
     if (ftp.pid > 0) StopFtpServer(ftp.pid);
     StopRtspServer(rtsp);
+    StopScriptServer(onvif);
     std::_Exit(1);
   }
   WaitForStop();
+  StopScriptServer(onvif);
   StopRtspServer(rtsp);
   if (ftp.pid > 0) StopFtpServer(ftp.pid);
   if (ftp.ownDir) {

@@ -16,7 +16,7 @@ bool Fail(std::string& why, const char* text) {
 }  // namespace
 
 std::string Address::DeviceService() const {
-  return "http://" + host + ":" + std::to_string(port) + "/onvif/device_service";
+  return "http://" + host + ":" + std::to_string(port) + path;
 }
 
 bool ParseAddress(const std::string& url, Address& out, std::string& why) {

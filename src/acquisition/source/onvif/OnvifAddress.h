@@ -12,8 +12,9 @@ struct Address {
   bool hasCredentials = false;
   std::string host;  // as written (an IPv6 address keeps its brackets)
   int port = 80;
-  std::string profile;  // a profile token; "" takes the first profile
-  bool stream = false;  // ?stream: the RTSP stream URI instead of snapshots
+  std::string path = "/onvif/device_service";  // the device service; discovery may find another
+  std::string profile;                         // a profile token; "" takes the first profile
+  bool stream = false;                         // ?stream: the RTSP stream URI instead of snapshots
   // http://host:port/onvif/device_service
   std::string DeviceService() const;
 };
