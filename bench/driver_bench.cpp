@@ -10,6 +10,10 @@
 #include <curl/curl.h>
 #include <sys/resource.h>
 #include <turbojpeg.h>
+// clang-format off
+#include <cstdio>  // before jpeglib.h, which needs FILE
+#include <jpeglib.h>
+// clang-format on
 
 #include <algorithm>
 #include <atomic>
@@ -112,7 +116,7 @@ void PrintTable() {
 
 struct Options {
   std::string simcam = ORVELLA_SIMCAM, library = ORVELLA_LIBRARY, python, opencvScript = ORVELLA_OPENCV_SCRIPT;
-  std::string wineRun, wineBench;
+  std::string wineRun, wineBench, mjpegTools = ORVELLA_MJPEG_TOOLS;
   std::string only, latencyCase;  // parts to run (all when empty); one latency case by camera name
   bool quick = false;
   int repeat = 1;  // more rounds, for profiling
@@ -122,7 +126,8 @@ struct Options {
 const char kUsage[] =
     "usage: driver_bench [--simcam PATH] [--library PATH] [--python PYTHON] [--opencv-script PATH]\n"
     "                    [--wine-run PATH --wine-bench PATH] [--quick]\n"
-    "                    [--only components,latency,rows,opencv,cameras,mjpeg,digest,wine] [--case \"Camera 5\"]\n"
+    "                    [--only components,latency,snapshots,rows,opencv,cameras,mjpeg,digest,wine]\n"
+    "                    [--case \"Camera 5\"]\n"
     "                    [--repeat N] [--seconds S]   (the last three for profiling)\n";
 
 Options ParseArgs(int argc, char** argv) {
@@ -387,14 +392,15 @@ void MeasureLatency(const LatencyCase& c, int rounds) {
 // ---- ten cameras in continuous mode ---------------------------------------------------
 
 struct Steady {
-  double rate = 0, cpuPerImageMs = 0, allocationsPerImage = 0;
+  double rate = 0, scheduled = 0, cpuPerImageMs = 0, allocationsPerImage = 0;
   std::vector<AllocationStack> stacks;
   std::uint64_t stackImages = 0;
 };
 
-Steady RunTenCameras(const std::string& dir, const Picture& a, double seconds) {
+Steady RunTenCameras(const std::string& dir, const Picture& a, int rate, double seconds) {
   std::vector<Section> sections;
-  for (int k = 1; k <= 10; ++k) sections.push_back({"Camera " + std::to_string(k), a.url, 640, 480, false, 60});
+  for (int k = 1; k <= 10; ++k)
+    sections.push_back({"Camera " + std::to_string(k), a.url, a.width, a.height, false, rate});
   WriteSettings(dir, sections);
   std::vector<std::unique_ptr<Port>> open;
   for (int k = 1; k <= 10; ++k) open.push_back(std::make_unique<Port>(k, "Camera " + std::to_string(k), true));
@@ -407,6 +413,7 @@ Steady RunTenCameras(const std::string& dir, const Picture& a, double seconds) {
   };
   std::this_thread::sleep_for(std::chrono::seconds(2));  // connections up, buffers grown
   Steady s;
+  s.scheduled = 10.0 * rate;
   const std::uint64_t images0 = images(), allocations0 = ProcessAllocations();
   const CpuUse cpu0 = ProcessCpu();
   const Clock::time_point t0 = Clock::now();
@@ -472,28 +479,65 @@ void ReportStacks(const Steady& s) {
 
 // ---- an MJPEG camera ------------------------------------------------------------------
 
-// Continuous at 10/s from `picture`: as an MJPEG stream of 25 frames/s
-// (`fps`; the reader takes in every part, the decoder only the delivered
-// ones), or as snapshots (fps 0). Process CPU per delivered picture, in ms.
-double CpuPerPictureMs(const Options& o, const std::string& dir, const Picture& picture, const char* fps,
-                       double seconds) {
+// What a camera costs this process while it delivers: CPU per delivered
+// picture and per second.
+struct StreamCpu {
+  double perPictureMs = 0, perSecondMs = 0, picturesPerSecond = 0;
+};
+
+// From `picture` served as an MJPEG stream of `fps` frames/s (or as
+// snapshots: fps null), either continuous at `rate` per second or, rate 0,
+// the host taking every part: its callback grabs the next picture at once,
+// and a grab waits for a part that completes after it.
+StreamCpu MeasureStreamCpu(const Options& o, const std::string& dir, const Picture& picture, const char* fps, int rate,
+                           double seconds) {
   std::vector<std::string> args{"--port", "0", "--file", dir + "/" + picture.name + ".jpg"};
   if (fps) args.insert(args.end(), {"--mjpeg", fps});
   orvella::host::SimCamProcess server(o.simcam, args);
-  WriteSettings(dir, {{"Camera 1", server.Url(), picture.width, picture.height, false, 10}});
+  WriteSettings(dir, {{"Camera 1", server.Url(), picture.width, picture.height, false, rate ? rate : 2}});
   Port port(1, "Camera 1", false);
-  driver->setProperty(0, 1, "continuous", 1);
+  if (rate) {
+    driver->setProperty(0, 1, "continuous", 1);
+  } else {
+    ports[1].regrab = 1 << 30;
+    driver->doCVLGrab(0, 1);
+  }
   std::this_thread::sleep_for(std::chrono::seconds(2));  // connected, buffers grown
   const std::uint64_t images0 = ports[1].images;
   const CpuUse cpu0 = ProcessCpu();
+  const Clock::time_point t0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   const std::uint64_t n = ports[1].images - images0;
   const CpuUse cpu1 = ProcessCpu();
-  driver->setProperty(0, 1, "continuous", 0);
+  const double elapsed = Ms(Clock::now() - t0) / 1000;
+  if (rate) driver->setProperty(0, 1, "continuous", 0);
+  ports[1].regrab = 0;
+  WaitForImage(1, ports[1].images, 1000);  // the grab in flight
   if (n == 0) throw std::runtime_error("the camera delivered nothing");
-  std::fprintf(stderr, "    %.1f pictures/s delivered, %.1f context switches each\n", double(n) / seconds,
+  std::fprintf(stderr, "    %.1f pictures/s delivered, %.1f context switches each\n", double(n) / elapsed,
                double(cpu1.switches - cpu0.switches) / double(n));
-  return (cpu1.Total() - cpu0.Total()) * 1000 / double(n);
+  const double cpuMs = (cpu1.Total() - cpu0.Total()) * 1000;
+  return {cpuMs / double(n), cpuMs / elapsed, double(n) / elapsed};
+}
+
+std::string RunCommand(const std::string& command);
+
+// ffmpeg's and GStreamer's CPU per frame on the same stream, each decoding
+// every part to BGR (bench/mjpeg_tools.py); -1 where a tool failed.
+std::vector<double> ToolCpuPerFrameMs(const Options& o, const std::string& url, int frames) {
+  const std::string output =
+      RunCommand(o.python + " " + o.mjpegTools + " --url " + url + " --frames " + std::to_string(frames) + " 2>&1");
+  std::vector<double> ms;
+  for (const char* label : {"ffmpeg per frame cpu ms ", "gstreamer per frame cpu ms "}) {
+    const size_t at = output.find(label);
+    double v = -1;
+    if (at == std::string::npos || std::sscanf(output.c_str() + at + std::strlen(label), "%lf", &v) != 1) {
+      std::fprintf(stderr, "    mjpeg_tools.py: %s\n", output.substr(0, 300).c_str());
+      v = -1;
+    }
+    ms.push_back(v);
+  }
+  return ms;
 }
 
 // ---- component allocation counts (the driver's own classes, in process) -------------
@@ -618,11 +662,11 @@ double OurLoopMs(const char* camera, int count) {
   return Ms(Clock::now() - start) / count;
 }
 
-void MeasureOpenCv(const Options& o, const char* what, const char* camera, const Picture& picture, bool gray,
-                   int count) {
-  const std::string command = o.python + " " + o.opencvScript + " --url " + picture.url +
-                              " --width 640 --height 480 --count " + std::to_string(count) + (gray ? " --gray" : "") +
-                              " 2>&1";
+void MeasureOpenCv(const Options& o, const std::string& what, const char* camera, const Picture& picture, bool gray,
+                   int count, int width = 640, int height = 480) {
+  const std::string command = o.python + " " + o.opencvScript + " --url " + picture.url + " --width " +
+                              std::to_string(width) + " --height " + std::to_string(height) + " --count " +
+                              std::to_string(count) + (gray ? " --gray" : "") + " 2>&1";
   // Ours and theirs in turn, three times; each run of theirs is compared
   // with the mean of ours just before and just after it.
   std::vector<double> ours{OurLoopMs(camera, count)}, theirs, ratios;
@@ -640,6 +684,24 @@ void MeasureOpenCv(const Options& o, const char* what, const char* camera, const
   }
   const double ratio = Median(ratios);
   AddRow(what, Format("%.3f ms vs %.3f ms", Median(ours), Median(theirs)), "≤ 0.33", ratio, MetAtMost(ratio, 0.33));
+  if (width == 640) return;
+  // Where the decode is most of the time, the libraries set the floor: a
+  // bare fetch plus libjpeg-turbo's full decode, which OpenCV runs too (for
+  // gray it decodes the luma alone; the driver takes gray from the decoded
+  // colours, as GDI+ does).
+  BareFetch fetch(picture);
+  ReferenceDecode decode;
+  std::vector<double> floor;
+  for (int i = 0; i < 25; ++i) {
+    const double ms = TimeMs([&] {
+      fetch.Fetch();
+      decode.Decode(fetch.Body(), picture.width, picture.height);
+    });
+    if (i >= 5) floor.push_back(ms);
+  }
+  AddRow("  the libraries' floor: libcurl fetch + libjpeg-turbo full decode ÷ Python/OpenCV",
+         Format("%.3f ms vs %.3f ms", Median(floor), Median(theirs)), "informational", Median(floor) / Median(theirs),
+         "–");
 }
 
 // ---- the Windows DLL under Wine ----------------------------------------------------------
@@ -818,12 +880,136 @@ void MeasureAllLatencies(const Options& o, Picture* a, Picture* b, int roundsA, 
       MeasureLatency(c, (c.picture == a ? roundsA : roundsB) * o.repeat);
 }
 
-void MeasureTenCameras(const Options& o, const std::string& dir, const Picture& a) {
+// libjpeg-turbo alone on the part of the picture a region needs: the
+// region's columns (and one iMCU column more, as the driver asks) of its
+// first rows, in ms; the floor of a region's decode.
+double RegionDecodeMs(const Picture& p, int width, int height) {
+  jpeg_decompress_struct jpeg{};
+  jpeg_error_mgr errors{};
+  jpeg.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&jpeg);
+  std::vector<unsigned char> rows(size_t(p.width) * 3 * 16);
+  std::vector<double> t;
+  for (int i = 0; i < 25; ++i) {
+    const double ms = TimeMs([&] {
+      jpeg_mem_src(&jpeg, p.jpeg.data(), static_cast<unsigned long>(p.jpeg.size()));
+      jpeg_read_header(&jpeg, TRUE);
+      jpeg.out_color_space = JCS_EXT_BGR;
+      jpeg_start_decompress(&jpeg);
+      JDIMENSION x = 0, w = JDIMENSION(width) + JDIMENSION(jpeg.max_h_samp_factor) * DCTSIZE;
+      jpeg_crop_scanline(&jpeg, &x, &w);
+      JSAMPROW row[16];
+      for (int r = 0; r < 16; ++r) row[r] = rows.data() + size_t(r) * p.width * 3;
+      while (jpeg.output_scanline < JDIMENSION(height)) jpeg_read_scanlines(&jpeg, row, 16);
+      jpeg_abort_decompress(&jpeg);
+    });
+    if (i >= 5) t.push_back(ms);
+  }
+  jpeg_destroy_decompress(&jpeg);
+  return Median(t);
+}
+
+// The sizes cameras send today, against the same references and against
+// the Python + OpenCV loop a user would write.
+void MeasureSnapshots(const Options& o, const std::string& dir, Picture* c, Picture* d) {
+  std::fprintf(stderr, "1080p and 4K snapshots...\n");
+  WriteSettings(dir, {{"Camera 1", c->url, 1920, 1080, false, 2},
+                      {"Camera 2", c->url, 1920, 1080, true, 2},
+                      {"Camera 3", d->url, 3840, 2160, false, 2},
+                      {"Camera 4", d->url, 3840, 2160, true, 2},
+                      {"Camera 5", d->url, 1920, 1080, false, 2}});
+  const int roundsC = o.quick ? 20 : 100, roundsD = o.quick ? 10 : 40;
+  const LatencyCase latency[] = {
+      {"JPEG snapshot 1920×1080 colour, grab → callback ÷ (fetch + full decode)", "Camera 1", c, 1920, 1080, true,
+       1.10},
+      {"JPEG snapshot 1920×1080 gray, grab → callback ÷ (fetch + full decode)", "Camera 2", c, 1920, 1080, false, 1.10},
+      {"JPEG snapshot 3840×2160 colour, grab → callback ÷ (fetch + full decode)", "Camera 3", d, 3840, 2160, true,
+       1.10},
+      {"JPEG snapshot 3840×2160 gray, grab → callback ÷ (fetch + full decode)", "Camera 4", d, 3840, 2160, false, 1.10},
+      {"3840×2160 picture, 1920×1080 region ÷ (fetch + full decode)", "Camera 5", d, 1920, 1080, true, 0.35}};
+  for (const LatencyCase& l : latency)
+    if (o.latencyCase.empty() || o.latencyCase == l.camera)
+      MeasureLatency(l, (l.picture == c ? roundsC : roundsD) * o.repeat);
+  {
+    BareFetch fetch(*d);
+    ReferenceDecode decode;
+    std::vector<double> full;
+    for (int i = 0; i < 25; ++i) {
+      const double ms = TimeMs([&] {
+        fetch.Fetch();
+        decode.Decode(fetch.Body(), d->width, d->height);
+      });
+      if (i >= 5) full.push_back(ms);
+    }
+    const double region = RegionDecodeMs(*d, 1920, 1080) + TimeMs([&] { fetch.Fetch(); });
+    AddRow(
+        "  the libraries' floor: libcurl fetch + libjpeg-turbo on the region's columns and rows ÷ (fetch + full "
+        "decode)",
+        Format("%.3f ms vs %.3f ms", region, Median(full)), "informational", region / Median(full), "–");
+  }
+  if (o.python.empty() || o.opencvScript.empty() || !o.latencyCase.empty()) return;
+  for (int k = 0; k < 4; ++k) {
+    const Picture& p = k < 2 ? *c : *d;
+    const bool gray = k % 2;
+    MeasureOpenCv(o,
+                  Format("JPEG snapshot %.0f×", p.width) + std::to_string(p.height) + (gray ? " gray" : " colour") +
+                      ", fetch + decode + convert, ours ÷ Python/OpenCV",
+                  k < 2 ? (gray ? "Camera 2" : "Camera 1") : (gray ? "Camera 4" : "Camera 3"), p, gray,
+                  o.quick ? 10 : (k < 2 ? 60 : 20), p.width, p.height);
+  }
+}
+
+// An MJPEG camera at 25 frames/s against ffmpeg and GStreamer on the same
+// stream. They decode every part; the host either takes every part too, or
+// 10 a second, which is where decoding only the delivered parts pays.
+void MeasureMjpeg(const Options& o, const std::string& dir, const Picture& a, const Picture& c) {
+  std::fprintf(stderr, "an MJPEG camera...\n");
+  const double seconds = o.seconds > 0 ? o.seconds : (o.quick ? 3 : 10);
+  const StreamCpu every = MeasureStreamCpu(o, dir, c, "25", 0, seconds);
+  const StreamCpu tenPerSecond = MeasureStreamCpu(o, dir, c, "25", 10, seconds);
+  std::vector<double> tools;
+  {
+    orvella::host::SimCamProcess server(o.simcam, {"--port", "0", "--file", dir + "/C.jpg", "--mjpeg", "25"});
+    tools = ToolCpuPerFrameMs(o, server.Url(), o.quick ? 25 : 100);
+  }
+  const char* names[] = {"ffmpeg -i URL -pix_fmt bgr24 -f null -",
+                         "GStreamer souphttpsrc ! multipartdemux ! "
+                         "jpegdec ! videoconvert ! BGR ! fakesink"};
+  for (int t = 0; t < 2; ++t) {
+    const std::string tool = names[t];
+    if (tools[t] <= 0) {
+      AddRow("MJPEG 25/s ÷ " + tool, "the tool did not run", "≤ 1.0", -1, "?");
+      continue;
+    }
+    const double perPicture = every.perPictureMs / tools[t];
+    AddRow("MJPEG 25/s 1920×1080, host taking every part: our CPU per picture ÷ " + tool + " per frame",
+           Format("%.3f ms vs %.3f ms", every.perPictureMs, tools[t]), "≤ 1.0", perPicture, MetAtMost(perPicture, 1.0));
+    const double theirsPerSecond = tools[t] * 25;
+    const double perSecond = tenPerSecond.perSecondMs / theirsPerSecond;
+    AddRow("MJPEG 25/s 1920×1080, host taking 10/s: our CPU per second ÷ " + tool + "'s (every part)",
+           Format("%.1f ms/s vs %.1f ms/s", tenPerSecond.perSecondMs, theirsPerSecond), "≤ 0.5", perSecond,
+           MetAtMost(perSecond, 0.5));
+  }
+  // The first MJPEG row, kept for its history: it measures cache warmth as
+  // much as the driver (a decode every 100 ms costs more than back to back).
+  const double streamMs = MeasureStreamCpu(o, dir, a, "25", 10, seconds).perPictureMs;
+  const double snapshotMs = MeasureStreamCpu(o, dir, a, nullptr, 10, seconds).perPictureMs;
+  const double decodeMs = ReferenceDecodeMs(a, 100);
+  AddRow("MJPEG 25 frames/s, continuous 10/s, A colour: process CPU per delivered picture ÷ full decode",
+         Format("%.3f ms vs %.3f ms", streamMs, decodeMs), "informational (was ≤ 1.2)", streamMs / decodeMs, "–");
+  AddRow("  the same camera as snapshots, continuous 10/s (for comparison)",
+         Format("%.3f ms vs %.3f ms", snapshotMs, decodeMs), "informational", snapshotMs / decodeMs, "–");
+  const double pacedMs = PacedDecodeMs(a, o.quick ? 20 : 50);
+  AddRow("  the full decode alone at the same pace (every 100 ms, three buffers in turn) ÷ full decode",
+         Format("%.3f ms vs %.3f ms", pacedMs, decodeMs), "informational", pacedMs / decodeMs, "–");
+}
+
+void MeasureTenCameras(const Options& o, const std::string& dir, const Picture& a, const Picture& c) {
   std::fprintf(stderr, "ten cameras at 60/s...\n");
-  const double decodeBefore = ReferenceDecodeMs(a, 100);
-  const Steady s = RunTenCameras(dir, a, o.seconds > 0 ? o.seconds : (o.quick ? 3 : 10));
-  const double decodeAfter = ReferenceDecodeMs(a, 100);
-  const double decodeMs = (decodeBefore + decodeAfter) / 2;
+  const double seconds = o.seconds > 0 ? o.seconds : (o.quick ? 3 : 10);
+  double decodeMs = ReferenceDecodeMs(a, 100);
+  const Steady s = RunTenCameras(dir, a, 60, seconds);
+  decodeMs = (decodeMs + ReferenceDecodeMs(a, 100)) / 2;
   AddRow("10 cameras × 60/s continuous, A colour: images/s", Format("%.0f /s (625 scheduled)", s.rate), "≥ 600", -1,
          s.rate >= 600 ? "yes" : "NO");
   const double cpuRatio = s.cpuPerImageMs / decodeMs;
@@ -832,6 +1018,18 @@ void MeasureTenCameras(const Options& o, const std::string& dir, const Picture& 
   AddRow("10 cameras: heap allocations per image (whole process)", Format("%.2f", s.allocationsPerImage), "0", -1,
          s.allocationsPerImage < 0.005 ? "yes" : "NO");
   ReportStacks(s);
+
+  // Today's cameras: 1080p snapshots at a pace a machine-vision host asks for.
+  std::fprintf(stderr, "ten 1920×1080 cameras at 10/s...\n");
+  double decodeC = ReferenceDecodeMs(c, 20);
+  const Steady t = RunTenCameras(dir, c, 10, seconds);
+  decodeC = (decodeC + ReferenceDecodeMs(c, 20)) / 2;
+  AddRow("10 cameras × 1920×1080 snapshots at 10/s, C colour: images delivered",
+         Format("%.1f /s of %.0f scheduled", t.rate, t.scheduled), "all (≥ 98 %)", t.rate / t.scheduled,
+         t.rate >= 0.98 * t.scheduled ? "yes" : "NO");
+  const double ratioC = t.cpuPerImageMs / decodeC;
+  AddRow("10 cameras × 1920×1080 at 10/s: process CPU per image ÷ full decode",
+         Format("%.3f ms vs %.3f ms", t.cpuPerImageMs, decodeC), "≤ 1.30", ratioC, MetAtMost(ratioC, 1.30));
 }
 
 void WriteBenchSettings(const std::string& dir, const Picture& a, const Picture& b) {
@@ -854,6 +1052,8 @@ int Run(const Options& o) {
   } removeDir{dir};
   auto a = MakePicture(o, dir, "A", 640, 480);
   auto b = MakePicture(o, dir, "B", 1600, 1200);
+  auto c = MakePicture(o, dir, "C", 1920, 1080);
+  auto d4k = MakePicture(o, dir, "D", 3840, 2160);
   const int roundsA = o.quick ? 60 : 600, roundsB = o.quick ? 20 : 150;
   const std::vector<Count> components = Wanted(o, "components") ? ComponentCounts(*a, *b) : std::vector<Count>{};
 
@@ -867,6 +1067,10 @@ int Run(const Options& o) {
   } finalize;
 
   if (Wanted(o, "latency")) MeasureAllLatencies(o, a.get(), b.get(), roundsA, roundsB);
+  if (Wanted(o, "snapshots")) {
+    MeasureSnapshots(o, dir, c.get(), d4k.get());
+    WriteBenchSettings(dir, *a, *b);
+  }
   if (Wanted(o, "rows")) {
     std::fprintf(stderr, "getCVLGrabRow...\n");
     MeasureGrabRow("A colour", "Camera 7", 640 * 480 * 3, roundsA * o.repeat);
@@ -879,25 +1083,11 @@ int Run(const Options& o) {
     MeasureOpenCv(o, "fetch + decode + crop + convert, B → 640×480 gray, ours ÷ Python/OpenCV", "Camera 6", *b, true,
                   o.quick ? 30 : 150);
   }
-  if (Wanted(o, "cameras")) MeasureTenCameras(o, dir, *a);
-  if (Wanted(o, "mjpeg")) {
-    std::fprintf(stderr, "an MJPEG camera...\n");
-    const double seconds = o.seconds > 0 ? o.seconds : (o.quick ? 3 : 10);
-    const double streamMs = CpuPerPictureMs(o, dir, *a, "25", seconds);
-    const double snapshotMs = CpuPerPictureMs(o, dir, *a, nullptr, seconds);
-    const double decodeMs = ReferenceDecodeMs(*a, 100);
-    AddRow("MJPEG 25 frames/s, continuous 10/s, A colour: process CPU per delivered picture ÷ full decode",
-           Format("%.3f ms vs %.3f ms", streamMs, decodeMs), "≤ 1.2", streamMs / decodeMs,
-           MetAtMost(streamMs / decodeMs, 1.2));
-    AddRow("  the same camera as snapshots, continuous 10/s (for comparison)",
-           Format("%.3f ms vs %.3f ms", snapshotMs, decodeMs), "informational", snapshotMs / decodeMs, "–");
-    const double pacedMs = PacedDecodeMs(*a, o.quick ? 20 : 50);
-    AddRow("  the full decode alone at the same pace (every 100 ms, three buffers in turn) ÷ full decode",
-           Format("%.3f ms vs %.3f ms", pacedMs, decodeMs), "informational", pacedMs / decodeMs, "–");
-  }
-  for (const Count& c : components)
-    AddRow("heap allocations: " + c.what, Format("%.2f", c.value), "0", -1,
-           c.what.find("informational") != std::string::npos ? "–" : (c.value < 0.005 ? "yes" : "NO"));
+  if (Wanted(o, "cameras")) MeasureTenCameras(o, dir, *a, *c);
+  if (Wanted(o, "mjpeg")) MeasureMjpeg(o, dir, *a, *c);
+  for (const Count& n : components)
+    AddRow("heap allocations: " + n.what, Format("%.2f", n.value), "0", -1,
+           n.what.find("informational") != std::string::npos ? "–" : (n.value < 0.005 ? "yes" : "NO"));
   if (Wanted(o, "digest")) {
     std::fprintf(stderr, "a camera with a Digest login...\n");
     MeasureDigest(o, dir, o.quick ? 20 : 100);

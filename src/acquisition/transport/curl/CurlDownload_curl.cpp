@@ -43,6 +43,8 @@ struct Download::Impl final : CurlTransfer::Receiver {
   bool posting = false;  // the request is a POST
   long status = 0;       // the final answer's
   std::unique_ptr<CurlOpenAnswer> handed;
+  const TransferLimits* judged = nullptr;  // the download being judged
+  CurlTransfer* judging = nullptr;
 
   enum class Stop { kDone, kStream, kAborted, kTimedOut };
 
@@ -55,6 +57,7 @@ struct Download::Impl final : CurlTransfer::Receiver {
     // A picture stream never ends: it is read as a stream, not downloaded.
     if (!posting && answer.status != 0 && IsPictureStreamType(answer.contentType)) {
       stream = true;
+      handed = std::make_unique<CurlOpenAnswer>();  // only then: a snapshot allocates nothing
       return;
     }
     curl_off_t announced = -1;  // the header's, or an ftp file's size
@@ -144,7 +147,6 @@ bool Download::Impl::Run(const char* next, const TransferLimits& limits, const T
   fill = 0;
   stream = false;
   posting = post != nullptr;
-  handed = std::make_unique<CurlOpenAnswer>();
   clock.Start(limits);
   // A backstop only: the clock bounds connecting and the handshake, and
   // speaks first with its own words.
@@ -166,7 +168,10 @@ bool Download::Impl::Run(const char* next, const TransferLimits& limits, const T
   if (stop == Stop::kAborted) throw std::runtime_error(kAbortedText);
   if (stop == Stop::kTimedOut && !t->Failed())
     throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, clock.Reason());
-  t->Judge(result, [&] { return ProbeKey(*t, limits); });
+  // One pointer's capture fits std::function's own storage: no allocation per picture.
+  judged = &limits;
+  judging = t;
+  t->Judge(result, [this] { return ProbeKey(*judging, *judged); });
   body.buffer.MakeRoom(fill);  // the final empty read of the download loop
   body.size = static_cast<uint32_t>(fill);
   char* type = nullptr;  // the final answer's; none for ftp
