@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds what the benchmarks need and runs them all, printing one table:
-# the driver end to end against libcurl + libjpeg-turbo, memcpy and a Python
-# + OpenCV loop (bench/driver_bench), an RTSP camera against the ffmpeg
-# command line and OpenCV's VideoCapture (bench/rtsp_bench), and, when
-# mingw-w64 and Wine are there, the Windows DLL under Wine (bench/wine_bench)
-# against the Linux product, run in turn. Ratios, not times, are the results:
-# both sides are measured in the same run.
+# Builds what the benchmarks need and runs them all, printing their tables:
+# the driver end to end (bench/driver_bench) against libcurl + libjpeg-turbo,
+# memcpy and a Python + OpenCV loop at 640×480 to 3840×2160, ten cameras,
+# and an MJPEG camera against ffmpeg and GStreamer on the same stream; an
+# RTSP camera against the ffmpeg command line, GStreamer and OpenCV
+# (bench/rtsp_bench); and, when mingw-w64 and Wine are there, the Windows
+# DLL under Wine (bench/wine_bench) against the Linux product, run in turn.
+# Ratios, not times, are the results: both sides are measured in the same
+# run. Each row shows its goal and "yes" or "NO"; "informational" rows
+# explain another (a floor the libraries set, an older goal).
 #
 # Usage: tools/bench.sh [--quick]
 # Build directories: $ORVELLA_BUILD_DIR (default build/native) and
