@@ -10,9 +10,13 @@
 //
 // The lock and the buffers live in a state that is never freed: a destroyed
 // ring frees its pixels and hands the state back for the next ring, with a
-// new generation. A host thread may therefore keep a Ref across calls and
-// copy through it without holding the camera: a Ref of a destroyed ring is
-// told by its generation, under the state's own lock.
+// new generation. A host thread may therefore keep a Reader across calls:
+// a Reader of a destroyed ring is told by its generation, under the state's
+// own lock. A Reader pins the latched picture's memory, so its later rows
+// are copied without the lock: the pinned memory is never freed nor given
+// to the worker while pinned (Allocate and the ring's end set it aside), and
+// a row whose latch moved meanwhile (another thread's row 0) is copied
+// again under the lock.
 #pragma once
 
 #include <atomic>
@@ -30,6 +34,15 @@ class ImageRing {
   struct Ref {
     State* state = nullptr;
     unsigned generation = 0;
+  };
+  // A host thread's hold on a ring: the ring, and the picture it pinned.
+  struct Reader {
+    Ref ring;
+    const unsigned char* pinned = nullptr;  // the pinned picture's pixels
+    unsigned latch = 0;                     // the latch it was pinned under
+    int rowBytes = 0;
+    int height = 0;
+    int bytesPerPixel = 1;
   };
   enum class Quick { kCopied, kRefused, kAskTheCamera };
 
@@ -53,9 +66,13 @@ class ImageRing {
   bool CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn);
 
   Ref Reference() const;
-  // CopyRow through a Ref, with nothing logged: kAskTheCamera when the ring
-  // is gone or the copy would fail with a log line (CopyRow says why).
-  static Quick CopyRow(const Ref& ring, int row, unsigned char* destination, int firstColumn, int lastColumn);
+  // CopyRow through a Reader, with nothing logged: kAskTheCamera when the
+  // ring is gone or the copy would fail with a log line (CopyRow says why).
+  // Row 0 and a row after the latch moved take the lock and pin the latched
+  // picture; the rows after them take no lock. The last row lets go.
+  static Quick CopyRow(Reader& reader, int row, unsigned char* destination, int firstColumn, int lastColumn);
+  // Lets go of what the Reader pinned.
+  static void Release(Reader& reader);
 
  private:
   State* const state;

@@ -5,27 +5,46 @@
 #include "camera/Camera.h"
 #include "camera/CameraList.h"
 #include "camera/ImageRing.h"
+#include "driver/Platform.h"
 
 namespace orvella {
 
 namespace {
 
 // The open camera this thread last copied from: its port, the bindings
-// then, and its ring. Plain data: a thread_local with a destructor crashes
-// at thread exit in mingw-w64's runtime, and nothing here needs one.
+// then, and its ring with the picture it pinned.
 struct KeptRing {
   int port = 0;
   unsigned bindings = 0;
-  ImageRing::Ref ring;
+  ImageRing::Reader reader;
 };
-thread_local KeptRing kept;
+
+void LetGo(void* kept) {
+  KeptRing* mine = static_cast<KeptRing*>(kept);
+  ImageRing::Release(mine->reader);
+  delete mine;
+}
+
+// A plain pointer: a thread_local with a destructor crashes at thread exit
+// in mingw-w64's runtime; the thread's end lets go through ThreadEnd.
+thread_local KeptRing* kept = nullptr;
+
+KeptRing& Kept() {
+  if (!kept) {
+    static platform::ThreadEnd* end = new platform::ThreadEnd(&LetGo);
+    auto mine = std::make_unique<KeptRing>();
+    end->Set(mine.get());
+    kept = mine.release();
+  }
+  return *kept;
+}
 
 }  // namespace
 
 bool CopyGrabRow(int port, int row, unsigned char* destination, int firstColumn, int lastColumn) {
-  KeptRing& mine = kept;
-  if (mine.ring.state && mine.port == port && mine.bindings == Camera::Bindings()) {
-    switch (ImageRing::CopyRow(mine.ring, row, destination, firstColumn, lastColumn)) {
+  KeptRing& mine = Kept();
+  if (mine.reader.ring.state && mine.port == port && mine.bindings == Camera::Bindings()) {
+    switch (ImageRing::CopyRow(mine.reader, row, destination, firstColumn, lastColumn)) {
       case ImageRing::Quick::kCopied:
         return true;
       case ImageRing::Quick::kRefused:
@@ -37,8 +56,9 @@ bool CopyGrabRow(int port, int row, unsigned char* destination, int firstColumn,
   // Read before the look-up: a change meanwhile makes the next row look again.
   const unsigned bindings = Camera::Bindings();
   std::shared_ptr<Camera> camera = CameraList::GetInstance().GetByPort(port);
+  ImageRing::Release(mine.reader);
   mine = KeptRing{};
-  if (camera->IsOpen()) mine = KeptRing{port, bindings, camera->Ring()};
+  if (camera->IsOpen()) mine = KeptRing{port, bindings, ImageRing::Reader{camera->Ring()}};
   return camera->CopyRow(row, destination, firstColumn, lastColumn);
 }
 
