@@ -84,24 +84,25 @@ TEST(ImageRingTest, HandOversNeverTouchTheLatchedPicture) {
 
 // A host thread copying rows through a Reader while the ring is reopened at
 // other sizes, handed pictures and finally destroyed: ASan sees memory freed
-// under a copy, TSan a picture written during one.
+// under a copy, TSan a picture written during one. Long rows keep each copy
+// long enough to be caught.
 TEST(ImageRingTest, ReaderRowsRaceReopensHandOversAndTheRingsEnd) {
-  constexpr int kSizes[][2] = {{64, 48}, {96, 32}, {32, 96}, {64, 48}};
+  constexpr int kSizes[][2] = {{8192, 4}, {4096, 8}, {2048, 16}, {6000, 5}};
   auto ring = std::make_unique<ImageRing>();
-  ASSERT_TRUE(ring->Allocate(64, 48, true));
+  ASSERT_TRUE(ring->Allocate(8192, 4, true));
   std::atomic<bool> started{false}, stop{false};
   ImageRing::Reader reader{ring->Reference()};
   std::thread host([&] {
-    std::vector<unsigned char> row(96 * 3);
+    std::vector<unsigned char> row(8192 * 3);
     for (int image = 0; !stop || image < 2; ++image) {
-      for (int r = 0; r < 96; ++r) ImageRing::CopyRow(reader, r, row.data(), 0, 95);
+      for (int r = 0; r < 16; ++r) ImageRing::CopyRow(reader, r, row.data(), 0, 8191);
       if (image == 2) started = true;
     }
   });
   while (!started) std::this_thread::yield();
-  for (int i = 0; i < 3000; ++i) {
-    if (i % 10 == 0) {  // an Open: this thread is also the worker, so it is held off
-      ASSERT_TRUE(ring->Allocate(kSizes[i / 10 % 4][0], kSizes[i / 10 % 4][1], true));
+  for (int i = 0; i < 4000; ++i) {
+    if (i % 2 == 0) {  // an Open: this thread is also the worker, so it is held off
+      ASSERT_TRUE(ring->Allocate(kSizes[i / 2 % 4][0], kSizes[i / 2 % 4][1], true));
     }
     ImageBuffer& buffer = ring->WriteBuffer();
     std::memset(buffer.data.get(), i, static_cast<size_t>(buffer.size));
@@ -123,6 +124,7 @@ struct Refused {
   const char* why;
 };
 
+// Refused under the lock, and through a Reader that pinned row 0 first.
 TEST(ImageRingTest, CopiesOfMissingRowsOrBadRangesFail) {
   test::DriverLogCapture log{1};
   const Refused cases[] = {
@@ -139,6 +141,12 @@ TEST(ImageRingTest, CopiesOfMissingRowsOrBadRangesFail) {
     }
     unsigned char row[kWidth * 3] = {};
     EXPECT_FALSE(ring.CopyRow(c.row, c.destination ? row : nullptr, c.firstColumn, c.lastColumn)) << c.why;
+    ImageRing::Reader reader{ring.Reference()};
+    ImageRing::CopyRow(reader, 0, row, 0, kWidth - 1);
+    EXPECT_NE(ImageRing::CopyRow(reader, c.row, c.destination ? row : nullptr, c.firstColumn, c.lastColumn),
+              ImageRing::Quick::kCopied)
+        << c.why << " (through a Reader)";
+    ImageRing::Release(reader);
   }
 }
 
