@@ -6,6 +6,15 @@
 
 #include "driver/DriverContext.h"
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ORVELLA_HAS_TSAN 1
+#endif
+#endif
+#ifndef ORVELLA_HAS_TSAN
+#define ORVELLA_HAS_TSAN 0
+#endif
+
 namespace orvella {
 
 struct ImageRing::State {
@@ -15,9 +24,11 @@ struct ImageRing::State {
   // copies under the second. Pixels are kept apart by the indices.
   ImageBuffer buffers[3];
   // Written under `lock`; atomics so the worker finds its buffer without it.
+  // The write buffer is never the ready or the latched one, from the start:
+  // a row 0 before the first hand-over latches a buffer nobody writes.
   std::atomic<int> writeIndex{0};
-  std::atomic<int> readyIndex{0};
-  std::atomic<int> readIndex{0};
+  std::atomic<int> readyIndex{1};
+  std::atomic<int> readIndex{1};
   // Changes when the ring that used this state is destroyed.
   unsigned generation ORVELLA_GUARDED_BY(lock) = 1;
   // Changes (under `lock`) whenever a pinned picture may stop being the
@@ -100,6 +111,17 @@ void Unpin(ImageRing::State& s, ImageRing::Reader& reader) ORVELLA_REQUIRES(s.lo
   }
 }
 
+// The latch as it was after the reads before this call (a seqlock's second
+// look). TSan does not model fences: there, a read-modify-write does it.
+unsigned LatchAfterCopy(ImageRing::State& s) {
+#if defined(__SANITIZE_THREAD__) || ORVELLA_HAS_TSAN
+  return s.latch.fetch_add(0, std::memory_order_acq_rel);
+#else
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return s.latch.load(std::memory_order_relaxed);
+#endif
+}
+
 void Latch(ImageRing::State& s) ORVELLA_REQUIRES(s.lock) {
   const int newest = s.readyIndex;
   if (newest == s.readIndex) return;
@@ -146,7 +168,8 @@ ImageRing::~ImageRing() {
       buffer.width = buffer.height = 0;
       buffer.colour = false;
     }
-    state->writeIndex = state->readyIndex = state->readIndex = 0;
+    state->writeIndex = 0;
+    state->readyIndex = state->readIndex = 1;
     ++state->generation;
   }
   Spares& spares = TheSpares();
@@ -209,8 +232,7 @@ ImageRing::Quick ImageRing::CopyRow(Reader& reader, int row, unsigned char* dest
     std::memcpy(destination, reader.pinned + size_t(row) * size_t(reader.rowBytes), static_cast<size_t>(count));
     // Another thread's row 0 may have moved the latch during the copy, and
     // the worker may then write this picture: then the row is copied again.
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (s.latch.load(std::memory_order_relaxed) == reader.latch) {
+    if (LatchAfterCopy(s) == reader.latch) {
       if (row == reader.height - 1) Release(reader);
       return Quick::kCopied;
     }

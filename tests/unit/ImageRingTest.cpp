@@ -2,6 +2,7 @@
 // row copies the ring refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -36,6 +37,7 @@ const Script kScripts[] = {
     {"wh0wh0", "12", "each row 0 moves to the newest"},
     {"wh0whwhwhwhwh1", "11", "row 1 reads the latched picture through any number of hand-overs"},
     {"wh0whwh1wh1wh0whwh1", "11155", "rows and hand-overs interleaved"},
+    {"0wh0wh1", "-11", "row 0 before the first hand-over latches a buffer the worker does not write"},
 };
 
 std::string Play(ImageRing& ring, const char* steps, ImageRing::Reader* reader) {
@@ -43,11 +45,19 @@ std::string Play(ImageRing& ring, const char* steps, ImageRing::Reader* reader) 
   int next = 1;
   int latched = 0;
   unsigned char row[kWidth];
+  bool handedOver = false;
+  std::vector<const unsigned char*> written;  // a fresh buffer may hold anything, even the latched number
   for (const char* step = steps; *step; ++step) {
     switch (*step) {
       case 'w': {
         ImageBuffer& buffer = ring.WriteBuffer();
-        if (latched) {
+        const bool before = std::find(written.begin(), written.end(), buffer.data.get()) != written.end();
+        written.push_back(buffer.data.get());
+        if (reader && reader->pinned) {
+          EXPECT_NE(buffer.data.get(), reader->pinned)
+              << "the worker writes the pinned buffer at step " << step - steps;
+        }
+        if (latched && before) {
           EXPECT_NE(buffer.data[0], latched) << "the worker writes the buffer being read at step " << step - steps;
         }
         std::memset(buffer.data.get(), next++, static_cast<size_t>(buffer.size));
@@ -55,6 +65,7 @@ std::string Play(ImageRing& ring, const char* steps, ImageRing::Reader* reader) 
       }
       case 'h':
         ring.HandOver();
+        handedOver = true;
         break;
       default:
         if (reader) {
@@ -63,7 +74,7 @@ std::string Play(ImageRing& ring, const char* steps, ImageRing::Reader* reader) 
           EXPECT_TRUE(ring.CopyRow(*step - '0', row, 0, kWidth - 1));
         }
         if (*step == '0') latched = row[0];
-        seen += static_cast<char>('0' + row[0]);
+        seen += handedOver ? static_cast<char>('0' + row[0]) : '-';  // nothing written yet: any bytes
     }
   }
   return seen;
