@@ -19,15 +19,17 @@ struct KeptRing {
   ImageRing::Reader reader;
 };
 
-void LetGo(void* kept) {
-  KeptRing* mine = static_cast<KeptRing*>(kept);
-  ImageRing::Release(mine->reader);
-  delete mine;
-}
-
 // A plain pointer: a thread_local with a destructor crashes at thread exit
 // in mingw-w64's runtime; the thread's end lets go through ThreadEnd.
 thread_local KeptRing* kept = nullptr;
+
+// On the ending thread: a later call from its own exit starts afresh.
+void LetGo(void* value) {
+  KeptRing* mine = static_cast<KeptRing*>(value);
+  ImageRing::Release(mine->reader);
+  if (kept == mine) kept = nullptr;
+  delete mine;
+}
 
 KeptRing& Kept() {
   if (!kept) {
