@@ -2,12 +2,13 @@
 // exports only). driver_bench runs it between its own measurements of the
 // Linux product and prints the ratios; alone it prints its medians.
 //
-// Usage: wine_bench --dir DIR --a URL --b URL [--count N] [--seconds S]
+// Usage: wine_bench --dir DIR --a URL --b URL [--c URL] [--count N] [--seconds S]
 //   DIR: where the settings file goes. A: the 640x480 picture, B: the
-//   1600x1200 one. Prints lines of the form
+//   1600x1200 one, C: a 3840x2160 one. Prints lines of the form
 //     A colour: median 1.234 ms
 //     B colour 640x480 region: median 1.234 ms
 //     B colour: median 1.234 ms
+//     C colour: median 1.234 ms            (with --c)
 //     10 cameras x 30/s, A colour: 3030 delivered, 3030 scheduled
 //   Latencies (--count N > 0) or the ten cameras (--count 0 --seconds S),
 //   one kind per run.
@@ -122,10 +123,10 @@ long TenCameras(double seconds) {
 }
 
 int Run(int argc, char** argv) {
-  std::string dir, a, b;
+  std::string dir, a, b, c;
   int count = 200;
   double seconds = 10;
-  const std::pair<const char*, std::string*> texts[] = {{"--dir", &dir}, {"--a", &a}, {"--b", &b}};
+  const std::pair<const char*, std::string*> texts[] = {{"--dir", &dir}, {"--a", &a}, {"--b", &b}, {"--c", &c}};
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
     bool known = false;
@@ -142,11 +143,12 @@ int Run(int argc, char** argv) {
   driver = &exports;
   if (!driver->initialize(dir.c_str(), nullptr)) throw std::runtime_error("initialize failed");
   if (count > 0) {
-    WriteSettings(dir, {{a, 640, 480, 2}, {b, 640, 480, 2}, {b, 1600, 1200, 2}});
-    for (int port = 1; port <= 3; ++port) Open(port, false);
+    WriteSettings(dir, {{a, 640, 480, 2}, {b, 640, 480, 2}, {b, 1600, 1200, 2}, {c.empty() ? b : c, 3840, 2160, 2}});
+    for (int port = 1; port <= (c.empty() ? 3 : 4); ++port) Open(port, false);
     std::printf("A colour: median %.3f ms\n", MedianLatencyMs(1, count));
     std::printf("B colour 640x480 region: median %.3f ms\n", MedianLatencyMs(2, count));
     std::printf("B colour: median %.3f ms\n", MedianLatencyMs(3, count / 2));
+    if (!c.empty()) std::printf("C colour: median %.3f ms\n", MedianLatencyMs(4, std::max(count / 5, 1)));
     std::fflush(stdout);
   }
   if (seconds > 0 && count <= 0) {

@@ -10,6 +10,8 @@
 
 namespace orvella {
 
+std::atomic<unsigned> Camera::bindings{0};
+
 Camera::Camera(const char* cameraName) : name(cameraName), context(&GetDriverContext()) {}
 
 Camera::~Camera() {
@@ -69,6 +71,7 @@ bool Camera::Open(int newPort, int* imageSize) {
     }
     port = newPort;
     opened = true;
+    Rebound();
     context->Log(2, "Camera::Open: leaving, port=%d\n", newPort);
     return true;
   } catch (...) {
@@ -84,6 +87,7 @@ void Camera::Close() {
   if (!opened) context->Log(1, "Camera::Close: WARNING: called on already closed camera\n");
   int oldPort = port;
   opened = false;
+  Rebound();
   CleanupOnClose();
   context->Log(2, "Camera::Close: leaving on port %d\n", oldPort);
 }
@@ -93,6 +97,7 @@ void Camera::CleanupOnClose() {
   context->Log(2, "Camera::CleanupOnClose: entering\n");
   opened = false;
   port = -2;
+  Rebound();
   try {
     receivingThread.Destroy();
   } catch (...) {

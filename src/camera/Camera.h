@@ -50,6 +50,11 @@ class Camera final : private ImageSink {
   bool CopyRow(int row, unsigned char* destination, int firstColumn, int lastColumn) {
     return ring.CopyRow(row, destination, firstColumn, lastColumn);
   }
+  // The ring, for row copies that skip the camera list (RowCopy.h).
+  ImageRing::Ref Ring() const { return ring.Reference(); }
+  // Changes after any camera's port or open state changed: which camera a
+  // port names may have changed.
+  static unsigned Bindings() { return bindings.load(std::memory_order_acquire); }
 
   const std::string& Name() const { return name; }
   int Port() const { return port; }
@@ -77,6 +82,8 @@ class Camera final : private ImageSink {
   ImageReceivingThread receivingThread;
   std::atomic<int> port{-2};
   ImageRing ring;
+  static std::atomic<unsigned> bindings;
+  static void Rebound() { bindings.fetch_add(1, std::memory_order_release); }
 };
 
 }  // namespace orvella

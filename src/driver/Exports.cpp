@@ -6,6 +6,7 @@
 
 #include "camera/Camera.h"
 #include "camera/CameraList.h"
+#include "camera/RowCopy.h"
 #include "driver/DriverContext.h"
 #include "driver/Guarded.h"
 #include "driver/Orvella.h"
@@ -151,7 +152,7 @@ int ORVELLA_CALL getCVLGrabRow(int grabberNo, int portNo, unsigned char* destina
       [&] {
         if (ctx.Logs(4))
           ctx.Log(4, "getCVLGrabRow: entering row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
-        if (!CameraOnPort(portNo)->CopyRow(row, destination, firstColumn, lastColumn)) return 0;
+        if (!orvella::CopyGrabRow(portNo, row, destination, firstColumn, lastColumn)) return 0;
         if (ctx.Logs(4))
           ctx.Log(4, "getCVLGrabRow: leaving row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
         return 1;

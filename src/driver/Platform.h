@@ -34,4 +34,20 @@ void PinLibrary();
 // that directory cannot be found.
 std::string BesideDriver(const std::string& file);
 
+// Calls `end(value)` on a thread that set a value here, as it ends (the last
+// value it set, when not null): for what a host thread holds of ours between
+// calls. One object per kind of value, never destroyed.
+class ThreadEnd {
+ public:
+  explicit ThreadEnd(void (*end)(void*));
+  ThreadEnd(const ThreadEnd&) = delete;
+  ThreadEnd& operator=(const ThreadEnd&) = delete;
+  // For the calling thread.
+  void Set(void* value);
+
+ private:
+  void (*const end)(void*);
+  unsigned long key = 0;
+};
+
 }  // namespace orvella::platform

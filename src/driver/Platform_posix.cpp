@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -28,6 +29,14 @@ std::string BesideDriver(const std::string& file) {
   size_t slash = self.rfind('/');
   return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + file;
 }
+
+ThreadEnd::ThreadEnd(void (*endFunction)(void*)) : end(endFunction) {
+  pthread_key_t created;
+  if (pthread_key_create(&created, end) != 0) throw std::runtime_error("no thread key left");
+  key = created;
+}
+
+void ThreadEnd::Set(void* value) { pthread_setspecific(static_cast<pthread_key_t>(key), value); }
 
 uint64_t FileTimeNow() {
   constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;  // 1970 in ticks since 1601

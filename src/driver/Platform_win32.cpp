@@ -40,6 +40,41 @@ std::string BesideDriver(const std::string& file) {
   return dir.substr(0, dir.find_last_of("\\/") + 1) + file;
 }
 
+namespace {
+
+// What a fiber-local slot holds: Windows calls the slot's callback with it
+// as its thread ends (standard calling convention, hence the record).
+struct EndRecord {
+  void (*end)(void*);
+  void* value;
+};
+
+void WINAPI EndOfThread(void* record) {
+  if (!record) return;
+  EndRecord* r = static_cast<EndRecord*>(record);
+  if (r->value) r->end(r->value);
+  delete r;
+}
+
+}  // namespace
+
+// Fiber-local storage: its callbacks run at every thread's end, a host's
+// own threads included, under Wine too.
+ThreadEnd::ThreadEnd(void (*endFunction)(void*)) : end(endFunction) {
+  DWORD index = FlsAlloc(&EndOfThread);
+  if (index == FLS_OUT_OF_INDEXES) throw std::runtime_error("no fiber-local slot left");
+  key = index;
+}
+
+void ThreadEnd::Set(void* value) {
+  EndRecord* record = static_cast<EndRecord*>(FlsGetValue(DWORD(key)));
+  if (!record) {
+    record = new EndRecord{end, nullptr};
+    FlsSetValue(DWORD(key), record);
+  }
+  record->value = value;
+}
+
 uint64_t FileTimeNow() {
   FILETIME now{};
   CoFileTimeNow(&now);

@@ -170,6 +170,40 @@ TEST_F(HostileHostTest, CloseReturnsWhileTheCallbackWaitsForTheClosingThread) {
   }
 }
 
+// One host thread copies every row of port 1 as fast as it can while another
+// reopens the port at other sizes, with another camera in between, and
+// finalizes: a buffer freed or replaced under a copy shows under ASan and
+// TSan, and the copying thread ends holding a picture it must let go of.
+TEST_F(HostileHostTest, RowCopiesWhileAnotherThreadReopensAtOtherSizes) {
+  const int sizes[][2] = {{640, 480}, {320, 240}, {800, 96}, {64, 480}};
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    std::vector<unsigned char> row(800 * 3);
+    while (!stop)
+      for (int r = 0; r < 480 && !stop; ++r) getCVLGrabRow(0, 1, row.data(), r, 0, 799);
+  });
+  for (int i = 0; i < 48; ++i) {
+    const char* camera = i % 4 == 3 ? "Camera 2" : "Camera 1";
+    host.WriteSettings(camera, {{"ImageUrl", HttpUrl("/files/pattern_640x480.jpg")},
+                                {"width", std::to_string(sizes[i % 4][0])},
+                                {"height", std::to_string(sizes[i % 4][1])},
+                                {"LogLevel", "0"}});
+    if (host.Open(camera, 1) == 1) {
+      const int before = host.Callbacks(1);
+      doCVLGrab(0, 1);
+      host.WaitCallbacks(1, before + 1, 2s);
+    }
+    closeCVLPort(0, 1);
+    if (i % 8 == 7) {
+      finalize();
+      initialize(host.log.dir().c_str(), orvella::test::ApiLog::Callback);
+    }
+  }
+  stop = true;
+  reader.join();
+  ExpectDriverStillWorks();
+}
+
 // Several host threads on one camera, with a finalize/initialize pair
 // racing them: every interleaving must be safe.
 TEST_F(HostileHostTest, OneCameraFromSeveralThreadsWithFinalizeRacing) {
