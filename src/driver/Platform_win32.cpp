@@ -61,6 +61,7 @@ void WINAPI EndOfThread(void* record) {
 // Fiber-local storage: its callbacks run at every thread's end, a host's
 // own threads included, under Wine too.
 ThreadEnd::ThreadEnd(void (*endFunction)(void*)) : end(endFunction) {
+  PinLibrary();  // the callback runs at threads' ends, also after the host unloads us
   DWORD index = FlsAlloc(&EndOfThread);
   if (index == FLS_OUT_OF_INDEXES) throw std::runtime_error("no fiber-local slot left");
   key = index;
