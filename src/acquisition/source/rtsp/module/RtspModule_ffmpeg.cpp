@@ -20,6 +20,7 @@ extern "C" {
 #include <vector>
 
 #include "acquisition/source/rtsp/RtspModule.h"
+#include "acquisition/source/rtsp/module/RtspFraming_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspLog_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspMemory_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspTls_ffmpeg.h"
@@ -36,6 +37,7 @@ struct OrvellaRtspSession {
   AVFormatContext* format = nullptr;
   AVCodecContext* codec = nullptr;
   AVPacket* packet = nullptr;
+  AVPacket* picture = nullptr;  // a whole picture's packets, joined
   AVFrame* frame = nullptr;
   int stream = -1;
   bool synced = false;  // a whole key frame has reached the decoder
@@ -47,6 +49,7 @@ struct OrvellaRtspSession {
   orvella_rtsp::TlsCheck tls;  // rtsps://: the certificate, before the first request
   // Shared with the frames, which may outlive the session.
   std::shared_ptr<orvella_rtsp::PictureBudget> budget = std::make_shared<orvella_rtsp::PictureBudget>();
+  orvella_rtsp::Framing framing;  // outlives the demuxer, whose connection it watches
 };
 
 namespace {
@@ -87,6 +90,7 @@ void CloseSession(OrvellaRtspSession* session) {
   if (codec) orvella_rtsp::ForgetDecoder(codec);
   avformat_close_input(&session->format);  // sends TEARDOWN; the interrupt bounds it
   av_packet_free(&session->packet);
+  av_packet_free(&session->picture);
   av_frame_free(&session->frame);
   delete session;
 }
@@ -114,8 +118,9 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
   session->codec = avcodec_alloc_context3(decoder);
   if (session->codec) orvella_rtsp::OwnDecoder(session->codec);
   session->packet = av_packet_alloc();
+  session->picture = av_packet_alloc();
   session->frame = av_frame_alloc();
-  if (!session->codec || !session->packet || !session->frame) {
+  if (!session->codec || !session->packet || !session->picture || !session->frame) {
     scope.Fail(error, "out of memory", AVERROR(ENOMEM));
     return -1;
   }
@@ -190,6 +195,9 @@ int Open(OrvellaRtspOpenCall* call) {
     CloseSession(session);
     return -1;
   }
+  // Over TCP a picture is complete at its last RTP packet; over UDP, where
+  // packets may come late or not at all, the parser's framing stays.
+  if (call->tcp) session->framing.Attach(session->format, session->stream);
   call->session = session;
   return 1;
 }
@@ -235,6 +243,28 @@ bool TakeFrame(OrvellaRtspSession* session, OrvellaRtspReadCall* call) {
   return true;
 }
 
+// Hands a picture's packets to the decoder from the start of a key frame on;
+// false, with the reason in `error`, when the stream must end.
+bool Decode(OrvellaRtspSession* session, AVPacket* packet, const orvella_rtsp::CallScope& scope, char* error) {
+  if (!session->synced)
+    session->synced = (packet->flags & AV_PKT_FLAG_KEY) && StartsPicture(packet, session->codec->codec_id);
+  if (!session->synced) return true;
+  if (!PictureSizeFits(session, error)) return false;
+  const int r = avcodec_send_packet(session->codec, packet);
+  // A refused frame may pass as damaged data: the decoder goes on.
+  const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
+  if (!refused.empty()) {
+    std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", refused.c_str());
+    return false;
+  }
+  // Damaged data costs pictures, not the stream: the next key frame heals it.
+  if (r < 0 && r != AVERROR_INVALIDDATA && r != AVERROR(EAGAIN)) {
+    scope.Fail(error, "the decoder failed", r);
+    return false;
+  }
+  return true;
+}
+
 int Read(OrvellaRtspReadCall* call) {
   if (!call || call->structSize != sizeof *call || !call->session) return -2;
   orvella_rtsp::CallScope scope;
@@ -250,6 +280,12 @@ int Read(OrvellaRtspReadCall* call) {
       scope.Fail(call->error, "the decoder failed", r);
       return -1;
     }
+    if (session->framing.Take(session->picture)) {
+      const bool going = Decode(session, session->picture, scope, call->error);
+      av_packet_unref(session->picture);
+      if (!going) return -1;
+      continue;
+    }
     r = av_read_frame(session->format, session->packet);
     if (r == AVERROR_EOF) {
       scope.Fail(call->error, "the camera ended the stream", 0);
@@ -260,27 +296,15 @@ int Read(OrvellaRtspReadCall* call) {
       return -1;
     }
     AVPacket* packet = session->packet;
-    if (packet->stream_index == session->stream && !session->synced)
-      session->synced = (packet->flags & AV_PKT_FLAG_KEY) && StartsPicture(packet, session->codec->codec_id);
-    if (packet->stream_index == session->stream && session->synced) {
-      if (!PictureSizeFits(session, call->error)) {
+    if (packet->stream_index == session->stream) {
+      if (session->framing.Attached()) {
+        session->framing.Add(packet);
+      } else if (!Decode(session, packet, scope, call->error)) {
         av_packet_unref(packet);
         return -1;
       }
-      r = avcodec_send_packet(session->codec, session->packet);
-      // A refused frame may pass as damaged data: the decoder goes on.
-      const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
-      // Damaged data costs pictures, not the stream: the next key frame heals it.
-      if (!refused.empty() || (r < 0 && r != AVERROR_INVALIDDATA && r != AVERROR(EAGAIN))) {
-        av_packet_unref(session->packet);
-        if (!refused.empty())
-          std::snprintf(call->error, sizeof call->error, "%s", refused.c_str());
-        else
-          scope.Fail(call->error, "the decoder failed", r);
-        return -1;
-      }
     }
-    av_packet_unref(session->packet);
+    av_packet_unref(packet);
   }
 }
 

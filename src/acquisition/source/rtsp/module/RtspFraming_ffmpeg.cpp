@@ -1,0 +1,300 @@
+#include "acquisition/source/rtsp/module/RtspFraming_ffmpeg.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace orvella_rtsp {
+
+namespace {
+
+// What the module reads of FFmpeg 5.x's private structs (libavformat/url.h,
+// rtsp.h, rtpdec.h). URLProtocol is copied whole, so its full layout.
+struct FfUrl;
+struct FfProtocol {
+  const char* name;
+  int (*url_open)(FfUrl*, const char*, int);
+  int (*url_open2)(FfUrl*, const char*, int, AVDictionary**);
+  int (*url_accept)(FfUrl*, FfUrl**);
+  int (*url_handshake)(FfUrl*);
+  int (*url_read)(FfUrl*, unsigned char*, int);
+  int (*url_write)(FfUrl*, const unsigned char*, int);
+  int64_t (*url_seek)(FfUrl*, int64_t, int);
+  int (*url_close)(FfUrl*);
+  int (*url_read_pause)(FfUrl*, int);
+  int64_t (*url_read_seek)(FfUrl*, int, int64_t, int);
+  int (*url_get_file_handle)(FfUrl*);
+  int (*url_get_multi_file_handle)(FfUrl*, int**, int*);
+  int (*url_get_short_seek)(FfUrl*);
+  int (*url_shutdown)(FfUrl*, int);
+  const AVClass* priv_data_class;
+  int priv_data_size;
+  int flags;
+  int (*url_check)(FfUrl*, int);
+  int (*url_open_dir)(FfUrl*);
+  int (*url_read_dir)(FfUrl*, void**);
+  int (*url_close_dir)(FfUrl*);
+  int (*url_delete)(FfUrl*);
+  int (*url_move)(FfUrl*, FfUrl*);
+  const char* default_whitelist;
+};
+
+struct FfUrl {
+  const AVClass* av_class;
+  const FfProtocol* prot;
+  void* priv_data;
+  char* filename;
+  int flags;
+  int max_packet_size;
+  int is_streamed;
+  int is_connected;
+  AVIOInterruptCB interrupt_callback;
+};
+
+struct FfRtpDemux {
+  AVFormatContext* ic;
+  AVStream* st;
+  int payload_type;
+};
+
+struct FfRtspStream {
+  FfUrl* rtp_handle;  // UDP only
+  FfRtpDemux* transport_priv;
+  int stream_index;
+  int interleaved_min, interleaved_max;
+};
+
+struct FfRtspHead {
+  const AVClass* cls;
+  FfUrl* rtsp_hd;
+  int nb_rtsp_streams;
+  FfRtspStream** rtsp_streams;
+};
+
+int Read(FfUrl* url, unsigned char* data, int size);
+
+}  // namespace
+
+// Follows the connection's bytes as FFmpeg's RTSP reader takes them
+// (ff_rtsp_tcp_read_packet, ff_rtsp_read_reply): replies and requests up to
+// their blank line and Content-Length, "$" at a line's start for an
+// interleaved packet (channel, length) that FFmpeg reads only from 8 bytes.
+struct Framing::Watch {
+  FfProtocol protocol;  // first: the connection's protocol points here
+  const FfProtocol* original = nullptr;
+  FfUrl* connection = nullptr;
+  AVStream* stream = nullptr;
+  int channel = 0, payloadType = 0;
+
+  enum class Part { kLine, kHeader, kPayload, kBody } part = Part::kLine;
+  bool lineStart = true;
+  char line[24] = {};
+  int lineLength = 0;
+  long body = 0, contentLength = 0;
+  unsigned char head[8] = {};
+  int got = 0, left = 0, on = -1;
+
+  uint64_t count = 0;  // whole RTP packets of the channel
+  bool marker = false;
+  uint32_t timestamp = 0;
+  bool realign = false;  // the parser took packets whose bytes are lost
+
+  void EndLine() {
+    line[lineLength] = 0;
+    if (lineLength == 0) {
+      part = contentLength > 0 ? Part::kBody : Part::kLine;
+      body = contentLength;
+      contentLength = 0;
+    } else if (strncasecmp(line, "Content-Length:", 15) == 0) {
+      contentLength = std::strtol(line + 15, nullptr, 10);
+    }
+    lineLength = 0;
+    lineStart = true;
+  }
+
+  void Text(unsigned char c) {
+    if (c == '$' && lineStart) {
+      part = Part::kHeader;
+      got = 0;
+      contentLength = 0;
+      return;
+    }
+    if (c == '\n') return EndLine();
+    if (c == '\r') return;
+    lineStart = false;
+    if (lineLength < int(sizeof line) - 1) line[lineLength++] = char(c);
+  }
+
+  void Packet(const unsigned char* data, int n) {
+    for (int i = 0; i < n && got < 8; ++i) head[got++] = data[i];
+    left -= n;
+    if (left > 0) return;
+    part = Part::kLine;
+    lineStart = true;
+    if (on != channel || (head[0] & 0xc0) != 0x80 || (head[1] & 0x7f) != payloadType) return;
+    marker = (head[1] & 0x80) != 0;
+    timestamp = uint32_t(head[4]) << 24 | uint32_t(head[5]) << 16 | uint32_t(head[6]) << 8 | head[7];
+    ++count;
+  }
+
+  void Feed(const unsigned char* data, int n) {
+    while (n > 0) {
+      if (part == Part::kLine) {
+        Text(*data++);
+        --n;
+      } else if (part == Part::kHeader) {
+        head[got++] = *data++;
+        --n;
+        if (got < 3) continue;
+        on = head[0];
+        left = head[1] << 8 | head[2];
+        got = 0;
+        part = left >= 8 ? Part::kPayload : Part::kLine;
+        lineStart = true;
+      } else if (part == Part::kPayload) {
+        const int take = n < left ? n : left;
+        Packet(data, take);
+        data += take, n -= take;
+      } else {
+        const int take = n < body ? n : int(body);
+        body -= take;
+        data += take, n -= take;
+        if (body == 0) part = Part::kLine;
+      }
+    }
+  }
+};
+
+namespace {
+
+int Read(FfUrl* url, unsigned char* data, int size) {
+  auto* watch = reinterpret_cast<Framing::Watch*>(const_cast<FfProtocol*>(url->prot));
+  // The demuxer makes the parser at the stream's first packet: from the
+  // next read on it passes packets through; what it kept is lost.
+  AVCodecParserContext* parser = av_stream_get_parser(watch->stream);
+  if (parser && !(parser->flags & PARSER_FLAG_COMPLETE_FRAMES)) {
+    parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    watch->realign = true;
+  }
+  const int r = watch->original->url_read(url, data, size);
+  if (r > 0) watch->Feed(data, r);
+  return r;
+}
+
+bool Named(const AVClass* cls, const char* name) {
+  return cls && cls->class_name && std::strcmp(cls->class_name, name) == 0;
+}
+
+// The RTSP stream behind `stream`, when the demuxer is laid out as expected.
+const FfRtspStream* RtspStream(const AVFormatContext* format, int stream) {
+  if (avformat_version() >> 16 != 59 || !format->iformat || std::strcmp(format->iformat->name, "rtsp") != 0)
+    return nullptr;
+  const auto* rtsp = static_cast<const FfRtspHead*>(format->priv_data);
+  if (!rtsp || rtsp->cls != format->iformat->priv_class || !rtsp->rtsp_hd || rtsp->nb_rtsp_streams <= 0 ||
+      !rtsp->rtsp_streams)
+    return nullptr;
+  const FfUrl* connection = rtsp->rtsp_hd;
+  if (!Named(connection->av_class, "URLContext") || !connection->prot || !connection->prot->url_read ||
+      connection->interrupt_callback.callback != format->interrupt_callback.callback ||
+      connection->interrupt_callback.opaque != format->interrupt_callback.opaque)
+    return nullptr;
+  for (int i = 0; i < rtsp->nb_rtsp_streams; ++i) {
+    const FfRtspStream* s = rtsp->rtsp_streams[i];
+    if (!s || s->stream_index != stream) continue;
+    const FfRtpDemux* rtp = s->transport_priv;
+    // Over TCP: no RTP connection of its own; its parser is FFmpeg's RTP one.
+    if (s->rtp_handle || !rtp || rtp->ic != format || rtp->st != format->streams[stream] || s->interleaved_min < 0 ||
+        s->interleaved_min > 255)
+      return nullptr;
+    return s;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Framing::Framing() : joined_(av_packet_alloc()) {}
+
+Framing::~Framing() {
+  Drop();
+  av_packet_free(&joined_);
+  for (AVPacket* p : ready_) av_packet_free(&p);
+  delete watch_;
+}
+
+bool Framing::Attach(AVFormatContext* format, int stream) {
+  const AVCodecID codec = format->streams[stream]->codecpar->codec_id;
+  if (watch_ || !joined_ || (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC)) return false;
+  const FfRtspStream* rtspStream = RtspStream(format, stream);
+  if (!rtspStream) return false;
+  auto* watch = new (std::nothrow) Watch;
+  if (!watch) return false;
+  FfUrl* connection = static_cast<const FfRtspHead*>(format->priv_data)->rtsp_hd;
+  watch->original = connection->prot;
+  watch->protocol = *connection->prot;
+  watch->protocol.url_read = Read;
+  watch->connection = connection;
+  watch->stream = format->streams[stream];
+  watch->channel = rtspStream->interleaved_min;
+  watch->payloadType = rtspStream->transport_priv->payload_type;
+  connection->prot = &watch->protocol;
+  watch_ = watch;
+  return true;
+}
+
+void Framing::Drop() {
+  av_packet_unref(joined_);
+  aligned_ = false;
+}
+
+void Framing::Add(AVPacket* packet) {
+  Watch& watch = *watch_;
+  if (watch.realign) {
+    watch.realign = false;
+    Drop();
+  }
+  const bool fresh = watch.count != seen_;  // from an RTP packet of its own
+  seen_ = watch.count;
+  if (!aligned_) {
+    aligned_ = fresh && watch.marker;  // the picture after it starts whole
+    av_packet_unref(packet);
+    return;
+  }
+  // A picture whose last packet went missing ends where the next begins.
+  if (joined_->data && fresh && watch.timestamp != timestamp_) Finish();
+  if (!joined_->data) {
+    av_packet_move_ref(joined_, packet);
+    timestamp_ = watch.timestamp;
+  } else {
+    const int at = joined_->size;
+    if (av_grow_packet(joined_, packet->size) < 0) {
+      Drop();  // out of memory: start again at the next picture
+      av_packet_unref(packet);
+      return;
+    }
+    std::memcpy(joined_->data + at, packet->data, size_t(packet->size));
+    joined_->flags |= packet->flags & AV_PKT_FLAG_KEY;
+    av_packet_unref(packet);
+  }
+  if (fresh && watch.marker) Finish();
+}
+
+void Framing::Finish() {
+  AVPacket* picture = av_packet_alloc();
+  if (picture) {
+    av_packet_move_ref(picture, joined_);
+    ready_.push_back(picture);
+  }
+  av_packet_unref(joined_);
+}
+
+bool Framing::Take(AVPacket* picture) {
+  if (ready_.empty()) return false;
+  AVPacket* next = ready_.front();
+  ready_.pop_front();
+  av_packet_move_ref(picture, next);
+  av_packet_free(&next);
+  return true;
+}
+
+}  // namespace orvella_rtsp
