@@ -82,8 +82,6 @@ int Read(FfUrl* url, unsigned char* data, int size);
 struct Framing::Watch {
   FfProtocol protocol;  // first: the connection's protocol points here
   const FfProtocol* original = nullptr;
-  FfUrl* connection = nullptr;
-  AVStream* stream = nullptr;
   int channel = 0, payloadType = 0;
 
   enum class Part { kLine, kHeader, kPayload, kBody } part = Part::kLine;
@@ -97,7 +95,6 @@ struct Framing::Watch {
   uint64_t count = 0;  // whole RTP packets of the channel
   bool marker = false;
   uint32_t timestamp = 0;
-  bool realign = false;  // the parser took packets whose bytes are lost
 
   void EndLine() {
     line[lineLength] = 0;
@@ -169,13 +166,6 @@ namespace {
 
 int Read(FfUrl* url, unsigned char* data, int size) {
   auto* watch = reinterpret_cast<Framing::Watch*>(const_cast<FfProtocol*>(url->prot));
-  // The demuxer makes the parser at the stream's first packet: from the
-  // next read on it passes packets through; what it kept is lost.
-  AVCodecParserContext* parser = av_stream_get_parser(watch->stream);
-  if (parser && !(parser->flags & PARSER_FLAG_COMPLETE_FRAMES)) {
-    parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
-    watch->realign = true;
-  }
   const int r = watch->original->url_read(url, data, size);
   if (r > 0) watch->Feed(data, r);
   return r;
@@ -216,50 +206,43 @@ const FfRtspStream* RtspStream(const AVFormatContext* format, int stream) {
 Framing::Framing() : joined_(av_packet_alloc()) {}
 
 Framing::~Framing() {
-  Drop();
   av_packet_free(&joined_);
   for (AVPacket* p : ready_) av_packet_free(&p);
+  av_parser_close(parser_);
+  avcodec_free_context(&parserCodec_);
   delete watch_;
 }
 
 bool Framing::Attach(AVFormatContext* format, int stream) {
-  const AVCodecID codec = format->streams[stream]->codecpar->codec_id;
-  if (watch_ || !joined_ || (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC)) return false;
+  const AVCodecParameters* codec = format->streams[stream]->codecpar;
+  if (watch_ || !joined_ || (codec->codec_id != AV_CODEC_ID_H264 && codec->codec_id != AV_CODEC_ID_HEVC)) return false;
   const FfRtspStream* rtspStream = RtspStream(format, stream);
   if (!rtspStream) return false;
+  parser_ = av_parser_init(codec->codec_id);
+  parserCodec_ = avcodec_alloc_context3(nullptr);
   auto* watch = new (std::nothrow) Watch;
-  if (!watch) return false;
+  if (!parser_ || !parserCodec_ || !watch || avcodec_parameters_to_context(parserCodec_, codec) < 0) {
+    delete watch;
+    return false;
+  }
+  parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
   FfUrl* connection = static_cast<const FfRtspHead*>(format->priv_data)->rtsp_hd;
   watch->original = connection->prot;
   watch->protocol = *connection->prot;
   watch->protocol.url_read = Read;
-  watch->connection = connection;
-  watch->stream = format->streams[stream];
   watch->channel = rtspStream->interleaved_min;
   watch->payloadType = rtspStream->transport_priv->payload_type;
   connection->prot = &watch->protocol;
   watch_ = watch;
+  // The demuxer's parser would join packets a picture late: it gets none.
+  format->flags |= AVFMT_FLAG_NOPARSE;
   return true;
 }
 
-void Framing::Drop() {
-  av_packet_unref(joined_);
-  aligned_ = false;
-}
-
 void Framing::Add(AVPacket* packet) {
-  Watch& watch = *watch_;
-  if (watch.realign) {
-    watch.realign = false;
-    Drop();
-  }
+  const Watch& watch = *watch_;
   const bool fresh = watch.count != seen_;  // from an RTP packet of its own
   seen_ = watch.count;
-  if (!aligned_) {
-    aligned_ = fresh && watch.marker;  // the picture after it starts whole
-    av_packet_unref(packet);
-    return;
-  }
   // A picture whose last packet went missing ends where the next begins.
   if (joined_->data && fresh && watch.timestamp != timestamp_) Finish();
   if (!joined_->data) {
@@ -268,18 +251,25 @@ void Framing::Add(AVPacket* packet) {
   } else {
     const int at = joined_->size;
     if (av_grow_packet(joined_, packet->size) < 0) {
-      Drop();  // out of memory: start again at the next picture
+      av_packet_unref(joined_);  // out of memory: the picture is lost
       av_packet_unref(packet);
       return;
     }
     std::memcpy(joined_->data + at, packet->data, size_t(packet->size));
-    joined_->flags |= packet->flags & AV_PKT_FLAG_KEY;
     av_packet_unref(packet);
   }
   if (fresh && watch.marker) Finish();
 }
 
+// Key frames as the demuxer's parser tells them (IDR or IRAP pictures,
+// recovery points, intra pictures of single-reference streams).
 void Framing::Finish() {
+  uint8_t* out = nullptr;
+  int outSize = 0;
+  av_parser_parse2(parser_, parserCodec_, &out, &outSize, joined_->data, joined_->size, AV_NOPTS_VALUE, AV_NOPTS_VALUE,
+                   0);
+  if (parser_->key_frame == 1 || (parser_->key_frame == -1 && parser_->pict_type == AV_PICTURE_TYPE_I))
+    joined_->flags |= AV_PKT_FLAG_KEY;
   AVPacket* picture = av_packet_alloc();
   if (picture) {
     av_packet_move_ref(picture, joined_);

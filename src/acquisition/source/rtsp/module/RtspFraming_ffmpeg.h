@@ -3,7 +3,7 @@
 // drop the marker bit; its parser then declares a picture whole only when the
 // next one begins, a frame interval late. Over TCP the module watches the
 // RTSP connection's interleaved stream for the marker bit of the video
-// channel, sets the parser to pass packets through and joins them itself.
+// channel, turns the demuxer's parser off and joins the packets itself.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +28,8 @@ class Framing {
   // FFmpeg 5.x. The demuxer must be closed before this object goes.
   bool Attach(AVFormatContext* format, int stream);
   bool Attached() const { return watch_ != nullptr; }
+  // The parser that has read the pictures handed out so far, when attached.
+  const AVCodecParserContext* Parser() const { return watch_ ? parser_ : nullptr; }
 
   // Takes (moves from) a packet av_read_frame gave for the stream.
   void Add(AVPacket* packet);
@@ -38,13 +40,13 @@ class Framing {
 
  private:
   void Finish();
-  void Drop();
 
   Watch* watch_ = nullptr;
+  AVCodecParserContext* parser_ = nullptr;  // tells key frames, on whole pictures
+  AVCodecContext* parserCodec_ = nullptr;
   AVPacket* joined_ = nullptr;  // the picture so far
   uint32_t timestamp_ = 0;      // its RTP timestamp
   uint64_t seen_ = 0;           // RTP packets of the channel taken so far
-  bool aligned_ = false;        // the next packet begins a picture
   std::deque<AVPacket*> ready_;
 };
 

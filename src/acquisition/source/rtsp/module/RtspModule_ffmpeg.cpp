@@ -147,7 +147,8 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
 // reaches the decoder; the decoder's own allocations are counted too.
 bool PictureSizeFits(OrvellaRtspSession* session, char* error) {
   int width = 0, height = 0, format = -1;
-  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], width, height, format);
+  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], session->framing.Parser(), width, height,
+                            format);
   const std::string reason = orvella_rtsp::CheckPictureSize(*session->budget, width, height, format);
   if (!reason.empty()) std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", reason.c_str());
   return reason.empty();
