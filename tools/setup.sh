@@ -26,6 +26,7 @@ test_pkgs=(
   python3-pyftpdlib python3-pil lighttpd lighttpd-mod-openssl openssl
   python3-zeep python3-requests python3-lxml onvif-tools iproute2  # clients that check the ONVIF cameras (tests/servers/onvif_check.py)
   glib-networking  # TLS for GStreamer's RTSP server (rtsps)
+  gstreamer1.0-libav  # decodebin's H.264 and H.265 decoders (bench/gst_rtsp.py)
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   nasm dpkg-dev  # libjpeg-turbo cross-built for the DLL (cmake/libjpeg-turbo-win32.sh)
@@ -56,6 +57,7 @@ test_checks=(
   "lighttpd-mod-openssl /usr/lib/lighttpd/mod_openssl.so" "openssl openssl"
   "python3-zeep py:zeep" "python3-requests py:requests" "python3-lxml py:lxml" "onvif-tools onvif-util" "iproute2 ip"
   "glib-networking /usr/lib/x86_64-linux-gnu/gio/modules/libgiognutls.so"
+  "gstreamer1.0-libav gst:avdec_h264" "gstreamer1.0-libav gst:avdec_h265"
   "clang clang++" "libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
   "g++-mingw-w64-i686-posix i686-w64-mingw32-g++-posix" "binutils-mingw-w64-i686 i686-w64-mingw32-objdump"
   "binutils-mingw-w64-i686 i686-w64-mingw32-windres" "nasm nasm" "dpkg-dev dpkg-source"
