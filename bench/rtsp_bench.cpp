@@ -57,6 +57,7 @@ const char* const kAgeCodecs[] = {"h264"};
 struct Options {
   std::string python = "/usr/bin/python3", server = ORVELLA_RTSP_SERVER, opencv = ORVELLA_OPENCV_RTSP;
   std::string gstreamer = ORVELLA_GST_RTSP, module = ORVELLA_RTSP_MODULE, only;
+  std::string wineRun, wineBench;  // the Windows DLL and its module under Wine
   double seconds = 10;
   int rounds = 3;  // ours and the reference in turn; medians
 };
@@ -290,9 +291,60 @@ void AgeRows(const Options& o) {
   orvella::simcam::StopRtspServer(server);
 }
 
+// Mean age of the pictures the Windows DLL hands a host under Wine
+// (bench/wine_bench.cpp, RtspAges): its clock is mapped onto ours by the
+// smallest difference seen at its "clock" lines, as they arrive.
+double WineAgeMs(const Options& o, const std::string& url) {
+  char dir[] = "/tmp/rtsp_bench_XXXXXX";
+  if (!mkdtemp(dir)) throw std::runtime_error("cannot make a directory for the settings");
+  const std::string command = o.wineRun + " " + o.wineBench + " --dir Z:" + dir + " --rtsp-age " + url + " --fps " +
+                              std::to_string(kFps) + " --seconds " + std::to_string(o.seconds) + " 2>&1";
+  FILE* out = popen(command.c_str(), "r");
+  if (!out) return -1;
+  double offset = 1e300;
+  std::vector<std::pair<double, int>> grabs;
+  char line[512];
+  while (std::fgets(line, sizeof line, out)) {
+    double t = 0;
+    int made = 0;
+    if (std::sscanf(line, "clock %lf", &t) == 1)
+      offset = std::min(offset, NowMs() - t);
+    else if (std::sscanf(line, "grab %lf %d", &t, &made) == 2)
+      grabs.emplace_back(t, made);
+    else
+      std::fprintf(stderr, "    wine_bench: %s", line);
+  }
+  pclose(out);
+  std::system((std::string("rm -rf ") + dir).c_str());
+  if (grabs.empty()) return -1;
+  double sum = 0;
+  for (const auto& [t, made] : grabs) {
+    const double age = std::fmod(t + offset, 65536.0) - made;
+    sum += age < 0 ? age + 65536.0 : age;
+  }
+  return sum / double(grabs.size());
+}
+
+void WineRow(const Options& o) {
+  const char* what = "Windows RTSP module under Wine, H.264 640x480 25/s: picture age ÷ frame interval";
+  if (o.wineRun.empty() || o.wineBench.empty()) return AddRow(what, "not run (no --wine-bench)", "≤ 1.2", -1, "?");
+  orvella::simcam::RtspServer server = Serve(o, kWidth, kHeight, kFps);
+  std::vector<double> ages;
+  for (int round = 0; round < o.rounds; ++round) {
+    ages.push_back(WineAgeMs(o, Url(server, "h264")));
+    std::fprintf(stderr, "  Wine round %d: %.1f ms\n", round + 1, ages.back());
+  }
+  orvella::simcam::StopRtspServer(server);
+  const double age = Median(ages);
+  if (age < 0) return AddRow(what, "wine_bench did not run", "≤ 1.2", -1, "?");
+  AddRow(what, Format("%.1f ms (frame %.0f ms)", age, kFrameMs), "≤ 1.2", age / kFrameMs,
+         MetAtMost(age / kFrameMs, 1.2));
+}
+
 int Run(const Options& o) {
   orvella::SetRtspModulePathForTests(o.module.c_str());
   if (o.only.empty() || o.only == "age") AgeRows(o);
+  if (o.only.empty() || o.only == "wine") WineRow(o);
   if (o.only.empty() || o.only.compare(0, 3, "cpu") == 0) CpuRows(o);
   PrintTable();
   return 0;
@@ -304,7 +356,8 @@ int main(int argc, char** argv) {
   Options o;
   orvella::tools::Options("rtsp_bench",
                           "usage: rtsp_bench [--seconds S] [--python PYTHON] [--server SCRIPT] [--opencv SCRIPT] "
-                          "[--gstreamer SCRIPT] [--module PATH] [--rounds N] [--only age|cpu|cpu640]\n")
+                          "[--gstreamer SCRIPT] [--module PATH] [--rounds N] [--only age|wine|cpu|cpu640]\n"
+                          "                  [--wine-run PATH --wine-bench PATH]\n")
       .Real("--seconds", o.seconds, 1, 3600)
       .Number("--rounds", o.rounds, 1, 100)
       .Text("--python", o.python)
@@ -312,6 +365,8 @@ int main(int argc, char** argv) {
       .Text("--opencv", o.opencv)
       .Text("--gstreamer", o.gstreamer)
       .Text("--only", o.only)
+      .Text("--wine-run", o.wineRun)
+      .Text("--wine-bench", o.wineBench)
       .Text("--module", o.module)
       .Parse(argc, argv);
   return orvella::tools::ReportFailures("rtsp_bench", [&] { return Run(o); });
