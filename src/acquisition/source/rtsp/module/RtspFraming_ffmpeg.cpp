@@ -287,4 +287,25 @@ bool Framing::Take(AVPacket* picture) {
   return true;
 }
 
+// Whether an H.264 or H.265 access unit (start-code framed, as the RTP
+// depacketisers give them) begins with its picture's first slice. A client
+// joining in the middle of a key frame gets its last slices only; decoding
+// from there gives a half-grey picture and grey smears in every picture that
+// refers to it, and the decoder does not flag them.
+bool StartsPicture(const AVPacket* packet, AVCodecID codec) {
+  if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC) return true;
+  const uint8_t* p = packet->data;
+  const int size = packet->size;
+  const int header = codec == AV_CODEC_ID_H264 ? 1 : 2;
+  for (int i = 0; i + 3 + header < size; ++i) {
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
+    const uint8_t* nal = p + i + 3;
+    const int type = codec == AV_CODEC_ID_H264 ? (nal[0] & 0x1f) : ((nal[0] >> 1) & 0x3f);
+    const bool slice = codec == AV_CODEC_ID_H264 ? (type >= 1 && type <= 5) : type <= 31;
+    // first_mb_in_slice == 0 (ue(v) "1") / first_slice_segment_in_pic_flag
+    if (slice) return (nal[header] & 0x80) != 0;
+  }
+  return false;
+}
+
 }  // namespace orvella_rtsp

@@ -50,4 +50,7 @@ class Framing {
   std::deque<AVPacket*> ready_;
 };
 
+// Whether an H.264 or H.265 access unit begins with its picture's first slice.
+bool StartsPicture(const AVPacket* packet, AVCodecID codec);
+
 }  // namespace orvella_rtsp

@@ -35,7 +35,8 @@ extern "C" {
 
 struct OrvellaRtspSession {
   AVFormatContext* format = nullptr;
-  AVCodecContext* codec = nullptr;
+  AVCodecContext* codec = nullptr;  // opened at the first key frame
+  const AVCodec* decoder = nullptr;
   AVPacket* packet = nullptr;
   AVPacket* picture = nullptr;  // a whole picture's packets, joined
   AVFrame* frame = nullptr;
@@ -105,8 +106,7 @@ AVDictionary* InputOptions(bool tcp) {
   return options;
 }
 
-// Decoder for the first video stream. Slice threads only: frame threads
-// would hold every picture back by one frame per thread.
+// Decoder for the first video stream, made ready to open.
 int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scope, char* error) {
   const AVCodec* decoder = nullptr;
   int stream = av_find_best_stream(session->format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
@@ -115,6 +115,7 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
     return -1;
   }
   session->stream = stream;
+  session->decoder = decoder;
   session->codec = avcodec_alloc_context3(decoder);
   if (session->codec) orvella_rtsp::OwnDecoder(session->codec);
   session->packet = av_packet_alloc();
@@ -127,20 +128,33 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
   int r = avcodec_parameters_to_context(session->codec, session->format->streams[stream]->codecpar);
   if (r >= 0) {
     orvella_rtsp::LimitDecoder(session->codec, &session->budget);
-    session->codec->thread_type = FF_THREAD_SLICE;
-    session->codec->thread_count = 0;
     session->codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
     // A picture may come in several packets: payloaders that repeat the
     // parameter sets before every key-frame slice make the parser cut there.
     // The decoder then hands a picture out once all its rows are in.
     session->codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
-    r = avcodec_open2(session->codec, decoder, nullptr);
   }
   if (r < 0) {
     scope.Fail(error, (std::string("cannot open the ") + decoder->name + " decoder").c_str(), r);
     return -1;
   }
   return 1;
+}
+
+// Slice threads for large pictures only: on small ones their hand-offs (in
+// H.265 row by row) cost more than they save. Frame threads would hold every
+// picture back by one frame per thread. The size is the first key frame's.
+bool StartDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scope, char* error) {
+  if (avcodec_is_open(session->codec)) return true;
+  int width = 0, height = 0, format = -1;
+  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], session->framing.Parser(), width, height,
+                            format);
+  session->codec->thread_type = FF_THREAD_SLICE;
+  session->codec->thread_count = width > 0 && long(width) * height < 1280L * 720 ? 1 : 0;
+  const int r = avcodec_open2(session->codec, session->decoder, nullptr);
+  if (r >= 0) return true;
+  scope.Fail(error, (std::string("cannot open the ") + session->decoder->name + " decoder").c_str(), r);
+  return false;
 }
 
 // A stream is refused by the picture size it claims, before a picture of it
@@ -203,27 +217,6 @@ int Open(OrvellaRtspOpenCall* call) {
   return 1;
 }
 
-// Whether an H.264 or H.265 access unit (start-code framed, as the RTP
-// depacketisers give them) begins with its picture's first slice. A client
-// joining in the middle of a key frame gets its last slices only; decoding
-// from there gives a half-grey picture and grey smears in every picture that
-// refers to it, and the decoder does not flag them.
-bool StartsPicture(const AVPacket* packet, AVCodecID codec) {
-  if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC) return true;
-  const uint8_t* p = packet->data;
-  const int size = packet->size;
-  const int header = codec == AV_CODEC_ID_H264 ? 1 : 2;
-  for (int i = 0; i + 3 + header < size; ++i) {
-    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
-    const uint8_t* nal = p + i + 3;
-    const int type = codec == AV_CODEC_ID_H264 ? (nal[0] & 0x1f) : ((nal[0] >> 1) & 0x3f);
-    const bool slice = codec == AV_CODEC_ID_H264 ? (type >= 1 && type <= 5) : type <= 31;
-    // first_mb_in_slice == 0 (ue(v) "1") / first_slice_segment_in_pic_flag
-    if (slice) return (nal[header] & 0x80) != 0;
-  }
-  return false;
-}
-
 // A picture is handed out only when it decoded cleanly: a client that joins
 // between key frames gets grey smears until the next one.
 bool TakeFrame(OrvellaRtspSession* session, OrvellaRtspReadCall* call) {
@@ -248,9 +241,10 @@ bool TakeFrame(OrvellaRtspSession* session, OrvellaRtspReadCall* call) {
 // false, with the reason in `error`, when the stream must end.
 bool Decode(OrvellaRtspSession* session, AVPacket* packet, const orvella_rtsp::CallScope& scope, char* error) {
   if (!session->synced)
-    session->synced = (packet->flags & AV_PKT_FLAG_KEY) && StartsPicture(packet, session->codec->codec_id);
+    session->synced =
+        (packet->flags & AV_PKT_FLAG_KEY) && orvella_rtsp::StartsPicture(packet, session->codec->codec_id);
   if (!session->synced) return true;
-  if (!PictureSizeFits(session, error)) return false;
+  if (!PictureSizeFits(session, error) || !StartDecoder(session, scope, error)) return false;
   const int r = avcodec_send_packet(session->codec, packet);
   // A refused frame may pass as damaged data: the decoder goes on.
   const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
@@ -272,7 +266,7 @@ int Read(OrvellaRtspReadCall* call) {
   OrvellaRtspSession* session = call->session;
   call->picture = nullptr;
   for (;;) {
-    int r = avcodec_receive_frame(session->codec, session->frame);
+    int r = avcodec_is_open(session->codec) ? avcodec_receive_frame(session->codec, session->frame) : AVERROR(EAGAIN);
     if (r == 0) {
       if (TakeFrame(session, call)) return 1;
       continue;
