@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "acquisition/source/rtsp/module/RtspInterleaved.h"
+
 namespace orvella_rtsp {
 
 namespace {
@@ -75,91 +77,10 @@ int Read(FfUrl* url, unsigned char* data, int size);
 
 }  // namespace
 
-// Follows the connection's bytes as FFmpeg's RTSP reader takes them
-// (ff_rtsp_tcp_read_packet, ff_rtsp_read_reply): replies and requests up to
-// their blank line and Content-Length, "$" at a line's start for an
-// interleaved packet (channel, length) that FFmpeg reads only from 8 bytes.
 struct Framing::Watch {
   FfProtocol protocol;  // first: the connection's protocol points here
   const FfProtocol* original = nullptr;
-  int channel = 0, payloadType = 0;
-
-  enum class Part { kLine, kHeader, kPayload, kBody } part = Part::kLine;
-  bool lineStart = true;
-  char line[24] = {};
-  int lineLength = 0;
-  long body = 0, contentLength = 0;
-  unsigned char head[8] = {};
-  int got = 0, left = 0, on = -1;
-
-  uint64_t count = 0;  // whole RTP packets of the channel
-  bool marker = false;
-  uint32_t timestamp = 0;
-
-  void EndLine() {
-    line[lineLength] = 0;
-    if (lineLength == 0) {
-      part = contentLength > 0 ? Part::kBody : Part::kLine;
-      body = contentLength;
-      contentLength = 0;
-    } else if (strncasecmp(line, "Content-Length:", 15) == 0) {
-      contentLength = std::strtol(line + 15, nullptr, 10);
-    }
-    lineLength = 0;
-    lineStart = true;
-  }
-
-  void Text(unsigned char c) {
-    if (c == '$' && lineStart) {
-      part = Part::kHeader;
-      got = 0;
-      contentLength = 0;
-      return;
-    }
-    if (c == '\n') return EndLine();
-    if (c == '\r') return;
-    lineStart = false;
-    if (lineLength < int(sizeof line) - 1) line[lineLength++] = char(c);
-  }
-
-  void Packet(const unsigned char* data, int n) {
-    for (int i = 0; i < n && got < 8; ++i) head[got++] = data[i];
-    left -= n;
-    if (left > 0) return;
-    part = Part::kLine;
-    lineStart = true;
-    if (on != channel || (head[0] & 0xc0) != 0x80 || (head[1] & 0x7f) != payloadType) return;
-    marker = (head[1] & 0x80) != 0;
-    timestamp = uint32_t(head[4]) << 24 | uint32_t(head[5]) << 16 | uint32_t(head[6]) << 8 | head[7];
-    ++count;
-  }
-
-  void Feed(const unsigned char* data, int n) {
-    while (n > 0) {
-      if (part == Part::kLine) {
-        Text(*data++);
-        --n;
-      } else if (part == Part::kHeader) {
-        head[got++] = *data++;
-        --n;
-        if (got < 3) continue;
-        on = head[0];
-        left = head[1] << 8 | head[2];
-        got = 0;
-        part = left >= 8 ? Part::kPayload : Part::kLine;
-        lineStart = true;
-      } else if (part == Part::kPayload) {
-        const int take = n < left ? n : left;
-        Packet(data, take);
-        data += take, n -= take;
-      } else {
-        const int take = n < body ? n : int(body);
-        body -= take;
-        data += take, n -= take;
-        if (body == 0) part = Part::kLine;
-      }
-    }
-  }
+  InterleavedReader reader;
 };
 
 namespace {
@@ -167,7 +88,7 @@ namespace {
 int Read(FfUrl* url, unsigned char* data, int size) {
   auto* watch = reinterpret_cast<Framing::Watch*>(const_cast<FfProtocol*>(url->prot));
   const int r = watch->original->url_read(url, data, size);
-  if (r > 0) watch->Feed(data, r);
+  if (r > 0) watch->reader.Feed(data, r);
   return r;
 }
 
@@ -230,8 +151,8 @@ bool Framing::Attach(AVFormatContext* format, int stream) {
   watch->original = connection->prot;
   watch->protocol = *connection->prot;
   watch->protocol.url_read = Read;
-  watch->channel = rtspStream->interleaved_min;
-  watch->payloadType = rtspStream->transport_priv->payload_type;
+  watch->reader.channel = rtspStream->interleaved_min;
+  watch->reader.payloadType = rtspStream->transport_priv->payload_type;
   connection->prot = &watch->protocol;
   watch_ = watch;
   // The demuxer's parser would join packets a picture late: it gets none.
@@ -240,7 +161,7 @@ bool Framing::Attach(AVFormatContext* format, int stream) {
 }
 
 void Framing::Add(AVPacket* packet) {
-  const Watch& watch = *watch_;
+  const InterleavedReader& watch = watch_->reader;
   const bool fresh = watch.count != seen_;  // from an RTP packet of its own
   seen_ = watch.count;
   // A picture whose last packet went missing ends where the next begins.
