@@ -7,7 +7,10 @@
 //   - age of the picture taken at 10 grabs/s, from the moment the server made
 //     it (the clock it carries in its pixels) ÷ the frame interval, and ÷ the
 //     same age with GStreamer's rtspsrc ! decodebin ! appsink
-//     (bench/gst_rtsp.py), beside OpenCV's VideoCapture (bench/opencv_rtsp.py).
+//     (bench/gst_rtsp.py), beside OpenCV's VideoCapture (bench/opencv_rtsp.py);
+//   - with --wine-bench, the same age through the Windows DLL and its RTSP
+//     module under Wine, as a host grabbing 10 times a second sees it
+//     (bench/wine_bench.cpp, RtspAges).
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

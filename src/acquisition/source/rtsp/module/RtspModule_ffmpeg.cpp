@@ -35,8 +35,7 @@ extern "C" {
 
 struct OrvellaRtspSession {
   AVFormatContext* format = nullptr;
-  AVCodecContext* codec = nullptr;  // opened at the first key frame
-  const AVCodec* decoder = nullptr;
+  AVCodecContext* codec = nullptr;
   AVPacket* packet = nullptr;
   AVPacket* picture = nullptr;  // a whole picture's packets, joined
   AVFrame* frame = nullptr;
@@ -106,7 +105,11 @@ AVDictionary* InputOptions(bool tcp) {
   return options;
 }
 
-// Decoder for the first video stream, made ready to open.
+// Decoder for the first video stream. H.264: slice threads (frame threads
+// would hold every picture back by one frame per thread). H.265: one
+// thread; its slice threads hand pictures over row by row (wavefronts),
+// which costs more CPU than it saves (the tests' server's 4K picture: 20 ms
+// on one core).
 int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scope, char* error) {
   const AVCodec* decoder = nullptr;
   int stream = av_find_best_stream(session->format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
@@ -115,7 +118,6 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
     return -1;
   }
   session->stream = stream;
-  session->decoder = decoder;
   session->codec = avcodec_alloc_context3(decoder);
   if (session->codec) orvella_rtsp::OwnDecoder(session->codec);
   session->packet = av_packet_alloc();
@@ -133,28 +135,15 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
     // parameter sets before every key-frame slice make the parser cut there.
     // The decoder then hands a picture out once all its rows are in.
     session->codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    session->codec->thread_type = FF_THREAD_SLICE;
+    session->codec->thread_count = decoder->id == AV_CODEC_ID_HEVC ? 1 : 0;
+    r = avcodec_open2(session->codec, decoder, nullptr);
   }
   if (r < 0) {
     scope.Fail(error, (std::string("cannot open the ") + decoder->name + " decoder").c_str(), r);
     return -1;
   }
   return 1;
-}
-
-// Slice threads for large pictures only: on small ones their hand-offs (in
-// H.265 row by row) cost more than they save. Frame threads would hold every
-// picture back by one frame per thread. The size is the first key frame's.
-bool StartDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scope, char* error) {
-  if (avcodec_is_open(session->codec)) return true;
-  int width = 0, height = 0, format = -1;
-  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], session->framing.Parser(), width, height,
-                            format);
-  session->codec->thread_type = FF_THREAD_SLICE;
-  session->codec->thread_count = width > 0 && long(width) * height < 1280L * 720 ? 1 : 0;
-  const int r = avcodec_open2(session->codec, session->decoder, nullptr);
-  if (r >= 0) return true;
-  scope.Fail(error, (std::string("cannot open the ") + session->decoder->name + " decoder").c_str(), r);
-  return false;
 }
 
 // A stream is refused by the picture size it claims, before a picture of it
@@ -244,7 +233,7 @@ bool Decode(OrvellaRtspSession* session, AVPacket* packet, const orvella_rtsp::C
     session->synced =
         (packet->flags & AV_PKT_FLAG_KEY) && orvella_rtsp::StartsPicture(packet, session->codec->codec_id);
   if (!session->synced) return true;
-  if (!PictureSizeFits(session, error) || !StartDecoder(session, scope, error)) return false;
+  if (!PictureSizeFits(session, error)) return false;
   const int r = avcodec_send_packet(session->codec, packet);
   // A refused frame may pass as damaged data: the decoder goes on.
   const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
@@ -266,7 +255,7 @@ int Read(OrvellaRtspReadCall* call) {
   OrvellaRtspSession* session = call->session;
   call->picture = nullptr;
   for (;;) {
-    int r = avcodec_is_open(session->codec) ? avcodec_receive_frame(session->codec, session->frame) : AVERROR(EAGAIN);
+    int r = avcodec_receive_frame(session->codec, session->frame);
     if (r == 0) {
       if (TakeFrame(session, call)) return 1;
       continue;
