@@ -39,8 +39,8 @@ struct InterleavedReader {
   void EndLine() {
     line[lineLength] = 0;
     if (lineLength == 0) {
-      part = contentLength > 0 ? Part::kBody : Part::kLine;
-      body = contentLength;
+      part = contentLength > 0 ? Part::kBody : Part::kLine;  // FFmpeg reads no body of a length <= 0
+      body = contentLength > 0 ? contentLength : 0;
       contentLength = 0;
       firstLine = true;
     } else {
