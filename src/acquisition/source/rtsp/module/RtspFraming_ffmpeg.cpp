@@ -164,6 +164,11 @@ void Framing::Add(AVPacket* packet) {
   const InterleavedReader& watch = watch_->reader;
   const bool fresh = watch.count != seen_;  // from an RTP packet of its own
   seen_ = watch.count;
+  if (dropping_) {  // the rest of a picture that could not be kept
+    dropping_ = !(fresh && watch.marker);
+    av_packet_unref(packet);
+    return;
+  }
   // A picture whose last packet went missing ends where the next begins.
   if (joined_->data && fresh && watch.timestamp != timestamp_) Finish();
   if (!joined_->data) {
@@ -174,6 +179,8 @@ void Framing::Add(AVPacket* packet) {
     if (av_grow_packet(joined_, packet->size) < 0) {
       av_packet_unref(joined_);  // out of memory: the picture is lost
       av_packet_unref(packet);
+      dropping_ = !(fresh && watch.marker);
+      lost_ = true;
       return;
     }
     std::memcpy(joined_->data + at, packet->data, size_t(packet->size));

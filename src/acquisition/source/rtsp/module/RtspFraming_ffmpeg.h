@@ -35,6 +35,13 @@ class Framing {
   void Add(AVPacket* packet);
   // Moves the next whole picture into `picture`; false when none is ready.
   bool Take(AVPacket* picture);
+  // Whether a picture was lost since the last call: the pictures after it
+  // refer to it, so decoding starts again at a key frame.
+  bool TakeLoss() {
+    const bool lost = lost_;
+    lost_ = false;
+    return lost;
+  }
 
   struct Watch;  // what the connection's reads have shown
 
@@ -47,6 +54,7 @@ class Framing {
   AVPacket* joined_ = nullptr;  // the picture so far
   uint32_t timestamp_ = 0;      // its RTP timestamp
   uint64_t seen_ = 0;           // RTP packets of the channel taken so far
+  bool dropping_ = false, lost_ = false;
   std::deque<AVPacket*> ready_;
 };
 

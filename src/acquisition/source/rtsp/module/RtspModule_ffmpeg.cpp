@@ -283,6 +283,7 @@ int Read(OrvellaRtspReadCall* call) {
     if (packet->stream_index == session->stream) {
       if (session->framing.Attached()) {
         session->framing.Add(packet);
+        if (session->framing.TakeLoss()) session->synced = false;
       } else if (!Decode(session, packet, scope, call->error)) {
         av_packet_unref(packet);
         return -1;
