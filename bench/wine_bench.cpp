@@ -3,6 +3,7 @@
 // Linux product and prints the ratios; alone it prints its medians.
 //
 // Usage: wine_bench --dir DIR --a URL --b URL [--c URL] [--count N] [--seconds S]
+//        wine_bench --dir DIR --rtsp-age URL [--fps F] [--seconds S]  (RtspAges)
 //   DIR: where the settings file goes. A: the 640x480 picture, B: the
 //   1600x1200 one, C: a 3840x2160 one. Prints lines of the form
 //     A colour: median 1.234 ms
@@ -122,11 +123,45 @@ long TenCameras(double seconds) {
   return total() - before;
 }
 
+// An RTSP camera grabbed 10 times a second, each grab at a random moment of
+// the frame interval (--rtsp-age URL --fps F --seconds S). Prints, flushed
+// as it goes, "clock T" before each grab and "grab T C" when its picture
+// arrived: T this program's clock in ms, C the server's clock read from the
+// picture (ms mod 65536; tests/servers/rtsp_server.py). The caller maps T
+// onto the server's clock by the "clock" lines and computes the ages.
+void RtspAges(const std::string& dir, const std::string& url, double fps, double seconds) {
+  WriteSettings(dir, {{url, 640, 480, 2}});
+  Open(1, true);
+  PortState& p = ports[1];
+  const auto ms = [](Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
+  };
+  unsigned random = 12345;
+  auto next = Clock::now();
+  for (int i = 0; i < int(seconds * 10); ++i) {
+    next += std::chrono::milliseconds(100);
+    random = random * 1103515245u + 12345u;
+    std::this_thread::sleep_until(next + std::chrono::microseconds(long((random >> 8) % 1000 * 1000 / fps)));
+    std::printf("clock %.3f\n", ms(Clock::now()));
+    std::fflush(stdout);
+    const long seen = p.images;
+    driver->doCVLGrab(0, 1);
+    std::unique_lock<std::mutex> guard(waitLock);
+    if (!arrivedSignal.wait_for(guard, std::chrono::seconds(5), [&] { return p.images > seen; }))
+      throw std::runtime_error("no RTSP picture within 5 s");
+    int made = 0;
+    for (int bit = 0; bit < 16; ++bit) made = made * 2 + (p.rows[(size_t(12) * p.width + bit * 8 + 4) * 3 + 1] > 128);
+    std::printf("grab %.3f %d\n", ms(Clock::time_point(Clock::duration(p.arrived.load()))), made);
+    std::fflush(stdout);
+  }
+}
+
 int Run(int argc, char** argv) {
-  std::string dir, a, b, c;
+  std::string dir, a, b, c, rtsp;
   int count = 200;
-  double seconds = 10;
-  const std::pair<const char*, std::string*> texts[] = {{"--dir", &dir}, {"--a", &a}, {"--b", &b}, {"--c", &c}};
+  double seconds = 10, fps = 25;
+  const std::pair<const char*, std::string*> texts[] = {
+      {"--dir", &dir}, {"--a", &a}, {"--b", &b}, {"--c", &c}, {"--rtsp-age", &rtsp}};
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
     bool known = false;
@@ -134,15 +169,19 @@ int Run(int argc, char** argv) {
       if (name == option) *text = value, known = true;
     if (name == "--count") count = std::atoi(value.c_str()), known = true;
     if (name == "--seconds") seconds = std::atof(value.c_str()), known = true;
+    if (name == "--fps") fps = std::atof(value.c_str()), known = true;
     if (!known) throw std::runtime_error("unknown option " + name);
   }
-  if (dir.empty() || a.empty() || b.empty()) throw std::runtime_error("usage: wine_bench --dir DIR --a URL --b URL");
+  if (dir.empty() || ((a.empty() || b.empty()) && rtsp.empty()))
+    throw std::runtime_error("usage: wine_bench --dir DIR (--a URL --b URL | --rtsp-age URL)");
 
   orvella::host::DriverLibrary library(orvella::host::ExecutableDir() + "\\" + orvella::host::kLibraryName);
   DriverExports exports(library);
   driver = &exports;
   if (!driver->initialize(dir.c_str(), nullptr)) throw std::runtime_error("initialize failed");
-  if (count > 0) {
+  if (!rtsp.empty()) {
+    RtspAges(dir, rtsp, fps, seconds);
+  } else if (count > 0) {
     WriteSettings(dir, {{a, 640, 480, 2}, {b, 640, 480, 2}, {b, 1600, 1200, 2}, {c.empty() ? b : c, 3840, 2160, 2}});
     for (int port = 1; port <= (c.empty() ? 3 : 4); ++port) Open(port, false);
     std::printf("A colour: median %.3f ms\n", MedianLatencyMs(1, count));

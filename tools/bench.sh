@@ -20,13 +20,15 @@ build=${ORVELLA_BUILD_DIR:-$root/build/native}
 win32=${ORVELLA_WIN32_BUILD_DIR:-$root/build/win32}
 
 ./tools/setup.sh
-# The comparisons need Debian's OpenCV for the system Python and the ffmpeg
-# command line (RTSP).
-if ! /usr/bin/python3 -c 'import cv2' 2>/dev/null || ! command -v ffmpeg >/dev/null; then
+# The comparisons need Debian's OpenCV for the system Python, the ffmpeg
+# command line, and GStreamer's libav decoders (decodebin in gst_rtsp.py).
+if ! /usr/bin/python3 -c 'import cv2' 2>/dev/null || ! command -v ffmpeg >/dev/null ||
+  [ ! -e /usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstlibav.so ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  echo "bench: installing python3-opencv ffmpeg"
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends python3-opencv ffmpeg >/dev/null
+  echo "bench: installing python3-opencv ffmpeg gstreamer1.0-libav"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends python3-opencv ffmpeg \
+    gstreamer1.0-libav >/dev/null
 fi
 
 echo "bench: building the Linux driver and the benchmarks in $build"
@@ -37,7 +39,7 @@ args=(--python /usr/bin/python3 "$@")
 
 if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
   echo "bench: building the Windows DLL and its benchmark in $win32"
-  if cmake --preset win32 -B "$win32" >/dev/null && cmake --build "$win32" --target wine_bench >/dev/null; then
+  if cmake --preset win32 -B "$win32" >/dev/null && cmake --build "$win32" --target wine_bench orvella_rtsp >/dev/null; then
     wine_bench=$(find "$win32" -name wine_bench.exe -type f | head -n 1)
     [ -n "$wine_bench" ] && args+=(--wine-run "$root/cmake/wine-run.sh" --wine-bench "$wine_bench")
   else
@@ -47,4 +49,6 @@ fi
 
 echo "bench: running (a few minutes; progress on stderr)"
 "$build/bench/driver_bench" "${args[@]}"
-"$build/bench/rtsp_bench" --python /usr/bin/python3
+rtsp_args=(--python /usr/bin/python3)
+[ -n "${wine_bench:-}" ] && rtsp_args+=(--wine-run "$root/cmake/wine-run.sh" --wine-bench "$wine_bench")
+"$build/bench/rtsp_bench" "${rtsp_args[@]}"

@@ -174,34 +174,41 @@ struct PatternCase {
   const char* path;
   bool colour;
   int width, height;
+  int pictures;  // successive pictures checked: each made of many RTP packets
 };
 
 TEST_F(RtspReaderTest, DeliversThePatternCroppedInColourAndGray) {
   const PatternCase cases[] = {
-      {"/h264", true, kWidth, kHeight}, {"/h264", false, kWidth, kHeight}, {"/h264", true, 203, 101},
-      {"/h265", true, kWidth, kHeight}, {"/h265", false, 160, 120},
+      {"/h264", true, kWidth, kHeight, 1},  {"/h264", false, kWidth, kHeight, 1}, {"/h264", true, 203, 101, 1},
+      {"/h264", true, kWidth, kHeight, 30}, {"/h265", true, kWidth, kHeight, 1},  {"/h265", false, 160, 120, 1},
+      {"/h265", true, kWidth, kHeight, 30},
   };
   RtspReader client;
   std::string opened;
   for (const PatternCase& c : cases) {
     SCOPED_TRACE(std::string(c.path) + (c.colour ? " colour " : " gray ") + std::to_string(c.width) + "x" +
-                 std::to_string(c.height));
+                 std::to_string(c.height) + ", " + std::to_string(c.pictures) + " pictures");
     if (opened != c.path) {
       client.Open(test::RtspUrl(c.path), RtspLimits{});
       opened = c.path;
     }
-    Next(client, RtspPicture{});
-    Frame frame(c.colour);
-    const RtspPicture got = client.CopyNewest(frame.Target(), c.width, c.height, c.colour);
-    EXPECT_EQ(got.width, kWidth);
-    EXPECT_EQ(got.height, kHeight);
-    const int n = frame.Marker(0);
-    // The frame its counter names, and no frame before or after it, matches.
-    const double error = frame.PatternError(n, c.width, c.height);
-    EXPECT_LT(error, 4.5) << "not frame " << n << " of the pattern";
-    EXPECT_LT(error, frame.PatternError(n - 1, c.width, c.height)) << "frame " << n;
-    EXPECT_LT(error, frame.PatternError(n + 1, c.width, c.height)) << "frame " << n;
-    EXPECT_TRUE(frame.OnlyRegionWritten(c.width, c.height));
+    RtspPicture got;
+    for (int picture = 0; picture < c.pictures; ++picture) {
+      ASSERT_NO_FATAL_FAILURE(Next(client, got));
+      Frame frame(c.colour);
+      got = client.CopyNewest(frame.Target(), c.width, c.height, c.colour);
+      EXPECT_EQ(got.width, kWidth);
+      EXPECT_EQ(got.height, kHeight);
+      const int n = frame.Marker(0);
+      // The frame its counter names, and no frame before or after it, matches:
+      // a picture decoded from part of its packets has grey or stale rows.
+      const double error = frame.PatternError(n, c.width, c.height);
+      EXPECT_LT(error, 4.5) << "not frame " << n << " of the pattern";
+      EXPECT_LT(error, frame.PatternError(n - 1, c.width, c.height)) << "frame " << n;
+      EXPECT_LT(error, frame.PatternError(n + 1, c.width, c.height)) << "frame " << n;
+      EXPECT_TRUE(frame.OnlyRegionWritten(c.width, c.height));
+      if (HasFailure()) break;
+    }
   }
 }
 

@@ -114,11 +114,11 @@ std::string RefusalReason(const PictureBudget& budget) {
          " an RTSP stream's pictures may take";
 }
 
-void ClaimedSize(const AVStream* stream, int& width, int& height, int& format) {
+void ClaimedSize(const AVStream* stream, const AVCodecParserContext* parser, int& width, int& height, int& format) {
   width = stream->codecpar->width;
   height = stream->codecpar->height;
   format = stream->codecpar->format;
-  const AVCodecParserContext* parser = av_stream_get_parser(stream);
+  if (!parser) parser = av_stream_get_parser(stream);
   if (parser && parser->coded_width > 0 && parser->coded_height > 0) {
     width = parser->coded_width;
     height = parser->coded_height;

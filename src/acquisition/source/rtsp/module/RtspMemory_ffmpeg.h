@@ -38,8 +38,8 @@ std::string CheckPictureSize(const PictureBudget& budget, int width, int height,
 // The reason once the decoder was refused a frame; "" when it never was.
 std::string RefusalReason(const PictureBudget& budget);
 
-// The size the stream's parameters claim (the demuxer's parser has read
-// them before the packet that needs them reaches the decoder).
-void ClaimedSize(const AVStream* stream, int& width, int& height, int& format);
+// The size the stream's parameters claim (`parser`, or the demuxer's, has
+// read them before the packet that needs them reaches the decoder).
+void ClaimedSize(const AVStream* stream, const AVCodecParserContext* parser, int& width, int& height, int& format);
 
 }  // namespace orvella_rtsp

@@ -20,6 +20,7 @@ extern "C" {
 #include <vector>
 
 #include "acquisition/source/rtsp/RtspModule.h"
+#include "acquisition/source/rtsp/module/RtspFraming_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspLog_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspMemory_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspTls_ffmpeg.h"
@@ -36,6 +37,7 @@ struct OrvellaRtspSession {
   AVFormatContext* format = nullptr;
   AVCodecContext* codec = nullptr;
   AVPacket* packet = nullptr;
+  AVPacket* picture = nullptr;  // a whole picture's packets, joined
   AVFrame* frame = nullptr;
   int stream = -1;
   bool synced = false;  // a whole key frame has reached the decoder
@@ -47,6 +49,7 @@ struct OrvellaRtspSession {
   orvella_rtsp::TlsCheck tls;  // rtsps://: the certificate, before the first request
   // Shared with the frames, which may outlive the session.
   std::shared_ptr<orvella_rtsp::PictureBudget> budget = std::make_shared<orvella_rtsp::PictureBudget>();
+  orvella_rtsp::Framing framing;  // outlives the demuxer, whose connection it watches
 };
 
 namespace {
@@ -87,6 +90,7 @@ void CloseSession(OrvellaRtspSession* session) {
   if (codec) orvella_rtsp::ForgetDecoder(codec);
   avformat_close_input(&session->format);  // sends TEARDOWN; the interrupt bounds it
   av_packet_free(&session->packet);
+  av_packet_free(&session->picture);
   av_frame_free(&session->frame);
   delete session;
 }
@@ -101,8 +105,11 @@ AVDictionary* InputOptions(bool tcp) {
   return options;
 }
 
-// Decoder for the first video stream. Slice threads only: frame threads
-// would hold every picture back by one frame per thread.
+// Decoder for the first video stream. H.264: slice threads (frame threads
+// would hold every picture back by one frame per thread). H.265: one
+// thread; its slice threads hand pictures over row by row (wavefronts),
+// which costs more CPU than it saves (the tests' server's 4K picture: 20 ms
+// on one core).
 int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scope, char* error) {
   const AVCodec* decoder = nullptr;
   int stream = av_find_best_stream(session->format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
@@ -114,21 +121,22 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
   session->codec = avcodec_alloc_context3(decoder);
   if (session->codec) orvella_rtsp::OwnDecoder(session->codec);
   session->packet = av_packet_alloc();
+  session->picture = av_packet_alloc();
   session->frame = av_frame_alloc();
-  if (!session->codec || !session->packet || !session->frame) {
+  if (!session->codec || !session->packet || !session->picture || !session->frame) {
     scope.Fail(error, "out of memory", AVERROR(ENOMEM));
     return -1;
   }
   int r = avcodec_parameters_to_context(session->codec, session->format->streams[stream]->codecpar);
   if (r >= 0) {
     orvella_rtsp::LimitDecoder(session->codec, &session->budget);
-    session->codec->thread_type = FF_THREAD_SLICE;
-    session->codec->thread_count = 0;
     session->codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
     // A picture may come in several packets: payloaders that repeat the
     // parameter sets before every key-frame slice make the parser cut there.
     // The decoder then hands a picture out once all its rows are in.
     session->codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    session->codec->thread_type = FF_THREAD_SLICE;
+    session->codec->thread_count = decoder->id == AV_CODEC_ID_HEVC ? 1 : 0;
     r = avcodec_open2(session->codec, decoder, nullptr);
   }
   if (r < 0) {
@@ -142,7 +150,8 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
 // reaches the decoder; the decoder's own allocations are counted too.
 bool PictureSizeFits(OrvellaRtspSession* session, char* error) {
   int width = 0, height = 0, format = -1;
-  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], width, height, format);
+  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], session->framing.Parser(), width, height,
+                            format);
   const std::string reason = orvella_rtsp::CheckPictureSize(*session->budget, width, height, format);
   if (!reason.empty()) std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", reason.c_str());
   return reason.empty();
@@ -190,29 +199,11 @@ int Open(OrvellaRtspOpenCall* call) {
     CloseSession(session);
     return -1;
   }
+  // Over TCP a picture is complete at its last RTP packet; over UDP, where
+  // packets may come late or not at all, the parser's framing stays.
+  if (call->tcp) session->framing.Attach(session->format, session->stream);
   call->session = session;
   return 1;
-}
-
-// Whether an H.264 or H.265 access unit (start-code framed, as the RTP
-// depacketisers give them) begins with its picture's first slice. A client
-// joining in the middle of a key frame gets its last slices only; decoding
-// from there gives a half-grey picture and grey smears in every picture that
-// refers to it, and the decoder does not flag them.
-bool StartsPicture(const AVPacket* packet, AVCodecID codec) {
-  if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC) return true;
-  const uint8_t* p = packet->data;
-  const int size = packet->size;
-  const int header = codec == AV_CODEC_ID_H264 ? 1 : 2;
-  for (int i = 0; i + 3 + header < size; ++i) {
-    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
-    const uint8_t* nal = p + i + 3;
-    const int type = codec == AV_CODEC_ID_H264 ? (nal[0] & 0x1f) : ((nal[0] >> 1) & 0x3f);
-    const bool slice = codec == AV_CODEC_ID_H264 ? (type >= 1 && type <= 5) : type <= 31;
-    // first_mb_in_slice == 0 (ue(v) "1") / first_slice_segment_in_pic_flag
-    if (slice) return (nal[header] & 0x80) != 0;
-  }
-  return false;
 }
 
 // A picture is handed out only when it decoded cleanly: a client that joins
@@ -235,6 +226,29 @@ bool TakeFrame(OrvellaRtspSession* session, OrvellaRtspReadCall* call) {
   return true;
 }
 
+// Hands a picture's packets to the decoder from the start of a key frame on;
+// false, with the reason in `error`, when the stream must end.
+bool Decode(OrvellaRtspSession* session, AVPacket* packet, const orvella_rtsp::CallScope& scope, char* error) {
+  if (!session->synced)
+    session->synced =
+        (packet->flags & AV_PKT_FLAG_KEY) && orvella_rtsp::StartsPicture(packet, session->codec->codec_id);
+  if (!session->synced) return true;
+  if (!PictureSizeFits(session, error)) return false;
+  const int r = avcodec_send_packet(session->codec, packet);
+  // A refused frame may pass as damaged data: the decoder goes on.
+  const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
+  if (!refused.empty()) {
+    std::snprintf(error, ORVELLA_RTSP_ERROR_SIZE, "%s", refused.c_str());
+    return false;
+  }
+  // Damaged data costs pictures, not the stream: the next key frame heals it.
+  if (r < 0 && r != AVERROR_INVALIDDATA && r != AVERROR(EAGAIN)) {
+    scope.Fail(error, "the decoder failed", r);
+    return false;
+  }
+  return true;
+}
+
 int Read(OrvellaRtspReadCall* call) {
   if (!call || call->structSize != sizeof *call || !call->session) return -2;
   orvella_rtsp::CallScope scope;
@@ -250,6 +264,12 @@ int Read(OrvellaRtspReadCall* call) {
       scope.Fail(call->error, "the decoder failed", r);
       return -1;
     }
+    if (session->framing.Take(session->picture)) {
+      const bool going = Decode(session, session->picture, scope, call->error);
+      av_packet_unref(session->picture);
+      if (!going) return -1;
+      continue;
+    }
     r = av_read_frame(session->format, session->packet);
     if (r == AVERROR_EOF) {
       scope.Fail(call->error, "the camera ended the stream", 0);
@@ -260,27 +280,16 @@ int Read(OrvellaRtspReadCall* call) {
       return -1;
     }
     AVPacket* packet = session->packet;
-    if (packet->stream_index == session->stream && !session->synced)
-      session->synced = (packet->flags & AV_PKT_FLAG_KEY) && StartsPicture(packet, session->codec->codec_id);
-    if (packet->stream_index == session->stream && session->synced) {
-      if (!PictureSizeFits(session, call->error)) {
+    if (packet->stream_index == session->stream) {
+      if (session->framing.Attached()) {
+        session->framing.Add(packet);
+        if (session->framing.TakeLoss()) session->synced = false;
+      } else if (!Decode(session, packet, scope, call->error)) {
         av_packet_unref(packet);
         return -1;
       }
-      r = avcodec_send_packet(session->codec, session->packet);
-      // A refused frame may pass as damaged data: the decoder goes on.
-      const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
-      // Damaged data costs pictures, not the stream: the next key frame heals it.
-      if (!refused.empty() || (r < 0 && r != AVERROR_INVALIDDATA && r != AVERROR(EAGAIN))) {
-        av_packet_unref(session->packet);
-        if (!refused.empty())
-          std::snprintf(call->error, sizeof call->error, "%s", refused.c_str());
-        else
-          scope.Fail(call->error, "the decoder failed", r);
-        return -1;
-      }
     }
-    av_packet_unref(session->packet);
+    av_packet_unref(packet);
   }
 }
 
