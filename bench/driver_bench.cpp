@@ -35,6 +35,7 @@
 
 #include "AllocationCounter.h"
 #include "Pictures.h"
+#include "Table.h"
 #include "acquisition/FTPStream.h"
 #include "acquisition/decode/ImageDecoder.h"
 #include "camera/ImageBuffer.h"
@@ -84,33 +85,10 @@ std::string Format(const char* format, double a, double b = 0) {
 
 // ---- the table ----------------------------------------------------------------
 
-struct Row {
-  std::string what, measured, goal, ratio, met;
-};
-std::vector<Row> table;
-
-void AddRow(const std::string& what, const std::string& measured, const std::string& goal, double ratio,
-            const char* met) {
-  Row r{what, measured, goal, ratio < 0 ? "–" : Format("%.3f", ratio), met};
-  std::fprintf(stderr, "  %s: %s (goal %s, ratio %s) %s\n", what.c_str(), measured.c_str(), goal.c_str(),
-               r.ratio.c_str(), met);
-  table.push_back(std::move(r));
-}
-
-const char* MetAtMost(double ratio, double goal) {
-  return ratio <= goal ? "yes" : "NO";
-}
-const char* MetAtLeast(double ratio, double goal) {
-  return ratio >= goal ? "yes" : "NO";
-}
-
-void PrintTable() {
-  const char* head[] = {"what", "measured", "goal", "ratio", "met?"};
-  std::printf("\n| %s | %s | %s | %s | %s |\n|---|---|---|---|---|\n", head[0], head[1], head[2], head[3], head[4]);
-  for (const Row& r : table)
-    std::printf("| %s | %s | %s | %s | %s |\n", r.what.c_str(), r.measured.c_str(), r.goal.c_str(), r.ratio.c_str(),
-                r.met.c_str());
-}
+using orvella::bench::AddRow;
+using orvella::bench::MetAtLeast;
+using orvella::bench::MetAtMost;
+using orvella::bench::PrintTable;
 
 // ---- options -------------------------------------------------------------------
 

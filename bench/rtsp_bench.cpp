@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "Table.h"
 #include "acquisition/source/rtsp/RtspLoader.h"
 #include "acquisition/source/rtsp/RtspReader.h"
 #include "common/Options.h"
@@ -70,10 +71,9 @@ double Median(std::vector<double> values) {
   return values.empty() ? -1 : values[values.size() / 2];
 }
 
-struct Row {
-  std::string what, measured, goal, ratio, met;
-};
-std::vector<Row> table;
+using orvella::bench::AddRow;
+using orvella::bench::MetAtMost;
+using orvella::bench::PrintTable;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -83,25 +83,6 @@ std::string Format(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   return text;
-}
-
-void AddRow(const std::string& what, const std::string& measured, const std::string& goal, double ratio,
-            const char* met) {
-  Row r{what, measured, goal, ratio < 0 ? "–" : Format("%.3f", ratio), met};
-  std::fprintf(stderr, "  %s: %s (goal %s, ratio %s) %s\n", what.c_str(), measured.c_str(), goal.c_str(),
-               r.ratio.c_str(), met);
-  table.push_back(std::move(r));
-}
-
-const char* MetAtMost(double ratio, double goal) {
-  return ratio <= goal ? "yes" : "NO";
-}
-
-void PrintTable() {
-  std::printf("\n| what | measured | goal | ratio | met? |\n|---|---|---|---|---|\n");
-  for (const Row& r : table)
-    std::printf("| %s | %s | %s | %s | %s |\n", r.what.c_str(), r.measured.c_str(), r.goal.c_str(), r.ratio.c_str(),
-                r.met.c_str());
 }
 
 double CpuSeconds(int who) {

@@ -4,54 +4,15 @@
 #include <cstring>
 #include <new>
 
+#include "acquisition/source/rtsp/module/FfmpegUrl_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspInterleaved.h"
 
 namespace orvella_rtsp {
 
 namespace {
 
-// What the module reads of FFmpeg 5.x's private structs (libavformat/url.h,
-// rtsp.h, rtpdec.h). URLProtocol is copied whole, so its full layout.
-struct FfUrl;
-struct FfProtocol {
-  const char* name;
-  int (*url_open)(FfUrl*, const char*, int);
-  int (*url_open2)(FfUrl*, const char*, int, AVDictionary**);
-  int (*url_accept)(FfUrl*, FfUrl**);
-  int (*url_handshake)(FfUrl*);
-  int (*url_read)(FfUrl*, unsigned char*, int);
-  int (*url_write)(FfUrl*, const unsigned char*, int);
-  int64_t (*url_seek)(FfUrl*, int64_t, int);
-  int (*url_close)(FfUrl*);
-  int (*url_read_pause)(FfUrl*, int);
-  int64_t (*url_read_seek)(FfUrl*, int, int64_t, int);
-  int (*url_get_file_handle)(FfUrl*);
-  int (*url_get_multi_file_handle)(FfUrl*, int**, int*);
-  int (*url_get_short_seek)(FfUrl*);
-  int (*url_shutdown)(FfUrl*, int);
-  const AVClass* priv_data_class;
-  int priv_data_size;
-  int flags;
-  int (*url_check)(FfUrl*, int);
-  int (*url_open_dir)(FfUrl*);
-  int (*url_read_dir)(FfUrl*, void**);
-  int (*url_close_dir)(FfUrl*);
-  int (*url_delete)(FfUrl*);
-  int (*url_move)(FfUrl*, FfUrl*);
-  const char* default_whitelist;
-};
-
-struct FfUrl {
-  const AVClass* av_class;
-  const FfProtocol* prot;
-  void* priv_data;
-  char* filename;
-  int flags;
-  int max_packet_size;
-  int is_streamed;
-  int is_connected;
-  AVIOInterruptCB interrupt_callback;
-};
+// What the module reads of FFmpeg 5.x's private structs (rtsp.h, rtpdec.h;
+// URLContext and URLProtocol in FfmpegUrl_ffmpeg.h, the latter copied whole).
 
 struct FfRtpDemux {
   AVFormatContext* ic;

@@ -7,29 +7,15 @@ extern "C" {
 
 #include <cstring>
 
+#include "acquisition/source/rtsp/module/FfmpegUrl_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspTlsPeer.h"
 
 namespace orvella_rtsp {
 
 namespace {
 
-// What the module reads of FFmpeg 5.x's private structs (libavformat/url.h,
-// rtsp.h): their first fields, unchanged for many releases.
-struct FfProtocol {
-  const char* name;
-};
-
-struct FfUrl {
-  const AVClass* av_class;
-  const FfProtocol* prot;
-  void* priv_data;
-  char* filename;
-  int flags;
-  int max_packet_size;
-  int is_streamed;
-  int is_connected;  // set once the protocol's open, the TLS handshake included, is done
-  AVIOInterruptCB interrupt_callback;
-};
+// What the module reads of FFmpeg 5.x's private RTSP state (rtsp.h): its
+// first fields, unchanged for many releases (URLContext: FfmpegUrl_ffmpeg.h).
 
 struct FfRtspHead {
   const AVClass* cls;
