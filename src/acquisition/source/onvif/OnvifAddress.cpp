@@ -19,6 +19,10 @@ std::string Address::DeviceService() const {
   return "http://" + host + ":" + std::to_string(port) + path;
 }
 
+std::string Address::UserInfo() const {
+  return hasCredentials ? PercentEncoded(user) + ":" + PercentEncoded(password) + "@" : "";
+}
+
 bool ParseAddress(const std::string& url, Address& out, std::string& why) {
   out = Address{};
   if (url.compare(0, sizeof kScheme - 1, kScheme) != 0) return Fail(why, "not an onvif:// URL");
@@ -82,8 +86,7 @@ bool TakeUri(std::string& uri, bool snapshot, const Address& address, std::strin
   const size_t host = info.first != info.second ? info.second + 1 : hostStart;
   if (host >= clean.size() || clean.find_first_of("/?#:", host) == host)
     return Fail(why, snapshot ? "the camera's snapshot URI names no host" : "the camera's stream URI names no host");
-  if (info.first == info.second && address.hasCredentials)
-    clean.insert(hostStart, PercentEncoded(address.user) + ":" + PercentEncoded(address.password) + "@");
+  if (info.first == info.second) clean.insert(hostStart, address.UserInfo());
   uri = clean;
   return true;
 }

@@ -17,6 +17,8 @@ struct Address {
   bool stream = false;                         // ?stream: the RTSP stream URI instead of snapshots
   // http://host:port/onvif/device_service
   std::string DeviceService() const;
+  // "user:password@", percent-encoded, for a URL; "" without credentials.
+  std::string UserInfo() const;
 };
 
 // False, with the reason in `why`, for a URL that is no onvif:// URL we read.

@@ -90,9 +90,7 @@ bool AddressOfXAddr(const std::string& xaddr, Address& out) {
 }
 
 std::string ImageUrlOf(const Address& address, const std::string& profile, bool stream) {
-  std::string url = "onvif://";
-  if (address.hasCredentials) url += PercentEncoded(address.user) + ":" + PercentEncoded(address.password) + "@";
-  url += address.host;
+  std::string url = "onvif://" + address.UserInfo() + address.host;
   if (address.port != 80) url += ":" + std::to_string(address.port);
   if (!profile.empty()) url += "/" + PercentEncoded(profile);
   return stream ? url + "?stream" : url;
