@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -123,7 +124,7 @@ long TenCameras(double seconds) {
   return total() - before;
 }
 
-// An RTSP camera grabbed 10 times a second, each grab at a random moment of
+// An RTSP camera grabbed 10 times a second, each grab at another moment of
 // the frame interval (--rtsp-age URL --fps F --seconds S). Prints, flushed
 // as it goes, "clock T" before each grab and "grab T C" when its picture
 // arrived: T this program's clock in ms, C the server's clock read from the
@@ -136,12 +137,11 @@ void RtspAges(const std::string& dir, const std::string& url, double fps, double
   const auto ms = [](Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
   };
-  unsigned random = 12345;
   auto next = Clock::now();
   for (int i = 0; i < int(seconds * 10); ++i) {
     next += std::chrono::milliseconds(100);
-    random = random * 1103515245u + 12345u;
-    std::this_thread::sleep_until(next + std::chrono::microseconds(long((random >> 8) % 1000 * 1000 / fps)));
+    const double phase = std::fmod(i * 0.6180339887498949, 1.0);  // spread evenly, as rtsp_bench does
+    std::this_thread::sleep_until(next + std::chrono::microseconds(long(phase * 1e6 / fps)));
     std::printf("clock %.3f\n", ms(Clock::now()));
     std::fflush(stdout);
     const long seen = p.images;

@@ -1,5 +1,6 @@
 #include "acquisition/source/rtsp/module/RtspFraming_ffmpeg.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -42,15 +43,31 @@ struct Framing::Watch {
   FfProtocol protocol;  // first: the connection's protocol points here
   const FfProtocol* original = nullptr;
   InterleavedReader reader;
+  // What the connection gave beyond what the demuxer has taken: it reads an
+  // interleaved packet's header and payload in two reads, and every read
+  // of the connection is a poll and a receive (under Wine, calls into the
+  // Wine server), so one read takes all that has arrived.
+  unsigned char buffer[64 * 1024];
+  int begin = 0, end = 0;
 };
 
 namespace {
 
+// The reader follows the bytes as the demuxer takes them, so that its marker
+// is the packet's the demuxer hands out next.
 int Read(FfUrl* url, unsigned char* data, int size) {
   auto* watch = reinterpret_cast<Framing::Watch*>(const_cast<FfProtocol*>(url->prot));
-  const int r = watch->original->url_read(url, data, size);
-  if (r > 0) watch->reader.Feed(data, r);
-  return r;
+  if (watch->begin == watch->end) {
+    const int r = watch->original->url_read(url, watch->buffer, int(sizeof watch->buffer));
+    if (r <= 0) return r;
+    watch->begin = 0;
+    watch->end = r;
+  }
+  const int n = std::min(size, watch->end - watch->begin);
+  std::memcpy(data, watch->buffer + watch->begin, size_t(n));
+  watch->begin += n;
+  watch->reader.Feed(data, n);
+  return n;
 }
 
 bool Named(const AVClass* cls, const char* name) {

@@ -20,6 +20,7 @@ extern "C" {
 #include <vector>
 
 #include "acquisition/source/rtsp/RtspModule.h"
+#include "acquisition/source/rtsp/module/RtspConvert_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspFraming_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspLog_ffmpeg.h"
 #include "acquisition/source/rtsp/module/RtspMemory_ffmpeg.h"
@@ -40,7 +41,8 @@ struct OrvellaRtspSession {
   AVPacket* picture = nullptr;  // a whole picture's packets, joined
   AVFrame* frame = nullptr;
   int stream = -1;
-  bool synced = false;  // a whole key frame has reached the decoder
+  bool synced = false;    // a whole key frame has reached the decoder
+  bool decoding = false;  // a packet has
   OrvellaRtspInterruptFn interrupt = nullptr;
   OrvellaRtspRedirectFn redirect = nullptr;
   void* opaque = nullptr;
@@ -106,10 +108,44 @@ AVDictionary* InputOptions(bool tcp) {
 }
 
 // Decoder for the first video stream. H.264: slice threads (frame threads
-// would hold every picture back by one frame per thread). H.265: one
-// thread; its slice threads hand pictures over row by row (wavefronts),
-// which costs more CPU than it saves (the tests' server's 4K picture: 20 ms
-// on one core).
+// would hold every picture back by one frame per thread), but one thread
+// up to 720p, where handing slices to other threads costs more than it
+// saves. H.265: one thread; its slice threads hand pictures over row by row
+// (wavefronts), which costs more CPU than it saves (the tests' server's 4K
+// picture: 20 ms on one core).
+int DecoderThreads(AVCodecID codec, int width, int height) {
+  if (codec == AV_CODEC_ID_HEVC) return 1;
+  const bool small = width > 0 && height > 0 && int64_t(width) * height <= 1280 * 720;
+  return small ? 1 : 0;  // 0: one per core
+}
+
+// A decoder context for the session's stream, or null: `r` is then the
+// library's error, or 0 when the context itself could not be allocated.
+AVCodecContext* OpenCodec(OrvellaRtspSession* session, const AVCodec* decoder, int threads, int& r) {
+  r = 0;
+  AVCodecContext* codec = avcodec_alloc_context3(decoder);
+  if (!codec) return nullptr;
+  orvella_rtsp::OwnDecoder(codec);
+  r = avcodec_parameters_to_context(codec, session->format->streams[session->stream]->codecpar);
+  if (r >= 0) {
+    orvella_rtsp::LimitDecoder(codec, &session->budget);
+    codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    // A picture may come in several packets: payloaders that repeat the
+    // parameter sets before every key-frame slice make the parser cut there.
+    // The decoder then hands a picture out once all its rows are in.
+    codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    codec->thread_type = FF_THREAD_SLICE;
+    codec->thread_count = threads;
+    r = avcodec_open2(codec, decoder, nullptr);
+  }
+  if (r < 0) {
+    const void* failed = codec;
+    avcodec_free_context(&codec);  // null from here on
+    orvella_rtsp::ForgetDecoder(failed);
+  }
+  return codec;
+}
+
 int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scope, char* error) {
   const AVCodec* decoder = nullptr;
   int stream = av_find_best_stream(session->format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
@@ -118,32 +154,42 @@ int OpenDecoder(OrvellaRtspSession* session, const orvella_rtsp::CallScope& scop
     return -1;
   }
   session->stream = stream;
-  session->codec = avcodec_alloc_context3(decoder);
-  if (session->codec) orvella_rtsp::OwnDecoder(session->codec);
   session->packet = av_packet_alloc();
   session->picture = av_packet_alloc();
   session->frame = av_frame_alloc();
-  if (!session->codec || !session->packet || !session->picture || !session->frame) {
+  if (!session->packet || !session->picture || !session->frame) {
     scope.Fail(error, "out of memory", AVERROR(ENOMEM));
     return -1;
   }
-  int r = avcodec_parameters_to_context(session->codec, session->format->streams[stream]->codecpar);
-  if (r >= 0) {
-    orvella_rtsp::LimitDecoder(session->codec, &session->budget);
-    session->codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    // A picture may come in several packets: payloaders that repeat the
-    // parameter sets before every key-frame slice make the parser cut there.
-    // The decoder then hands a picture out once all its rows are in.
-    session->codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
-    session->codec->thread_type = FF_THREAD_SLICE;
-    session->codec->thread_count = decoder->id == AV_CODEC_ID_HEVC ? 1 : 0;
-    r = avcodec_open2(session->codec, decoder, nullptr);
-  }
-  if (r < 0) {
-    scope.Fail(error, (std::string("cannot open the ") + decoder->name + " decoder").c_str(), r);
+  const AVCodecParameters* claimed = session->format->streams[stream]->codecpar;
+  int r = 0;
+  session->codec = OpenCodec(session, decoder, DecoderThreads(decoder->id, claimed->width, claimed->height), r);
+  if (!session->codec) {
+    if (r == 0)
+      scope.Fail(error, "out of memory", AVERROR(ENOMEM));
+    else
+      scope.Fail(error, (std::string("cannot open the ") + decoder->name + " decoder").c_str(), r);
     return -1;
   }
   return 1;
+}
+
+// The size is often known only from the first key frame (the stream's
+// description need not say it): before that frame reaches the decoder, a
+// decoder opened with threads it does not need is replaced.
+void FitThreads(OrvellaRtspSession* session) {
+  int width = 0, height = 0, format = -1;
+  orvella_rtsp::ClaimedSize(session->format->streams[session->stream], session->framing.Parser(), width, height,
+                            format);
+  const int threads = DecoderThreads(session->codec->codec_id, width, height);
+  if (threads == 0 || session->codec->thread_count == threads) return;
+  int r = 0;
+  AVCodecContext* fitted = OpenCodec(session, session->codec->codec, threads, r);
+  if (!fitted) return;  // the first one still decodes
+  const void* old = session->codec;
+  avcodec_free_context(&session->codec);
+  orvella_rtsp::ForgetDecoder(old);
+  session->codec = fitted;
 }
 
 // A stream is refused by the picture size it claims, before a picture of it
@@ -234,6 +280,8 @@ bool Decode(OrvellaRtspSession* session, AVPacket* packet, const orvella_rtsp::C
         (packet->flags & AV_PKT_FLAG_KEY) && orvella_rtsp::StartsPicture(packet, session->codec->codec_id);
   if (!session->synced) return true;
   if (!PictureSizeFits(session, error)) return false;
+  if (!session->decoding) FitThreads(session);
+  session->decoding = true;
   const int r = avcodec_send_packet(session->codec, packet);
   // A refused frame may pass as damaged data: the decoder goes on.
   const std::string refused = orvella_rtsp::RefusalReason(*session->budget);
@@ -293,55 +341,9 @@ int Read(OrvellaRtspReadCall* call) {
   }
 }
 
-// YUV pictures are converted with the matrix and range they were encoded
-// with (the stream says which), as a JPEG decoder does for its pictures.
-void SetColourspace(SwsContext* sws, const AVFrame* frame) {
-  const int space = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-  int* inTable = nullptr;
-  int* outTable = nullptr;
-  int inFull = 0, outFull = 0, brightness = 0, contrast = 0, saturation = 0;
-  if (sws_getColorspaceDetails(sws, &inTable, &inFull, &outTable, &outFull, &brightness, &contrast, &saturation) < 0)
-    return;  // RGB input: nothing to choose
-  const int full = frame->color_range == AVCOL_RANGE_JPEG || inFull;
-  sws_setColorspaceDetails(sws, sws_getCoefficients(space), full, sws_getCoefficients(SWS_CS_DEFAULT), 1, brightness,
-                           contrast, saturation);
-}
-
-int Convert(OrvellaRtspConvertCall* call) {
-  if (!call || call->structSize != sizeof *call || !call->picture || !call->cache) return -2;
-  orvella_rtsp::CallScope scope;
-  const auto* frame = reinterpret_cast<const AVFrame*>(call->picture);
-  const int width = call->width < frame->width ? call->width : frame->width;
-  const int height = call->height < frame->height ? call->height : frame->height;
-  if (width <= 0 || height <= 0) return 1;
-  // The top-left crop is the same planes with a smaller size: only the
-  // pixels handed over are converted.
-  auto* sws = sws_getCachedContext(static_cast<SwsContext*>(*call->cache), width, height,
-                                   static_cast<AVPixelFormat>(frame->format), width, height, AV_PIX_FMT_BGR24,
-                                   SWS_POINT, nullptr, nullptr, nullptr);
-  *call->cache = sws;
-  if (!sws) {
-    scope.Fail(call->error, "cannot convert the picture's pixel format", 0);
-    return -1;
-  }
-  SetColourspace(sws, frame);
-  uint8_t* out[4] = {call->data, nullptr, nullptr, nullptr};
-  int outStride[4] = {call->stride, 0, 0, 0};
-  int rows = sws_scale(sws, frame->data, frame->linesize, 0, height, out, outStride);
-  if (rows != height) {
-    scope.Fail(call->error, "the picture could not be converted", rows < 0 ? rows : 0);
-    return -1;
-  }
-  return 1;
-}
-
 void ReleasePicture(OrvellaRtspPicture* picture) {
   auto* frame = reinterpret_cast<AVFrame*>(picture);
   av_frame_free(&frame);
-}
-
-void FreeCache(void* cache) {
-  sws_freeContext(static_cast<SwsContext*>(cache));
 }
 
 void Close(OrvellaRtspSession* session) {
@@ -370,15 +372,8 @@ ORVELLA_MODULE_EXPORT const OrvellaRtspApi* orvellaRtspGetApi(int version, size_
     av_max_alloc(orvella_rtsp::kMaxAllocation);
     av_log_set_callback(orvella_rtsp::LogCallback);
     libraries = Libraries();
-    api = OrvellaRtspApi{sizeof(OrvellaRtspApi),
-                         ORVELLA_RTSP_ABI_VERSION,
-                         libraries.c_str(),
-                         Open,
-                         Read,
-                         Convert,
-                         ReleasePicture,
-                         FreeCache,
-                         Close};
+    api = OrvellaRtspApi{sizeof(OrvellaRtspApi), ORVELLA_RTSP_ABI_VERSION, libraries.c_str(),       Open, Read,
+                         orvella_rtsp::Convert,  ReleasePicture,           orvella_rtsp::FreeCache, Close};
   });
   return &api;
 }
