@@ -1,7 +1,6 @@
 #include "acquisition/ImageReceivingThread.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -18,6 +17,7 @@
 #include "acquisition/transport/Url.h"
 #include "driver/DriverContext.h"
 #include "driver/Errors.h"
+#include "driver/HandOffLock.h"
 #include "driver/Mutex.h"
 #include "driver/Platform.h"
 #include "driver/Text.h"
@@ -68,10 +68,9 @@ struct ImageReceivingThread::Impl {
   explicit Impl(ImageSink* owner, int boundPort) : camera(owner), port(boundPort) {}
 
   // Stand-ins for the close event (auto-reset) and the grab event (manual
-  // reset, so requests made during a cycle collapse into one).
-  Mutex eventLock;
-  std::condition_variable wake;
-  std::condition_variable done;
+  // reset, so requests made during a cycle collapse into one). A grab wakes
+  // the worker through it: a hand-off on every picture.
+  HandOffLock eventLock;
   bool closeRequested ORVELLA_GUARDED_BY(eventLock) = false;
   bool grabRequested ORVELLA_GUARDED_BY(eventLock) = false;
   bool finished ORVELLA_GUARDED_BY(eventLock) = false;
@@ -91,17 +90,17 @@ struct ImageReceivingThread::Impl {
   MjpegSource mjpeg{decoder};
   SnapshotSource snapshot{stream, decoder};
   SourceTable sources{&onvif, &rtsp, &mjpeg, &snapshot};  // the first that serves a URL reads it
-  std::string url;                                // reused every cycle: no allocation once grown
+  std::string url;                                        // reused every cycle: no allocation once grown
   RetryGate retry;
 
   // Waits for close or grab, at most timeoutMs (negative: no time-out).
   Wake Wait(long timeoutMs) ORVELLA_EXCLUDES(eventLock) {
-    MutexLock lock(eventLock);
+    ScopedLock<HandOffLock> lock(eventLock);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     while (!closeRequested && !grabRequested) {
       if (timeoutMs < 0) {
-        lock.Wait(wake);
-      } else if (!lock.WaitUntil(wake, deadline) && !closeRequested && !grabRequested) {
+        eventLock.Wait();
+      } else if (!eventLock.WaitUntil(deadline) && !closeRequested && !grabRequested) {
         return Wake::Timeout;
       }
     }
@@ -112,28 +111,28 @@ struct ImageReceivingThread::Impl {
     return Wake::Grab;
   }
   void ResetGrab() ORVELLA_EXCLUDES(eventLock) {
-    MutexLock lock(eventLock);
+    ScopedLock<HandOffLock> lock(eventLock);
     grabRequested = false;
   }
   void Signal(bool close) ORVELLA_EXCLUDES(eventLock) {
     {
-      MutexLock lock(eventLock);
+      ScopedLock<HandOffLock> lock(eventLock);
       (close ? closeRequested : grabRequested) = true;
     }
-    wake.notify_all();
+    eventLock.WakeAll();
   }
   void Finish() ORVELLA_EXCLUDES(eventLock) {
     {
-      MutexLock lock(eventLock);
+      ScopedLock<HandOffLock> lock(eventLock);
       finished = true;
     }
-    done.notify_all();
+    eventLock.WakeAll();
   }
   bool WaitFinished(int ms) ORVELLA_EXCLUDES(eventLock) {
-    MutexLock lock(eventLock);
+    ScopedLock<HandOffLock> lock(eventLock);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!finished)
-      if (!lock.WaitUntil(done, deadline)) return finished;
+      if (!eventLock.WaitUntil(deadline)) return finished;
     return true;
   }
   // Detaches the camera: waits for a decode in progress, after which the
