@@ -42,7 +42,7 @@ struct OrvellaRtspSession {
   AVFrame* frame = nullptr;
   int stream = -1;
   bool synced = false;    // a whole key frame has reached the decoder
-  bool decoding = false;  // a packet has
+  bool decoding = false;  // a packet has gone to the decoder: its threads are set
   OrvellaRtspInterruptFn interrupt = nullptr;
   OrvellaRtspRedirectFn redirect = nullptr;
   void* opaque = nullptr;
