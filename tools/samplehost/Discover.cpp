@@ -8,6 +8,7 @@
 
 #include "acquisition/source/onvif/OnvifDiscovery.h"
 #include "acquisition/source/onvif/OnvifResolver.h"
+#include "acquisition/source/rtsp/RtspResolver.h"
 #include "acquisition/transport/Download.h"
 #include "acquisition/transport/TlsTrust.h"
 #include "acquisition/transport/TransferClock.h"
@@ -64,7 +65,11 @@ void SendProbe(ProbeSocket& socket, const std::string& address, const std::strin
     host.resize(colon);
     if (port < 1 || port > 65535) throw std::runtime_error("--probe " + address + ": the port is not 1 to 65535");
   }
-  socket.SendTo(host, port, message);
+  // The driver's own look-up: the first IPv4 address of the name.
+  std::string error;
+  for (const std::string& found : rtsp_resolver::LookUp(host, error))
+    if (found.find_first_of("[:") == std::string::npos) return socket.SendTo(found, port, message);
+  throw std::runtime_error("--probe: unknown host " + host + (error.empty() ? "" : " (" + error + ")"));
 }
 
 // Probes (twice: datagrams get lost) and collects the distinct answers.

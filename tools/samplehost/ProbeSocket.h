@@ -19,9 +19,8 @@ class ProbeSocket {
   // Out of every IPv4 interface that is up and takes multicast; the
   // addresses of those it went out of.
   std::vector<std::string> SendToGroup(const std::string& group, int port, const std::string& message);
-  // To an IPv4 address or a host name; raises std::runtime_error when the
-  // name is unknown.
-  void SendTo(const std::string& host, int port, const std::string& message);
+  // To an IPv4 address (dotted); raises std::runtime_error when it cannot go.
+  void SendTo(const std::string& address, int port, const std::string& message);
   // The next datagram within `ms`; false when none came.
   bool Receive(std::string& datagram, int ms);
 

@@ -15,14 +15,10 @@ namespace orvella::host {
 
 namespace {
 
-sockaddr_in Destination(const std::string& host, int port) {
-  addrinfo hints{}, *found = nullptr;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-    throw std::runtime_error("--probe: unknown host " + host);
-  sockaddr_in to = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
-  freeaddrinfo(found);
+sockaddr_in Destination(const std::string& address, int port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = inet_addr(address.c_str());
   to.sin_port = htons(static_cast<uint16_t>(port));
   return to;
 }
@@ -62,10 +58,10 @@ std::vector<std::string> ProbeSocket::SendToGroup(const std::string& group, int 
   return sent;
 }
 
-void ProbeSocket::SendTo(const std::string& host, int port, const std::string& message) {
-  const sockaddr_in to = Destination(host, port);
+void ProbeSocket::SendTo(const std::string& address, int port, const std::string& message) {
+  const sockaddr_in to = Destination(address, port);
   if (sendto(int(fd), message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
-    throw std::runtime_error("--probe: cannot send to " + host);
+    throw std::runtime_error("--probe: cannot send to " + address);
 }
 
 bool ProbeSocket::Receive(std::string& datagram, int ms) {

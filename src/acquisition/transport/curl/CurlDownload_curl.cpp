@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 #include "acquisition/transport/Download.h"
@@ -43,8 +44,6 @@ struct Download::Impl final : CurlTransfer::Receiver {
   bool posting = false;  // the request is a POST
   long status = 0;       // the final answer's
   std::unique_ptr<CurlOpenAnswer> handed;
-  const TransferLimits* judged = nullptr;  // the download being judged
-  CurlTransfer* judging = nullptr;
 
   enum class Stop { kDone, kStream, kAborted, kTimedOut };
 
@@ -168,10 +167,10 @@ bool Download::Impl::Run(const char* next, const TransferLimits& limits, const T
   if (stop == Stop::kAborted) throw std::runtime_error(kAbortedText);
   if (stop == Stop::kTimedOut && !t->Failed())
     throw Win32Exception(CURLE_OPERATION_TIMEDOUT, Win32Exception::Kind::Internet, clock.Reason());
-  // One pointer's capture fits std::function's own storage: no allocation per picture.
-  judged = &limits;
-  judging = t;
-  t->Judge(result, [this] { return ProbeKey(*judging, *judged); });
+  // Passed by reference: std::function keeps a reference_wrapper in its own
+  // storage, so no allocation per picture.
+  const auto probeKey = [&] { return ProbeKey(*t, limits); };
+  t->Judge(result, std::cref(probeKey));
   body.buffer.MakeRoom(fill);  // the final empty read of the download loop
   body.size = static_cast<uint32_t>(fill);
   char* type = nullptr;  // the final answer's; none for ftp
